@@ -1,0 +1,96 @@
+// A byte stream that misbehaves on purpose: it wraps another and fails, shortens or delays reads.
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "com_impl.h"
+#include "mfapi.h"
+
+namespace {
+class FaultByteStream final : public IMFByteStream, public IFaultByteStreamControl {
+    PLAT_REFCOUNT(FaultByteStream)
+    FaultByteStream(IMFByteStream* inner, const FaultConfig& config) : m_inner(inner), m_config(config) {}
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        static const QITAB table[] = {QITABENT(FaultByteStream, IMFByteStream),
+                                      QITABENT(FaultByteStream, IFaultByteStreamControl),
+                                      {nullptr, 0}};
+        return QISearch(this, table, riid, ppv);
+    }
+    void GetCounters(uint64_t* reads, uint64_t* bytes) override {
+        std::lock_guard<std::mutex> g(m_lock);
+        if (reads) *reads = m_reads;
+        if (bytes) *bytes = m_bytes;
+    }
+    void Reconfigure(const FaultConfig& config) override {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_config = config;
+    }
+
+    HRESULT GetCapabilities(DWORD* caps) override { return m_inner->GetCapabilities(caps); }
+    HRESULT GetLength(QWORD* length) override {
+        if (!length) return E_POINTER;
+        FaultConfig c = Config();
+        if (c.lengthFails) return E_FAIL;
+        if (c.lengthUnknown) {
+            *length = ~QWORD(0);
+            return S_OK;
+        }
+        return m_inner->GetLength(length);
+    }
+    HRESULT SetLength(QWORD length) override { return m_inner->SetLength(length); }
+    HRESULT GetCurrentPosition(QWORD* p) override { return m_inner->GetCurrentPosition(p); }
+    HRESULT SetCurrentPosition(QWORD p) override { return m_inner->SetCurrentPosition(p); }
+    HRESULT IsEndOfStream(BOOL* end) override { return m_inner->IsEndOfStream(end); }
+    HRESULT Read(BYTE* buffer, ULONG count, ULONG* read) override {
+        if (!buffer || !read) return E_POINTER;
+        *read = 0;
+        FaultConfig c;
+        uint64_t index;
+        {
+            std::lock_guard<std::mutex> g(m_lock);
+            c = m_config;
+            index = m_reads++;
+        }
+        if (c.readDelayMicros) std::this_thread::sleep_for(std::chrono::microseconds(c.readDelayMicros));
+        long fail = c.failReadIndex;
+        if (fail >= 0 && (index == static_cast<uint64_t>(fail) || (c.failAllAfter && index > uint64_t(fail))))
+            return c.readError;
+        if (c.shortReadLimit && count > c.shortReadLimit) count = c.shortReadLimit;
+        HRESULT hr = m_inner->Read(buffer, count, read);
+        std::lock_guard<std::mutex> g(m_lock);
+        m_bytes += *read;
+        return hr;
+    }
+    HRESULT BeginRead(BYTE*, ULONG, IMFAsyncCallback*, IUnknown*) override { return E_NOTIMPL; }
+    HRESULT EndRead(IMFAsyncResult*, ULONG*) override { return E_NOTIMPL; }
+    HRESULT Write(const BYTE*, ULONG, ULONG*) override { return E_ACCESSDENIED; }
+    HRESULT BeginWrite(const BYTE*, ULONG, IMFAsyncCallback*, IUnknown*) override { return E_ACCESSDENIED; }
+    HRESULT EndWrite(IMFAsyncResult*, ULONG*) override { return E_ACCESSDENIED; }
+    HRESULT Seek(MFBYTESTREAM_SEEK_ORIGIN o, LONGLONG off, DWORD f, QWORD* p) override {
+        return m_inner->Seek(o, off, f, p);
+    }
+    HRESULT Flush() override { return m_inner->Flush(); }
+    HRESULT Close() override { return m_inner->Close(); }
+
+private:
+    virtual ~FaultByteStream() = default;
+    FaultConfig Config() {
+        std::lock_guard<std::mutex> g(m_lock);
+        return m_config;
+    }
+    PlatRef<IMFByteStream> m_inner;
+    std::mutex m_lock;
+    FaultConfig m_config;
+    uint64_t m_reads = 0, m_bytes = 0;
+};
+} // namespace
+
+extern "C" HRESULT MFCreateFaultByteStream(IMFByteStream* inner, const FaultConfig* config,
+                                           IMFByteStream** stream) {
+    if (!inner || !stream) return E_POINTER;
+    FaultConfig c = config ? *config : FaultConfig{};
+    FaultByteStream* s = nullptr;
+    HRESULT hr = PlatCreate<FaultByteStream>(&s, inner, c);
+    *stream = s;
+    return hr;
+}

@@ -1,0 +1,67 @@
+// A byte stream over a file: positional reads with 64-bit offsets.
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "byte_stream_base.h"
+#include "mfapi.h"
+
+namespace {
+HRESULT FromErrno(int e) {
+    switch (e) {
+    case ENOENT: return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    case ENOTDIR: return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    case EACCES:
+    case EPERM: return E_ACCESSDENIED;
+    case ENOMEM: return E_OUTOFMEMORY;
+    default: return E_FAIL;
+    }
+}
+
+class FileByteStream final : public ReadOnlyByteStream {
+    PLAT_REFCOUNT(FileByteStream)
+    explicit FileByteStream(int fd) : m_fd(fd) {}
+
+protected:
+    HRESULT ReadAt(QWORD position, BYTE* buffer, ULONG count, ULONG* read) override {
+        ULONG done = 0;
+        while (done < count) {
+            ssize_t n = pread(m_fd, buffer + done, count - done, static_cast<off_t>(position + done));
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return FromErrno(errno);
+            }
+            if (n == 0) break;
+            done += static_cast<ULONG>(n);
+        }
+        *read = done;
+        return S_OK;
+    }
+    HRESULT LengthOf(QWORD* length) override {
+        struct stat st;
+        if (fstat(m_fd, &st) != 0) return FromErrno(errno);
+        *length = static_cast<QWORD>(st.st_size);
+        return S_OK;
+    }
+
+private:
+    ~FileByteStream() override { close(m_fd); }
+    int m_fd;
+};
+} // namespace
+
+extern "C" HRESULT MFCreateFileByteStreamA(const char* path, IMFByteStream** stream) {
+    if (!path || !stream) return E_POINTER;
+    *stream = nullptr;
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return FromErrno(errno);
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        close(fd);
+        return E_ACCESSDENIED;
+    }
+    HRESULT hr = PlatCreate<FileByteStream>(stream, fd);
+    if (FAILED(hr)) close(fd);
+    return hr;
+}

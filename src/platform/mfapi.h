@@ -1,0 +1,57 @@
+// The Media Foundation functions the source and its hosts call.
+#pragma once
+#include "dshow.h"
+#include "mfobjects.h"
+
+constexpr ULONG MF_VERSION = 0x00020070;
+constexpr DWORD MFSTARTUP_FULL = 0;
+constexpr DWORD MFASYNC_CALLBACK_QUEUE_STANDARD = 0x00000001;
+
+extern "C" {
+HRESULT MFStartup(ULONG version, DWORD flags);
+HRESULT MFShutdown();
+HRESULT MFPutWorkItem(DWORD queue, IMFAsyncCallback* callback, IUnknown* state);
+HRESULT MFCreateAsyncResult(IUnknown* object, IMFAsyncCallback* callback, IUnknown* state,
+                            IMFAsyncResult** result);
+HRESULT MFInvokeCallback(IMFAsyncResult* result);
+
+HRESULT MFCreateAttributes(IMFAttributes** attributes, UINT32 initialSize);
+HRESULT MFCreateMediaType(IMFMediaType** type);
+HRESULT MFInitMediaTypeFromAMMediaType(IMFMediaType* type, const AM_MEDIA_TYPE* am);
+HRESULT MFCreateMediaEvent(MediaEventType type, REFGUID extended, HRESULT status, const PROPVARIANT* value,
+                           IMFMediaEvent** event);
+HRESULT MFCreateEventQueue(IMFMediaEventQueue** queue);
+HRESULT MFCreateMemoryBuffer(DWORD maxLength, IMFMediaBuffer** buffer);
+HRESULT MFCreateSample(IMFSample** sample);
+HRESULT MFCreateStreamDescriptor(DWORD id, DWORD count, IMFMediaType** types, IMFStreamDescriptor** sd);
+HRESULT MFCreatePresentationDescriptor(DWORD count, IMFStreamDescriptor** sds, IMFPresentationDescriptor** pd);
+
+// Byte streams: a file opened for reading (UTF-8 path), and a copy of a block of memory.
+HRESULT MFCreateFileByteStreamA(const char* path, IMFByteStream** stream);
+HRESULT MFCreateMemoryByteStream(const BYTE* data, QWORD size, IMFByteStream** stream);
+}
+
+// A byte stream that misbehaves on purpose, for tests: it wraps another and fails, shortens or
+// delays reads as configured, and counts what was asked of it.
+struct FaultConfig {
+    long failReadIndex = -1;       // the read with this 0-based index fails (-1: none)
+    bool failAllAfter = false;     // ... and every read after it too
+    HRESULT readError = E_FAIL;    // what a failing read returns
+    ULONG shortReadLimit = 0;      // each read returns at most this many bytes (0: no limit)
+    bool lengthFails = false;      // GetLength fails with E_FAIL
+    bool lengthUnknown = false;    // GetLength reports -1 (unknown)
+    unsigned readDelayMicros = 0;  // every read sleeps this long first
+};
+
+struct IFaultByteStreamControl : IUnknown {
+    virtual void GetCounters(uint64_t* reads, uint64_t* bytes) = 0;
+    virtual void Reconfigure(const FaultConfig& config) = 0;
+
+protected:
+    ~IFaultByteStreamControl() = default;
+};
+PLAT_GUID(IID_IFaultByteStreamControl, 0x5b0e7a41, 0x2f6c, 0x4d9a, 0x8e, 0x11, 0x3c, 0x7d, 0x52, 0x9a, 0x04,
+          0xf1);
+
+extern "C" HRESULT MFCreateFaultByteStream(IMFByteStream* inner, const FaultConfig* config,
+                                           IMFByteStream** stream);

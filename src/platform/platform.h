@@ -1,0 +1,8 @@
+// The one header the rest of the code includes for COM, Media Foundation and the registry.
+#pragma once
+#include "platform/com.h"
+#include "platform/dshow.h"
+#include "platform/mfapi.h"
+#include "platform/mfobjects.h"
+#include "platform/winreg.h"
+#include "platform/kernel.h"

@@ -1,0 +1,65 @@
+#include "am_thread.h"
+
+CAMThread::CAMThread(HRESULT* phr) : m_evSend(TRUE, phr), m_evComplete(FALSE, phr) {}
+
+CAMThread::~CAMThread() { JoinThread(); }
+
+void CAMThread::JoinThread() {
+    std::thread* t = m_hThread.exchange(nullptr);
+    if (!t) return;
+    // Destroyed from the worker itself: the handle is let go without waiting.
+    if (m_dwWorkerId.load() == GetCurrentThreadId() || t->get_id() == std::this_thread::get_id()) t->detach();
+    else t->join();
+    delete t;
+}
+
+BOOL CAMThread::Create() {
+    CAutoLock lock(m_AccessLock);
+    if (m_hThread.load()) return FALSE;
+    m_evSend.Reset();
+    std::thread* t = nullptr;
+    try {
+        t = new std::thread(Entry, this);
+    } catch (...) {
+        return FALSE;
+    }
+    m_hThread = t;
+    return TRUE;
+}
+
+void CAMThread::Entry(CAMThread* self) {
+    // No COM apartment to enter here: straight to the worker's body.
+    self->m_dwWorkerId = GetCurrentThreadId();
+    self->WorkerMain();
+}
+
+DWORD CAMThread::SendRequest(DWORD request) {
+    CAutoLock lock(m_AccessLock);
+    if (!m_hThread.load()) return static_cast<DWORD>(E_FAIL);
+    if (m_evSend.IsSignalled()) m_evComplete.Wait(); // an earlier request not taken yet
+    else m_evComplete.Reset();                       // drops a completion left from earlier
+    if (!m_hThread.load()) return static_cast<DWORD>(E_FAIL);
+    m_dwParam = request;
+    m_evSend.Set();
+    m_evComplete.Wait();
+    return m_dwReturnVal;
+}
+
+DWORD CAMThread::TakeRequest() {
+    m_evSend.Wait();
+    DWORD request = m_dwParam;
+    m_evSend.Reset();
+    return request;
+}
+
+bool CAMThread::CheckRequest(DWORD* request) {
+    if (!m_evSend.IsSignalled()) return false;
+    if (request) *request = m_dwParam;
+    return true;
+}
+
+void CAMThread::Reply(DWORD reply) {
+    m_dwReturnVal = reply;
+    m_evSend.Reset();
+    m_evComplete.Set();
+}
