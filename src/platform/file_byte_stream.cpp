@@ -1,6 +1,7 @@
 // A byte stream over a file: positional reads with 64-bit offsets.
 #include <cerrno>
 #include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +18,16 @@ HRESULT FromErrno(int e) {
     case ENOMEM: return E_OUTOFMEMORY;
     default: return E_FAIL;
     }
+}
+
+// Windows tells a missing folder (path not found) from a missing file in an existing folder.
+bool ParentExists(const char* path) {
+    std::string parent(path);
+    size_t slash = parent.find_last_of('/');
+    if (slash == std::string::npos) return true;
+    parent.resize(slash ? slash : 1);
+    struct stat st;
+    return stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 class FileByteStream final : public ReadOnlyByteStream {
@@ -55,7 +66,11 @@ extern "C" HRESULT MFCreateFileByteStreamA(const char* path, IMFByteStream** str
     if (!path || !stream) return E_POINTER;
     *stream = nullptr;
     int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return FromErrno(errno);
+    if (fd < 0) {
+        int e = errno;
+        if (e == ENOENT && !ParentExists(path)) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+        return FromErrno(e);
+    }
     struct stat st;
     if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         close(fd);
