@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The demo: writes the built-in sample with oggmux (once), then shows what the build can do with it.
+# The demo: writes the built-in sample with oggmux (once), then opens and plays it through the source.
 set -euo pipefail
 BUILD=${1:-build}
 SAMPLE="$BUILD/samples/demo.ogg"
@@ -8,12 +8,12 @@ if [ ! -s "$SAMPLE" ]; then
     "$BUILD/tools/oggmux/oggmux" --demo --quiet "$SAMPLE"
     echo "demo: wrote the built-in sample $SAMPLE (Theora 320x240, Vorbis, OGM text; 10 s)"
 fi
-echo "demo: the sample as ffprobe sees it:"
-ffprobe -v error -show_entries stream=index,codec_type,codec_name,duration -of compact "$SAMPLE" | sed 's/^/  /'
-if [ -x "$BUILD/tools/oggsource/oggsource" ]; then
-    "$BUILD/tools/oggsource/oggsource" probe "$SAMPLE"
-else
-    echo "demo: the oggsource host is not built yet; the platform and support suites:"
-    "$BUILD/tests/platform_tests" --gtest_brief=1 | tail -n 1
-    "$BUILD/tests/support_tests" --gtest_brief=1 | tail -n 1
-fi
+OGGSOURCE="$BUILD/tools/oggsource/oggsource"
+echo "== oggsource probe $SAMPLE"
+"$OGGSOURCE" probe "$SAMPLE"
+echo "== oggsource play --summary $SAMPLE"
+"$OGGSOURCE" play --summary "$SAMPLE"
+echo "== oggsource play --stream 1003 $SAMPLE (the subtitle stream alone)"
+"$OGGSOURCE" play --stream 1003 "$SAMPLE"
+echo "== oggsource play --start 4 $SAMPLE (first samples after a seek to 4 s)"
+"$OGGSOURCE" play --start 4 "$SAMPLE" | head -n 8

@@ -76,8 +76,10 @@ extern "C" HRESULT MFInvokeCallback(IMFAsyncResult* result) {
 
 extern "C" HRESULT MFPutWorkItem(DWORD, IMFAsyncCallback* callback, IUnknown* state) {
     if (!callback) return E_POINTER;
-    PlatRef<IMFAsyncResult> result;
+    IMFAsyncResult* result = nullptr;
     HRESULT hr = MFCreateAsyncResult(nullptr, callback, state, &result);
-    if (SUCCEEDED(hr)) hr = PlatQueueResult(result.Get());
+    if (FAILED(hr)) return hr;
+    hr = PlatQueueResultAdopt(result); // the poster keeps no reference: see PlatQueueResultAdopt
+    if (FAILED(hr)) result->Release();
     return hr;
 }

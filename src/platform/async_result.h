@@ -11,3 +11,7 @@ void PlatInvokeNow(IMFAsyncResult* result);
 
 // Posts a result to the standard work queue (the queue takes a reference).
 HRESULT PlatQueueResult(IMFAsyncResult* result);
+
+// The same, taking over the caller's reference: the posting thread keeps none, so the last reference to
+// what the result holds is never dropped on the posting thread after the item has run.
+HRESULT PlatQueueResultAdopt(IMFAsyncResult* result);

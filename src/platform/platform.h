@@ -6,3 +6,4 @@
 #include "platform/mfobjects.h"
 #include "platform/winreg.h"
 #include "platform/kernel.h"
+#include "platform/mfidl.h"

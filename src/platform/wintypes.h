@@ -45,6 +45,7 @@ typedef DWORD* LPDWORD;
 typedef LONG* PLONG;
 typedef intptr_t LONG_PTR;
 typedef uintptr_t ULONG_PTR;
+typedef uintptr_t DWORD_PTR;
 typedef LONGLONG REFERENCE_TIME;
 typedef LONGLONG MFTIME;
 

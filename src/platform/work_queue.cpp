@@ -40,7 +40,8 @@ public:
         return S_OK;
     }
 
-    HRESULT Put(IMFAsyncResult* result) {
+    // adopt: the queue takes over the caller's reference instead of adding one.
+    HRESULT Put(IMFAsyncResult* result, bool adopt) {
         std::lock_guard<std::mutex> g(m_lock);
         if (m_startups == 0 || m_stopping) return MF_E_SHUTDOWN;
         try {
@@ -51,7 +52,7 @@ public:
             if (!m_items.empty() && m_items.back() == result) m_items.pop_back();
             return E_OUTOFMEMORY;
         }
-        result->AddRef();
+        if (!adopt) result->AddRef();
         m_wake.notify_one();
         return S_OK;
     }
@@ -90,7 +91,8 @@ WorkQueue& Queue() {
 }
 } // namespace
 
-HRESULT PlatQueueResult(IMFAsyncResult* result) { return Queue().Put(result); }
+HRESULT PlatQueueResult(IMFAsyncResult* result) { return Queue().Put(result, false); }
+HRESULT PlatQueueResultAdopt(IMFAsyncResult* result) { return Queue().Put(result, true); }
 
 extern "C" HRESULT MFStartup(ULONG, DWORD) { return Queue().Startup(); }
 extern "C" HRESULT MFShutdown() { return Queue().Shutdown(); }

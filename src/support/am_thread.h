@@ -26,6 +26,9 @@ public:
     CEvent* RequestEvent() { return &m_evSend; }
     bool CheckRequest(DWORD* request);
     bool ThreadExists() const { return m_hThread.load() != nullptr; }
+    // Takes the thread handle and waits for the thread to end (unless called from it); the owner has
+    // sent its exit request first.
+    void EndThread() { JoinThread(); }
 
 protected:
     virtual DWORD WorkerMain() = 0;

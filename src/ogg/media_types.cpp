@@ -1,0 +1,217 @@
+#include "media_types.h"
+
+#include <cstring>
+
+#include "ogg_stream.h"
+#include "ogm_header.h"
+#include "registry_stuff.h"
+
+namespace {
+PLAT_GUID(MEDIASUBTYPE_RGB565, 0xe436eb7b, 0x524f, 0x11ce, 0x9f, 0x53, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
+PLAT_GUID(MEDIASUBTYPE_RGB555, 0xe436eb7c, 0x524f, 0x11ce, 0x9f, 0x53, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
+PLAT_GUID(MEDIASUBTYPE_RGB24, 0xe436eb7d, 0x524f, 0x11ce, 0x9f, 0x53, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
+PLAT_GUID(MEDIASUBTYPE_RGB32, 0xe436eb7e, 0x524f, 0x11ce, 0x9f, 0x53, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
+PLAT_GUID(MEDIASUBTYPE_ARGB32, 0x773c9ac0, 0x3274, 0x11d0, 0xb7, 0x24, 0x00, 0xaa, 0x00, 0x6c, 0x1a, 0x01);
+PLAT_GUID(MEDIASUBTYPE_MPEG1Payload, 0xe436eb81, 0x524f, 0x11ce, 0x9f, 0x53, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
+PLAT_GUID(MEDIASUBTYPE_MPEG2_AUDIO, 0xe06d802b, 0xdb46, 0x11cf, 0xb4, 0xd1, 0x00, 0x80, 0x5f, 0x6c, 0xbb, 0xea);
+constexpr GUID MEDIASUBTYPE_MPEG1AudioPayload = GuidFromFourcc(0x00000050);
+constexpr uint32_t kVideoInfoSize = 1128; // the full VIDEOINFO, palette and masks included
+
+bool IsUncompressed(REFGUID subtype) {
+    const GUID list[] = {MEDIASUBTYPE_RGB565, MEDIASUBTYPE_RGB555, MEDIASUBTYPE_RGB24, MEDIASUBTYPE_RGB32,
+                         MEDIASUBTYPE_ARGB32, GuidFromFourcc(0x32595559 /* YUY2 */),
+                         GuidFromFourcc(0x59565955 /* UYVY */), GuidFromFourcc(0x55595659 /* YVYU */)};
+    for (const GUID& g : list)
+        if (IsEqualGUID(subtype, g)) return true;
+    return false;
+}
+
+// Each hexadecimal character gives its value; any other character counts as 0 in its place.
+uint16_t FormatTagFromText(const BYTE* text) {
+    uint16_t tag = 0;
+    for (int i = 0; i < 4; ++i) {
+        int c = text[i], v = 0;
+        if (c >= '0' && c <= '9') v = c - '0';
+        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+        tag = static_cast<uint16_t>(tag << 4 | v);
+    }
+    return tag;
+}
+
+void SetQueueLimits(const BYTE* header, int32_t* high, int32_t* low) {
+    int64_t scaled = static_cast<int64_t>(ogm::BufferSize(header)) * 16 / 4096;
+    *high = static_cast<int32_t>(scaled > 16 ? (scaled > INT32_MAX ? INT32_MAX : scaled) : 16);
+    *low = *high / 2;
+}
+
+bool BuildDirectX(const BYTE* h, size_t size, CAMMediaType* t) {
+    if (size < ogm::kDxMinSize) return false; // the media type's fields are not all there
+    uint32_t length = ReadLE32(h + ogm::kDxFormatLength), offset = ReadLE32(h + ogm::kDxFormatOffset);
+    // A format block that reaches beyond the header is refused: no media type rather than a wild read.
+    if (length != 0 && (offset > size || length > size - offset)) return false;
+    t->Clear();
+    t->Init();
+    t->SetType(ogm::ReadGuid(h + ogm::kDxMajor));
+    t->SetSubtype(ogm::ReadGuid(h + ogm::kDxSubtype));
+    t->bFixedSizeSamples = static_cast<BOOL>(ReadLE32(h + ogm::kDxFixed));
+    t->bTemporalCompression = static_cast<BOOL>(ReadLE32(h + ogm::kDxTemporal));
+    t->lSampleSize = ReadLE32(h + ogm::kDxSampleSize);
+    t->SetFormatType(ogm::ReadGuid(h + ogm::kDxFormatType));
+    if (length != 0) t->SetFormat(h + offset, length); // a failed allocation leaves the type without block
+    return true;
+}
+
+void BuildVideo(CRegistryStuff* settings, BYTE* h, CAMMediaType* t) {
+    uint32_t fourcc = ReadLE32(h + ogm::kSubtype);
+    if (settings) fourcc = settings->MapFourcc(fourcc);
+    WriteLE32(h + ogm::kSubtype, fourcc);
+    t->Clear();
+    t->Init();
+    t->SetType(MEDIATYPE_Video);
+    t->SetSubtype(GuidFromFourcc(fourcc));
+    if (!IsUncompressed(t->subtype)) {
+        t->SetTemporalCompression(TRUE);
+        t->SetVariableSize();
+    }
+    t->SetFormatType(FORMAT_VideoInfo);
+    BYTE* block = t->AllocFormatBuffer(kVideoInfoSize);
+    if (!block) return; // no memory: the type stays without its block
+    std::memset(block, 0, kVideoInfoSize);
+    WriteLE64(block + 40, static_cast<uint64_t>(ogm::TimeUnit(h)));
+    WriteLE32(block + 48, 40);
+    std::memcpy(block + 52, h + ogm::kWidth, 4);
+    std::memcpy(block + 56, h + ogm::kHeight, 4);
+    WriteLE16(block + 60, 1);
+    std::memcpy(block + 62, h + ogm::kBitsPerSample, 2);
+    WriteLE32(block + 64, fourcc);
+}
+
+bool BuildAudio(const BYTE* h, size_t size, CAMMediaType* t) {
+    int32_t declared = ogm::Size(h);
+    // A size below the fixed fields, or beyond the bytes the header has, is refused.
+    if (declared < static_cast<int32_t>(ogm::kMinSize) || static_cast<size_t>(declared) > size) return false;
+    uint16_t tag = FormatTagFromText(h + ogm::kSubtype);
+    t->Clear();
+    t->Init();
+    t->SetType(MEDIATYPE_Audio);
+    t->SetSubtype(GuidFromFourcc(tag));
+    t->SetFormatType(FORMAT_WaveFormatEx);
+    uint32_t extra = static_cast<uint32_t>(declared) - ogm::kMinSize;
+    BYTE* block = t->AllocFormatBuffer(18 + extra);
+    if (!block) return true; // no memory: the type stays without its block
+    WriteLE16(block, tag);
+    std::memcpy(block + 2, h + ogm::kChannels, 2);
+    std::memcpy(block + 4, h + ogm::kSamplesPerUnit, 4);
+    std::memcpy(block + 8, h + ogm::kAvgBytesPerSec, 4);
+    std::memcpy(block + 12, h + ogm::kBlockAlign, 2);
+    std::memcpy(block + 14, h + ogm::kBitsPerSample, 2);
+    WriteLE16(block + 16, extra);
+    if (extra) std::memcpy(block + 18, h + ogm::kExtra, extra);
+    return true;
+}
+} // namespace
+
+void BuildVorbisMediaType(COggStream* s) {
+    CAMMediaType* t = &s->m_mediaType;
+    t->Clear();
+    t->Init();
+    t->SetType(MEDIATYPE_Audio);
+    t->SetSubtype(MEDIASUBTYPE_OggVorbis);
+    t->SetFormatType(FORMAT_OggVorbis);
+    BYTE* block = t->AllocFormatBuffer(24);
+    if (!block) return;
+    std::memset(block, 0, 24);
+    WriteLE16(block, static_cast<uint32_t>(s->m_vorbisInfo.channels));
+    WriteLE32(block + 4, static_cast<uint32_t>(s->m_vorbisInfo.rate));
+    WriteLE32(block + 8, static_cast<uint32_t>(s->m_vorbisInfo.bitrate_lower));
+    WriteLE32(block + 12, static_cast<uint32_t>(s->m_vorbisInfo.bitrate_nominal));
+    WriteLE32(block + 16, static_cast<uint32_t>(s->m_vorbisInfo.bitrate_upper));
+}
+
+void BuildTheoraMediaType(COggStream* s) {
+    CAMMediaType* t = &s->m_mediaType;
+    const theora_info& ti = s->m_theoraInfo;
+    t->Clear();
+    t->Init();
+    t->SetType(MEDIATYPE_Video);
+    t->SetSubtype(GuidFromFourcc(FOURCC_KTHE));
+    t->SetFormatType(FORMAT_VideoInfo2);
+    t->SetTemporalCompression(TRUE);
+    uint32_t l0 = static_cast<uint32_t>(s->m_theoraHeaders[0].bytes), l1 = static_cast<uint32_t>(s->m_theoraHeaders[1].bytes),
+             l2 = static_cast<uint32_t>(s->m_theoraHeaders[2].bytes);
+    BYTE* block = t->AllocFormatBuffer(125 + l0 + l1 + l2);
+    if (!block) return;
+    std::memset(block, 0, 112);
+    // A frame-rate numerator of 0 gives no frame duration rather than a division by zero.
+    uint64_t avg = ti.fps_numerator ? static_cast<uint64_t>(ti.fps_denominator) * 10000000ull / ti.fps_numerator : 0;
+    WriteLE64(block + 40, static_cast<uint32_t>(avg));
+    LONG x = 0, y = 0;
+    // The picture size: libtheora's legacy frame_width/frame_height (width/height are the coded size).
+    CAMMediaType::ScaleToAspect(&x, &y, ti.frame_width, ti.frame_height, static_cast<LONG>(ti.aspect_numerator),
+                                static_cast<LONG>(ti.aspect_denominator));
+    WriteLE32(block + 56, static_cast<uint32_t>(x));
+    WriteLE32(block + 60, static_cast<uint32_t>(y));
+    WriteLE32(block + 72, 53 + l0 + l1 + l2);
+    WriteLE32(block + 76, ti.frame_width);
+    WriteLE32(block + 80, ti.frame_height);
+    WriteLE16(block + 84, 1);
+    WriteLE16(block + 86, 24);
+    WriteLE32(block + 88, FOURCC_KTHE);
+    WriteLE32(block + 96, 1);
+    WriteLE32(block + 100, 1);
+    block[112] = 3;
+    BYTE* at = block + 113;
+    for (const SavedPacket& p : s->m_theoraHeaders) {
+        WriteLE32(at, static_cast<uint32_t>(p.bytes));
+        if (p.bytes) std::memcpy(at + 4, p.data, static_cast<size_t>(p.bytes));
+        at += 4 + p.bytes;
+    }
+}
+
+bool BuildOgmMediaType(CRegistryStuff* settings, BYTE* h, size_t size, CAMMediaType* t, int32_t* high,
+                       int32_t* low) {
+    if (size < ogm::kMinSize) return false;
+    if (ogm::TypeIs(h, "directx")) {
+        if (!BuildDirectX(h, size, t)) return false;
+    } else if (ogm::TypeIs(h, "video")) {
+        BuildVideo(settings, h, t);
+    } else if (ogm::TypeIs(h, "audio")) {
+        if (!BuildAudio(h, size, t)) return false;
+    } else if (ogm::TypeIs(h, "text")) {
+        t->Clear();
+        t->Init();
+        t->SetType(MEDIATYPE_Text);
+        *high = 20;
+        *low = -1;
+        return true;
+    } else {
+        return true; // no known type: left alone
+    }
+    SetQueueLimits(h, high, low);
+    return true;
+}
+
+int MakeAlternativeType(CAMMediaType* t) {
+    if (IsEqualGUID(t->majortype, MEDIATYPE_Audio) && IsEqualGUID(t->formattype, FORMAT_WaveFormatEx) &&
+        (IsEqualGUID(t->subtype, MEDIASUBTYPE_MPEG1AudioPayload) || IsEqualGUID(t->subtype, MEDIASUBTYPE_MPEG1Payload) ||
+         IsEqualGUID(t->subtype, MEDIASUBTYPE_MPEG2_AUDIO))) {
+        t->lSampleSize = 1;
+        if (t->cbFormat >= 14) WriteLE16(t->pbFormat + 12, 1); // block align of the WAVEFORMATEX
+        return 0;
+    }
+    if (IsEqualGUID(t->majortype, MEDIATYPE_Video) && IsEqualGUID(t->formattype, FORMAT_VideoInfo2)) {
+        if (t->cbFormat < 72) return 1; // too short to hold a VIDEOINFOHEADER2: nothing to convert
+        ULONG newLength = t->cbFormat - 24;
+        BYTE* block = static_cast<BYTE*>(CoTaskMemAlloc(newLength));
+        if (!block) return 1;
+        std::memcpy(block, t->pbFormat, 48);
+        std::memcpy(block + 48, t->pbFormat + 72, t->cbFormat - 72);
+        CoTaskMemFree(t->pbFormat);
+        t->pbFormat = block;
+        t->cbFormat = newLength;
+        t->SetFormatType(FORMAT_VideoInfo);
+        return 0;
+    }
+    return 1;
+}

@@ -1,0 +1,50 @@
+// Constants and small helpers shared by the demultiplexing core.
+#pragma once
+#include <cstdint>
+
+#include "platform/platform.h"
+
+enum : int32_t { CODEC_VORBIS = 0, CODEC_OGM = 1, CODEC_THEORA = 2, CODEC_UNKNOWN = 255 };
+
+enum : uint32_t { HEADERS_PENDING = 1, START_TIME_PENDING = 2 };
+
+constexpr int32_t DiscoveryLimit = 0x50000;
+constexpr int32_t DiscoveryChunk = 0x10000;
+constexpr int32_t EndScanWindow = 0x10000;
+constexpr int32_t EndScanStep = 0xF000;
+constexpr LONGLONG UnknownLength = 0x3fffffffffffffffLL;
+constexpr LONGLONG MaxTime = 0x7fffffffffffffffLL;
+constexpr uint32_t MaxMediaStreams = 32;
+
+// a / d rounded to nearest: one more when the remainder exceeds half the divisor (a remainder of exactly
+// half rounds down). d must not be 0.
+inline LONGLONG RoundDiv(LONGLONG a, LONGLONG d) {
+    LONGLONG q = a / d, r = a % d;
+    return r > (d >> 1) ? q + 1 : q;
+}
+
+// g * num / den rounded as above, in 64-bit arithmetic; -1 (no time) when den is not positive.
+inline LONGLONG ScaleGranule(LONGLONG g, LONGLONG num, LONGLONG den) {
+    if (den <= 0) return -1;                           // a zero rate or samples-per-unit: untimed
+    return RoundDiv(static_cast<LONGLONG>(static_cast<uint64_t>(g) * static_cast<uint64_t>(num)), den);
+}
+
+inline uint32_t ReadLE32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
+}
+inline uint16_t ReadLE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+inline int64_t ReadLE64(const uint8_t* p) {
+    return static_cast<int64_t>(ReadLE32(p) | static_cast<uint64_t>(ReadLE32(p + 4)) << 32);
+}
+inline void WriteLE32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+inline void WriteLE16(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void WriteLE64(uint8_t* p, uint64_t v) {
+    WriteLE32(p, static_cast<uint32_t>(v));
+    WriteLE32(p + 4, static_cast<uint32_t>(v >> 32));
+}

@@ -1,0 +1,116 @@
+#include "page_queue.h"
+
+#include <cstdlib>
+#include <cstring>
+
+COggPageQueue::~COggPageQueue() { Clear(); }
+
+void COggPageQueue::FreeNode(PageNode* node) {
+    std::free(node->page.header);
+    std::free(node->page.body);
+    delete node;
+}
+
+void COggPageQueue::FreeChain(PageNode* node) {
+    while (node) {
+        PageNode* next = node->pNext;
+        FreeNode(node);
+        node = next;
+    }
+}
+
+PageNode* COggPageQueue::NewNode() {
+    PageNode* node = new PageNode;
+    if (!node) return nullptr;
+    node->cbHeaderCapacity = m_cbHeaderCapacity;
+    node->cbBodyCapacity = m_cbBodyCapacity;
+    node->page.header = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(m_cbHeaderCapacity)));
+    node->page.body = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(m_cbBodyCapacity)));
+    if (!node->page.header || !node->page.body) {
+        FreeNode(node);
+        return nullptr;
+    }
+    return node;
+}
+
+void COggPageQueue::AddPage(const ogg_page* page, const LONGLONG* pTime) {
+    CAutoLock lock(m_lock);
+    PageNode* node = nullptr;
+    bool grew = false;
+    if (page->header_len > m_cbHeaderCapacity) {
+        m_cbHeaderCapacity = static_cast<int32_t>(page->header_len / 128 * 128 + 128);
+        grew = true;
+    }
+    if (!grew && page->body_len <= m_cbBodyCapacity) {
+        if (m_pFreeList) {
+            node = m_pFreeList;
+            m_pFreeList = node->pNext;
+        }
+    } else {
+        if (page->body_len > m_cbBodyCapacity)
+            m_cbBodyCapacity = static_cast<int32_t>(page->body_len / 1024 * 1024 + 1024);
+        FreeChain(m_pFreeList); // entries made for the old capacities are never reused
+        m_pFreeList = nullptr;
+    }
+    if (!node) node = NewNode();
+    if (!node) return; // no memory for the copy: the page is dropped
+    std::memcpy(node->page.header, page->header, static_cast<size_t>(page->header_len));
+    std::memcpy(node->page.body, page->body, static_cast<size_t>(page->body_len));
+    node->page.header_len = page->header_len;
+    node->page.body_len = page->body_len;
+    if (pTime) {
+        node->tTime = *pTime;
+        m_tLastTime = *pTime;
+    } else {
+        node->tTime = m_tLastTime;
+    }
+    node->pNext = nullptr;
+    if (m_pTail) m_pTail->pNext = node;
+    else m_pHead = node;
+    m_pTail = node;
+    ++m_nCount;
+}
+
+PageNode* COggPageQueue::RemoveHead() {
+    CAutoLock lock(m_lock);
+    PageNode* node = m_pHead;
+    if (!node) return nullptr;
+    m_pHead = node->pNext;
+    if (!m_pHead) m_pTail = nullptr;
+    --m_nCount;
+    return node;
+}
+
+void COggPageQueue::Recycle(PageNode* node) {
+    if (!node) return;
+    {
+        CAutoLock lock(m_lock);
+        if (node->cbHeaderCapacity >= m_cbHeaderCapacity && node->cbBodyCapacity >= m_cbBodyCapacity) {
+            node->pNext = m_pFreeList;
+            m_pFreeList = node;
+            return;
+        }
+    }
+    FreeNode(node);
+}
+
+void COggPageQueue::Clear() {
+    CAutoLock lock(m_lock);
+    m_tLastTime = 0;
+    FreeChain(m_pHead);
+    m_pHead = m_pTail = nullptr;
+    m_nCount = 0;
+    FreeChain(m_pFreeList);
+    m_pFreeList = nullptr;
+}
+
+void COggPageQueue::Snapshot(int32_t* count, LONGLONG* span) {
+    CAutoLock lock(m_lock);
+    *count = m_nCount;
+    *span = m_pHead ? m_pTail->tTime - m_pHead->tTime : 0;
+}
+
+int32_t COggPageQueue::Count() {
+    CAutoLock lock(m_lock);
+    return m_nCount;
+}

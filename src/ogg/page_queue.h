@@ -1,0 +1,52 @@
+// A stream's queue of timed page copies, oldest first, with a free list so that steady reading allocates
+// nothing per page.
+#pragma once
+#include <ogg/ogg.h>
+
+#include "support/alloc.h"
+#include "support/lock.h"
+
+struct PageNode : CNoThrowAlloc {
+    PageNode* pNext = nullptr;
+    LONGLONG tTime = 0;
+    ogg_page page{};
+    int32_t cbHeaderCapacity = 0;
+    int32_t cbBodyCapacity = 0;
+};
+
+class COggPageQueue : public CNoThrowAlloc {
+public:
+    COggPageQueue() = default;
+    virtual ~COggPageQueue();
+    COggPageQueue(const COggPageQueue&) = delete;
+    COggPageQueue& operator=(const COggPageQueue&) = delete;
+
+    // Copies the page; pTime null means the page has no granule position.
+    void AddPage(const ogg_page* page, const LONGLONG* pTime);
+    PageNode* RemoveHead();
+    void Recycle(PageNode* node);
+    void Clear();
+
+    // Count and span (tail time - head time, 0 when empty) read together under the lock.
+    void Snapshot(int32_t* count, LONGLONG* span);
+    int32_t Count();
+    void SetLastTime(LONGLONG t) {
+        CAutoLock lock(m_lock);
+        m_tLastTime = t;
+    }
+
+protected:
+    CLock m_lock;
+    PageNode* m_pHead = nullptr;
+    PageNode* m_pTail = nullptr;
+    PageNode* m_pFreeList = nullptr;
+    int32_t m_nCount = 0;
+    int32_t m_cbHeaderCapacity = 128;
+    int32_t m_cbBodyCapacity = 5120;
+    LONGLONG m_tLastTime = 0;
+
+private:
+    static void FreeNode(PageNode* node);
+    static void FreeChain(PageNode* node);
+    PageNode* NewNode();
+};

@@ -1,0 +1,125 @@
+// DeliverSamples: one run of a stream's production loop, from queued pages to delivered samples.
+#include <cstring>
+
+#include "ogg_stream.h"
+#include "ogm_header.h"
+#include "source_core.h"
+
+void COggStream::SignalStop() {
+    m_bStop = 1;
+    m_evData.Set();
+    m_evRun.Set();
+}
+
+void COggStream::InitRun() {
+    m_bNoGranuleRef = 1;
+    m_lastPacketNo = -1;
+    m_lastGranule = -1;
+    m_lastDuration = 0;
+    ogg_stream_reset(&m_oggStream);
+    m_bStop = 0;
+    m_evData.Reset();
+    m_evRun.Reset();
+    m_bDiscontinuity = 1;
+    LONGLONG start = 0, stop = 0;
+    double rate = 1.0;
+    m_pSource->ReadRunPositions(&start, &stop, &rate);
+    if (!m_pSource->m_bTimeFormatIsTime && (FAILED(m_pSource->FramesToTime(stop, &stop)) ||
+                                            FAILED(m_pSource->FramesToTime(start, &start))))
+        return;
+    m_dRate = rate == 0.0 ? 1.0 : rate;
+    m_tStop = stop;
+}
+
+HRESULT COggStream::DeliverBuffer(const BYTE* data, DWORD length, DWORD capacity, LONGLONG time, LONGLONG duration,
+                                  int cleanPoint, int discontinuity) {
+    IMFMediaBuffer* buffer = nullptr;
+    HRESULT hr = MFCreateMemoryBuffer(capacity < length ? length : capacity, &buffer);
+    if (FAILED(hr)) return hr;
+    BYTE* p = nullptr;
+    hr = buffer->Lock(&p, nullptr, nullptr);
+    if (SUCCEEDED(hr)) {
+        if (length) std::memcpy(p, data, length);
+        buffer->Unlock();
+        hr = buffer->SetCurrentLength(length);
+    }
+    IMFSample* sample = nullptr;
+    if (SUCCEEDED(hr)) hr = MFCreateSample(&sample); // a failing sample is handled like a failing buffer
+    if (SUCCEEDED(hr)) hr = sample->AddBuffer(buffer);
+    if (SUCCEEDED(hr)) hr = sample->SetSampleTime(time);
+    if (SUCCEEDED(hr)) hr = sample->SetSampleDuration(duration);
+    if (SUCCEEDED(hr) && cleanPoint >= 0) hr = sample->SetUINT32(MFSampleExtension_CleanPoint, cleanPoint ? 1 : 0);
+    if (SUCCEEDED(hr) && discontinuity >= 0)
+        hr = sample->SetUINT32(MFSampleExtension_Discontinuity, discontinuity ? 1 : 0);
+    if (SUCCEEDED(hr)) hr = m_pStream->DeliverSample(sample);
+    if (sample) sample->Release();
+    buffer->Release();
+    return hr;
+}
+
+HRESULT COggStream::DeliverSamples() {
+    if (!m_pStream) return E_UNEXPECTED;
+    const bool newRun = !m_bRunning || m_bNewRun;
+    if (newRun) {
+        InitRun();
+        m_bNewRun = 0;
+        if (m_selected && IsOgmType("text")) {
+            const BYTE byte = 0; // the start sample's one byte carries nothing
+            HRESULT hr = DeliverBuffer(&byte, 1, 1, 0, 1, 1, 1);
+            if (hr != S_OK) return hr;
+        }
+    }
+    CEvent* dataWait[] = {&m_evData, &m_pSource->m_evShutdown};
+    CEvent* runWait[] = {&m_evRun, &m_pSource->m_evShutdown};
+    bool endSeen = false;
+    for (;;) {
+        OggPacketInfo pk;
+        if (!GetPacket(&pk)) {
+            if (endSeen) return m_selected ? m_pStream->MarkEndOfStream() : S_OK;
+            // The data ends when a read failed, or when this stream's reader met the end of the file with
+            // nothing left queued (a stream whose last packet has no end-of-stream flag ends here too).
+            if (m_pSource->FileEnded() || m_reader.EndOfFile()) {
+                endSeen = true; // the next GetPacket drains what is left
+            } else {
+                {
+                    CAutoLock lock(m_csStarved);
+                    m_bStarved = TRUE;
+                }
+                if (CEvent::WaitAny(dataWait, 2) == 1) return S_OK; // shut down
+            }
+        } else if (m_bDiscontinuity && !pk.key && (!pk.hasTime || m_mediaType.bTemporalCompression)) {
+            // after a start or a seek, compressed video resumes at a key frame
+        } else {
+            if (m_dRate < 0.9999 || m_dRate > 1.0001) {
+                pk.start = static_cast<LONGLONG>(pk.start / m_dRate);
+                pk.end = static_cast<LONGLONG>(pk.end / m_dRate);
+            }
+            m_pStream->WaitOutLock();
+            if (!m_selected) {
+                if (CEvent::WaitAny(runWait, 2) == 1) return S_OK;
+                m_bDiscontinuity = 1;
+                if (pk.end > m_tStop) return S_OK;
+            } else {
+                if (m_bDiscontinuity && m_codec == CODEC_VORBIS) {
+                    for (const SavedPacket& h : m_vorbisHeaders) {
+                        if (static_cast<DWORD>(h.bytes) > m_maxSampleSize || !h.data) break;
+                        if (DeliverBuffer(h.data, static_cast<DWORD>(h.bytes), m_maxSampleSize, 0, 0, -1, -1) != S_OK)
+                            break;
+                    }
+                }
+                const int discontinuity = m_bDiscontinuity;
+                m_bDiscontinuity = 0;
+                if (m_bStarved && pk.hasTime && pk.end >= 0) {
+                    CAutoLock lock(m_csStarved);
+                    m_bStarved = FALSE;
+                }
+                HRESULT hr = DeliverBuffer(pk.data, static_cast<DWORD>(pk.length), m_maxSampleSize,
+                                           pk.hasTime ? pk.start : 0, pk.hasTime ? pk.end - pk.start : 0, pk.key,
+                                           discontinuity);
+                if (hr != S_OK) return hr;
+                if ((pk.hasTime && pk.end > m_tStop) || pk.eos) return m_pStream->MarkEndOfStream();
+            }
+        }
+        if (!m_pStream->WantsMoreSamples() || m_bStop) return S_OK;
+    }
+}

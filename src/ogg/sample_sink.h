@@ -1,0 +1,17 @@
+// What the demultiplexing core needs of a media stream: somewhere to put samples and to say that no more
+// will come. The media source's streams implement it; the core knows nothing else of them.
+#pragma once
+#include "platform/platform.h"
+
+struct IOggSampleSink {
+    virtual HRESULT DeliverSample(IMFSample* sample) = 0;
+    virtual HRESULT MarkEndOfStream() = 0;
+    // Active, not ended, and fewer than four samples waiting; evaluated under the source lock.
+    virtual bool WantsMoreSamples() = 0;
+    virtual bool IsActive() = 0;
+    // Enters and leaves the stream's lock once, to wait out a holder.
+    virtual void WaitOutLock() = 0;
+
+protected:
+    ~IOggSampleSink() = default;
+};

@@ -1,0 +1,135 @@
+// The page reader thread: reads ahead for one logical stream.
+#include "stream_page_reader.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "ogg_stream.h"
+#include "source_core.h"
+
+COggStreamReader::COggStreamReader(COggStream* owner) : m_pOwner(owner) { ogg_sync_init(&m_sync); }
+
+COggStreamReader::~COggStreamReader() {
+    // The owner has sent the exit request; the thread is waited for before the state it uses goes away.
+    JoinThread();
+    ogg_sync_clear(&m_sync);
+}
+
+void COggStreamReader::SetPosition(LONGLONG position) {
+    CAutoLock lock(m_lock);
+    m_llPosition = position;
+    ogg_sync_reset(&m_sync);
+}
+
+bool COggStreamReader::EndOfFile() {
+    CAutoLock lock(m_lock);
+    return m_bEndOfFile != 0;
+}
+
+DWORD COggStreamReader::WorkerMain() {
+    CEvent* events[] = {RequestEvent(), &m_evWork};
+    for (;;) {
+        DWORD request = TakeRequest();
+        switch (request) {
+        case ReaderRun: {
+            {
+                CAutoLock lock(m_lock);
+                ogg_sync_reset(&m_sync);
+                m_evWork.Reset();
+                m_bEndOfFile = 0;
+            }
+            Reply(S_OK);
+            // The send event wins when both are signalled: a new request breaks into the reading.
+            while (CEvent::WaitAny(events, 2) == 1) ReadStep();
+            break;
+        }
+        case ReaderStop: Reply(S_OK); break;
+        case ReaderExit: Reply(S_OK); return 0;
+        default: Reply(static_cast<DWORD>(E_NOTIMPL)); break;
+        }
+    }
+}
+
+LONGLONG COggStreamReader::SkipForeignPages(ogg_sync_state* sync, uint32_t serial) {
+    for (;;) {
+        if (!sync->data) return 0;
+        const long avail = sync->fill - sync->returned;
+        const unsigned char* p = sync->data + sync->returned;
+        if (sync->headerbytes == 0) {
+            if (avail < 27) return 0;
+            if (std::memcmp(p, "OggS", 4) != 0) {
+                sync->headerbytes = 0;
+                sync->bodybytes = 0;
+                return 0; // not at a page: ogg_sync_pageout resynchronises
+            }
+            if (avail < 27 + p[26]) return 0;
+            sync->headerbytes = 27 + p[26];
+            sync->bodybytes = 0;
+            for (int i = 0; i < p[26]; ++i) sync->bodybytes += p[27 + i];
+        }
+        if (ReadLE32(p + 14) == serial) return 0;
+        const long total = sync->headerbytes + sync->bodybytes;
+        if (total >= avail) {
+            ogg_sync_clear(sync); // the rest of that page is skipped in the file, not read
+            ogg_sync_init(sync);
+            return total - avail;
+        }
+        sync->returned += total;
+        sync->headerbytes = 0;
+        sync->bodybytes = 0;
+    }
+}
+
+LONGLONG COggStreamReader::ReadSize() {
+    LONGLONG storage = m_sync.storage < 4096 ? 4096 : m_sync.storage;
+    LONGLONG size = storage - (m_sync.fill - m_sync.returned);
+    if (size <= 0) size = 4096;
+    LONGLONG length = m_pOwner->m_pSource->m_llFileLength;
+    if (m_llPosition + size > length) size = length - m_llPosition;
+    return size;
+}
+
+void COggStreamReader::ReadStep() {
+    COggSourceCore* source = m_pOwner->m_pSource;
+    bool failed = false;
+    {
+        CAutoLock lock(m_lock);
+        m_llPosition += SkipForeignPages(&m_sync, m_pOwner->m_serialNo);
+        ogg_page page;
+        if (ogg_sync_pageout(&m_sync, &page) > 0) {
+            if (static_cast<uint32_t>(ogg_page_serialno(&page)) == m_pOwner->m_serialNo && m_pOwner->QueuePage(&page))
+                m_evWork.Reset();
+            return;
+        }
+        if (!source->HasReader()) return;
+        if (m_llPosition >= source->m_llFileLength) {
+            m_bEndOfFile = 1;
+        } else {
+            LONGLONG size = ReadSize();
+            char* buffer = ogg_sync_buffer(&m_sync, static_cast<long>(size));
+            HRESULT hr = E_OUTOFMEMORY;
+            if (buffer) hr = source->LockedRead(m_llPosition, static_cast<LONG>(size), reinterpret_cast<BYTE*>(buffer));
+            if (hr == S_OK) {
+                ogg_sync_wrote(&m_sync, static_cast<long>(size));
+                m_llPosition += size;
+                return;
+            }
+            m_bEndOfFile = 1;
+            failed = true;
+        }
+    }
+    if (failed) {
+        source->SetFileEnded(true);
+        source->OnReadFailure();
+    }
+    EndOfData();
+}
+
+void COggStreamReader::EndOfData() {
+    {
+        CAutoLock lock(m_pOwner->m_csStarved);
+        m_pOwner->m_bStarved = FALSE;
+    }
+    m_pOwner->m_evData.Set();
+    m_evWork.Reset();
+}

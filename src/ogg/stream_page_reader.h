@@ -1,0 +1,51 @@
+// A stream's page reader: a worker thread that reads the file from its own position, keeps only its
+// stream's pages and queues them with their times, sleeping while the read-ahead is full.
+#pragma once
+#include <ogg/ogg.h>
+
+#include "ogg_types.h"
+#include "support/am_thread.h"
+
+class COggStream;
+
+enum : DWORD { ReaderRun = 1, ReaderStop = 2, ReaderExit = 3 };
+
+struct SeekCache {
+    BOOL valid = FALSE;
+    LONGLONG position = 0;
+    LONGLONG target = 0;
+    LONGLONG time = 0;
+};
+
+class COggStreamReader : public CAMThread {
+public:
+    explicit COggStreamReader(COggStream* owner);
+    ~COggStreamReader() override;
+
+    void ReadStep();
+    // Bytes of foreign pages to skip in the file after what the sync state holds (0 or more).
+    static LONGLONG SkipForeignPages(ogg_sync_state* sync, uint32_t serial);
+    // Moves the reader to a byte position with an empty sync state.
+    void SetPosition(LONGLONG position);
+    bool EndOfFile();
+    // Bisection for the byte position of a page at or before target (and, where needed, at a key frame).
+    HRESULT FindPagePosition(LONGLONG target, LONGLONG limit, LONGLONG* time);
+    void InvalidateSeekCache() { m_seekCache.valid = FALSE; }
+
+    ogg_sync_state m_sync;
+    LONGLONG m_llPosition = 0;
+    BYTE m_bEndOfFile = 0;
+    CEvent m_evWork{TRUE};
+    CLock m_lock;
+    COggStream* m_pOwner;
+    SeekCache m_seekCache;
+
+protected:
+    DWORD WorkerMain() override;
+
+private:
+    void EndOfData();
+    int PageFlags(ogg_page* page);
+    LONGLONG ReadSize();
+    void Bisect(LONGLONG target, LONGLONG* position, LONGLONG* time);
+};

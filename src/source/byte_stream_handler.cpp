@@ -1,0 +1,77 @@
+#include "byte_stream_handler.h"
+
+#include "ogg_source.h"
+
+HRESULT OGGByteStreamHandler::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    if (outer) return CLASS_E_NOAGGREGATION;
+    OGGByteStreamHandler* handler = new OGGByteStreamHandler;
+    if (!handler) return E_OUTOFMEMORY;
+    HRESULT hr = handler->QueryInterface(riid, ppv);
+    handler->Release();
+    return hr;
+}
+
+OGGByteStreamHandler::~OGGByteStreamHandler() {
+    if (m_pSource) m_pSource->Release();
+    if (m_pResult) m_pResult->Release();
+}
+
+HRESULT OGGByteStreamHandler::QueryInterface(REFIID riid, void** ppv) {
+    static const QITAB table[] = {QITABENT(OGGByteStreamHandler, IMFByteStreamHandler), {nullptr, 0}};
+    return QISearch(this, table, riid, ppv);
+}
+
+ULONG OGGByteStreamHandler::AddRef() { return ++m_refCount; }
+
+ULONG OGGByteStreamHandler::Release() {
+    ULONG n = --m_refCount;
+    if (n == 0) delete this;
+    return n;
+}
+
+HRESULT OGGByteStreamHandler::BeginCreateObject(IMFByteStream* stream, LPCWSTR, DWORD flags, IPropertyStore*,
+                                                IUnknown** cancelCookie, IMFAsyncCallback* callback,
+                                                IUnknown* state) {
+    if (!stream || !callback) return E_POINTER;
+    if (!(flags & MF_RESOLUTION_MEDIASOURCE)) return E_INVALIDARG;
+    HRESULT hr = S_OK;
+    OGGSource* source = new OGGSource(&hr);
+    if (!source) return E_OUTOFMEMORY;
+    if (SUCCEEDED(hr)) hr = source->Initialize(stream);
+    IMFAsyncResult* result = nullptr;
+    if (SUCCEEDED(hr)) hr = MFCreateAsyncResult(static_cast<IMFMediaSource*>(source), callback, state, &result);
+    if (FAILED(hr)) {
+        source->Release();
+        return hr;
+    }
+    if (cancelCookie) *cancelCookie = nullptr;
+    // Held before the callback is invoked: EndCreateObject may run on another thread at once.
+    if (m_pSource) m_pSource->Release();
+    if (m_pResult) m_pResult->Release();
+    m_pSource = source;
+    m_pResult = result;
+    m_pSource->AddRef();
+    m_pResult->AddRef();
+    MFInvokeCallback(result);
+    source->Release();
+    result->Release();
+    return S_OK;
+}
+
+HRESULT OGGByteStreamHandler::EndCreateObject(IMFAsyncResult* result, MF_OBJECT_TYPE* type, IUnknown** object) {
+    if (!result || !type || !object) return E_POINTER;
+    *type = MF_OBJECT_INVALID;
+    *object = nullptr;
+    HRESULT hr = result->GetStatus();
+    if (SUCCEEDED(hr)) {
+        if (!m_pSource) return E_UNEXPECTED; // no creation is pending
+        *type = MF_OBJECT_MEDIASOURCE;
+        hr = m_pSource->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(object));
+    }
+    if (m_pSource) m_pSource->Release();
+    if (m_pResult) m_pResult->Release();
+    m_pSource = nullptr;
+    m_pResult = nullptr;
+    return hr;
+}

@@ -1,0 +1,34 @@
+// The byte-stream handler: builds a source over a byte stream, opens it on the caller's thread and hands
+// it back through the asynchronous begin/end pair.
+#pragma once
+#include <atomic>
+
+#include "base_object.h"
+#include "support/alloc.h"
+
+class OGGSource;
+
+class OGGByteStreamHandler : private MediaFoundationSamples::BaseObject,
+                             public IMFByteStreamHandler,
+                             public CNoThrowAlloc {
+public:
+    // The class factory's creation function.
+    static HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv);
+
+    HRESULT QueryInterface(REFIID riid, void** ppv) override;
+    ULONG AddRef() override;
+    ULONG Release() override;
+    HRESULT BeginCreateObject(IMFByteStream* stream, LPCWSTR url, DWORD flags, IPropertyStore* props,
+                              IUnknown** cancelCookie, IMFAsyncCallback* callback, IUnknown* state) override;
+    HRESULT EndCreateObject(IMFAsyncResult* result, MF_OBJECT_TYPE* type, IUnknown** object) override;
+    HRESULT CancelObjectCreation(IUnknown*) override { return E_NOTIMPL; }
+    HRESULT GetMaxNumberOfBytesRequiredForResolution(QWORD*) override { return E_NOTIMPL; }
+
+private:
+    OGGByteStreamHandler() = default;
+    ~OGGByteStreamHandler() override;
+
+    std::atomic<ULONG> m_refCount{1};
+    OGGSource* m_pSource = nullptr;
+    IMFAsyncResult* m_pResult = nullptr;
+};

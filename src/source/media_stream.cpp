@@ -1,0 +1,257 @@
+#include "media_stream.h"
+
+#include "ogg_source.h"
+
+namespace {
+constexpr DWORD SampleReserve = 4;
+
+} // namespace
+
+// Every method but the IUnknown ones runs under the source lock, with a reference on the source; once
+// the source is gone, under the stream's own lock instead.
+class OGGStream::SourceGuard {
+public:
+    explicit SourceGuard(OGGStream* stream)
+        : m_stream(stream), m_source(stream->m_pLink ? stream->m_pLink->Acquire() : nullptr) {
+        if (m_source) m_source->m_lock.Lock();
+        else m_stream->m_orphanLock.lock();
+    }
+    ~SourceGuard() {
+        if (m_source) {
+            m_source->m_lock.Unlock();
+            m_source->Release();
+        } else {
+            m_stream->m_orphanLock.unlock();
+        }
+    }
+    OGGSource* Source() const { return m_source; }
+
+private:
+    OGGStream* m_stream;
+    OGGSource* m_source;
+};
+
+OGGStream::OGGStream(SourceLink* link, IMFStreamDescriptor* sd, DWORD id, HRESULT* phr)
+    : m_id(id), m_pLink(link), m_pStreamDescriptor(sd) {
+    if (m_pLink) m_pLink->AddRef();
+    if (m_pStreamDescriptor) m_pStreamDescriptor->AddRef();
+    *phr = MFCreateEventQueue(&m_pEventQueue);
+}
+
+OGGStream::~OGGStream() {
+    if (m_pLink) m_pLink->Release();
+    m_requests.Clear();
+    m_samples.Clear();
+    // Normally released by the shutdown; a stream never shut down lets them go here.
+    if (m_pEventQueue) {
+        m_pEventQueue->Shutdown();
+        m_pEventQueue->Release();
+    }
+    if (m_pStreamDescriptor) m_pStreamDescriptor->Release();
+}
+
+HRESULT OGGStream::QueryInterface(REFIID riid, void** ppv) {
+    static const QITAB table[] = {QITABENT(OGGStream, IMFMediaEventGenerator), QITABENT(OGGStream, IMFMediaStream),
+                                  {nullptr, 0}};
+    return QISearch(this, table, riid, ppv);
+}
+
+ULONG OGGStream::AddRef() { return ++m_refCount; }
+
+ULONG OGGStream::Release() {
+    ULONG n = --m_refCount;
+    if (n == 0) delete this;
+    return n;
+}
+
+HRESULT OGGStream::GetEvent(DWORD flags, IMFMediaEvent** event) {
+    IMFMediaEventQueue* queue = nullptr;
+    {
+        SourceGuard guard(this);
+        if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
+        queue = m_pEventQueue;
+        queue->AddRef();
+    }
+    HRESULT hr = queue->GetEvent(flags, event); // may block: outside the lock
+    queue->Release();
+    return hr;
+}
+
+HRESULT OGGStream::BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) {
+    SourceGuard guard(this);
+    if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
+    return m_pEventQueue->BeginGetEvent(callback, state);
+}
+
+HRESULT OGGStream::EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) {
+    SourceGuard guard(this);
+    if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
+    return m_pEventQueue->EndGetEvent(result, event);
+}
+
+HRESULT OGGStream::QueueEvent(MediaEventType type, REFGUID ext, HRESULT status, const PROPVARIANT* value) {
+    SourceGuard guard(this);
+    if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
+    return m_pEventQueue->QueueEventParamVar(type, ext, status, value);
+}
+
+HRESULT OGGStream::GetMediaSource(IMFMediaSource** source) {
+    if (!source) return E_POINTER;
+    SourceGuard guard(this);
+    if (!guard.Source()) return E_UNEXPECTED;
+    if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
+    return guard.Source()->QueryInterface(IID_IMFMediaSource, reinterpret_cast<void**>(source));
+}
+
+HRESULT OGGStream::GetStreamDescriptor(IMFStreamDescriptor** sd) {
+    if (!sd) return E_POINTER;
+    SourceGuard guard(this);
+    if (!m_pStreamDescriptor) return E_UNEXPECTED;
+    if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
+    *sd = m_pStreamDescriptor;
+    (*sd)->AddRef();
+    return S_OK;
+}
+
+void OGGStream::ReportError(HRESULT hr) {
+    SourceGuard guard(this);
+    if (m_state != SourceShutdown && guard.Source()) guard.Source()->QueueEvent(MEError, GUID_NULL, hr, nullptr);
+}
+
+HRESULT OGGStream::RequestSample(IUnknown* token) {
+    SourceGuard guard(this);
+    if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
+    HRESULT hr;
+    if (m_state == SourceStopped || !m_active) hr = MF_E_INVALIDREQUEST;
+    else if (m_endOfStream && m_samples.Count() == 0) hr = MF_E_END_OF_STREAM;
+    else hr = m_requests.PushBack(token);
+    if (SUCCEEDED(hr)) return DeliverQueuedSamples();
+    // A refusal is reported as an error event on the source, not as this method's result.
+    if (!guard.Source()) return hr;
+    return guard.Source()->QueueEvent(MEError, GUID_NULL, hr, nullptr);
+}
+
+HRESULT OGGStream::DeliverSample(IMFSample* sample) {
+    SourceGuard guard(this);
+    HRESULT hr = m_samples.PushBack(sample);
+    if (FAILED(hr)) return hr;
+    DeliverQueuedSamples();
+    return S_OK;
+}
+
+HRESULT OGGStream::MarkEndOfStream() {
+    SourceGuard guard(this);
+    m_endOfStream = TRUE;
+    DeliverQueuedSamples();
+    return S_OK;
+}
+
+bool OGGStream::WantsMoreSamples() {
+    SourceGuard guard(this);
+    return m_active && !m_endOfStream && m_samples.Count() < SampleReserve;
+}
+
+bool OGGStream::IsActive() {
+    SourceGuard guard(this);
+    return m_active != FALSE;
+}
+
+void OGGStream::WaitOutLock() { SourceGuard guard(this); }
+
+// One sample matched with one request and sent.
+HRESULT OGGStream::MatchOne() {
+    IMFSample* sample = nullptr;
+    IUnknown* token = nullptr;
+    m_samples.PopFront(&sample);
+    m_requests.PopFront(&token);
+    HRESULT hr = S_OK;
+    if (token) hr = sample->SetUnknown(MFSampleExtension_Token, token);
+    if (SUCCEEDED(hr)) {
+        LONGLONG time = 0, next = 0;
+        if (FAILED(sample->GetSampleTime(&time))) time = 0;
+        IMFSample* waiting = nullptr;
+        if (SUCCEEDED(m_samples.PeekFront(&waiting)) && waiting) {
+            if (FAILED(waiting->GetSampleTime(&next))) next = 0;
+            waiting->Release();
+        }
+        SourceGuard guard(this);
+        if (guard.Source()) guard.Source()->m_rtCurrent = next > 0 ? next : time;
+        hr = m_pEventQueue->QueueEventParamUnk(MEMediaSample, GUID_NULL, S_OK, sample);
+    }
+    sample->Release();
+    if (token) token->Release();
+    return hr;
+}
+
+HRESULT OGGStream::DeliverQueuedSamples() {
+    SourceGuard guard(this);
+    if (m_state != SourceStarted) return S_OK;
+    HRESULT hr = S_OK;
+    while (SUCCEEDED(hr) && m_samples.Count() > 0 && m_requests.Count() > 0) hr = MatchOne();
+    if (SUCCEEDED(hr)) {
+        if (m_samples.Count() == 0 && m_endOfStream) {
+            if (!m_eosSent) {
+                m_eosSent = true;
+                hr = m_pEventQueue->QueueEventParamVar(MEEndOfStream, GUID_NULL, S_OK, nullptr);
+                if (SUCCEEDED(hr) && guard.Source()) hr = guard.Source()->QueueSimpleOperation(OpEndOfStream);
+            }
+        } else if (WantsMoreSamples() && guard.Source()) {
+            hr = guard.Source()->QueueRequestData(m_id);
+        }
+    }
+    if (FAILED(hr) && m_state != SourceShutdown && guard.Source())
+        guard.Source()->QueueEvent(MEError, GUID_NULL, hr, nullptr);
+    return S_OK;
+}
+
+void OGGStream::SetActive(BOOL active) {
+    SourceGuard guard(this);
+    if ((active != FALSE) == (m_active != FALSE)) return;
+    m_active = active;
+    if (!active) {
+        m_samples.Clear();
+        m_requests.Clear();
+    }
+}
+
+HRESULT OGGStream::StartStream(const PROPVARIANT* value, bool seeking) {
+    SourceGuard guard(this);
+    m_endOfStream = FALSE;
+    m_eosSent = false;
+    if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
+    HRESULT hr = QueueEvent(seeking ? MEStreamSeeked : MEStreamStarted, GUID_NULL, S_OK, value);
+    if (FAILED(hr)) return hr;
+    if (seeking) m_samples.Clear();
+    m_state = SourceStarted;
+    if (!seeking) DeliverQueuedSamples();
+    return S_OK;
+}
+
+HRESULT OGGStream::PauseStream() {
+    SourceGuard guard(this);
+    if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
+    m_state = SourcePaused;
+    return QueueEvent(MEStreamPaused, GUID_NULL, S_OK, nullptr);
+}
+
+HRESULT OGGStream::StopStream() {
+    SourceGuard guard(this);
+    if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
+    m_requests.Clear();
+    m_samples.Clear();
+    m_state = SourceStopped;
+    return QueueEvent(MEStreamStopped, GUID_NULL, S_OK, nullptr);
+}
+
+void OGGStream::ShutdownStream() {
+    SourceGuard guard(this);
+    if (m_state == SourceShutdown) return;
+    m_state = SourceShutdown;
+    m_pEventQueue->Shutdown();
+    m_samples.Clear();
+    m_requests.Clear();
+    if (m_pStreamDescriptor) m_pStreamDescriptor->Release();
+    m_pStreamDescriptor = nullptr;
+    m_pEventQueue->Release();
+    m_pEventQueue = nullptr;
+}

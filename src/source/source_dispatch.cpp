@@ -1,0 +1,307 @@
+// Execution of queued operations: start (with and without a seek), pause, stop, sample requests and the
+// end of streams, with their events in a fixed order.
+#include "ogg_source.h"
+
+HRESULT OGGSource::ExecuteOperation(SourceOp* op) {
+    CAutoLock lock(m_lock);
+    if (m_state == SourceShutdown) return S_OK;
+    HRESULT hr;
+    switch (op->m_type) {
+    case OpStart: hr = DoStart(static_cast<StartOp*>(op)); break;
+    case OpPause: hr = DoPause(op); break;
+    case OpStop: hr = DoStop(op); break;
+    case OpRequestData: hr = DoRequestData(op); break;
+    case OpEndOfStream: hr = DoEndOfStream(op); break;
+    default: hr = E_UNEXPECTED; break;
+    }
+    if (FAILED(hr) && m_state != SourceShutdown) QueueEvent(MEError, GUID_NULL, hr, nullptr);
+    return hr;
+}
+
+bool OGGSource::Claim(SourceOp* op) {
+    if (m_pPendingOp || !op) return false;
+    m_pPendingOp = op;
+    op->AddRef();
+    return true;
+}
+
+void OGGSource::Unclaim(SourceOp* op) {
+    if (m_pPendingOp != op || !op) return;
+    m_pPendingOp->Release();
+    m_pPendingOp = nullptr;
+    ScheduleProcessing();
+}
+
+// Stops every reader and its production loop and empties the page queues.
+void OGGSource::StopReaders() {
+    for (int32_t i = 0; i < m_cOggStreams; ++i) {
+        COggStream* s = m_ppOggStreams[i];
+        s->SignalStop();
+        s->m_reader.SendRequest(ReaderStop);
+        s->Clear();
+    }
+}
+
+// A start with a position: readers stopped, queues cleared, every reader at the page for the position,
+// readers running again. From the stopped state the bisection runs through SetCurrentPosition; while
+// started or paused SetCurrentPosition only stores the position, yet hosts seek exactly that way (a
+// Start with a new position while running), so the readers are moved by the same bisection and every
+// stream begins a new run there (discontinuity, Vorbis headers, the drop rule).
+void OGGSource::RepositionReaders(LONGLONG position, HRESULT* hr) {
+    const bool running = m_state != SourceStopped;
+    StopReaders();
+    if (SUCCEEDED(*hr)) *hr = SetCurrentPosition(&position);
+    if (SUCCEEDED(*hr) && running) {
+        InvalidateApplied();
+        LONGLONG start = 0, stop = 0;
+        double rate = 1.0;
+        ReadRunPositions(&start, &stop, &rate);
+        *hr = PositionReaders(start, stop);
+    }
+    SetFileEnded(false);
+    for (int32_t i = 0; i < m_cOggStreams; ++i) {
+        if (running) m_ppOggStreams[i]->m_bNewRun = 1;
+        m_ppOggStreams[i]->m_reader.SendRequest(ReaderRun);
+    }
+}
+
+HRESULT OGGSource::DoStart(StartOp* op) {
+    if (!Claim(op)) return E_FAIL;
+    HRESULT hr = S_OK;
+    IMFPresentationDescriptor* pd = op->m_pPresentationDescriptor;
+    if (pd) pd->AddRef();
+    else hr = MF_E_INVALIDREQUEST;
+    LONGLONG position = 0;
+    bool seek = false, resuming = false, typeOk = true;
+    const bool wasStopped = m_state == SourceStopped;
+    if (op->m_data.vt == VT_I8) {
+        position = op->m_data.hVal.QuadPart;
+        seek = position > 0;
+    } else if (op->m_data.vt == VT_EMPTY) {
+        if (!wasStopped && SUCCEEDED(hr)) {
+            hr = GetCurrentPosition(&position);
+            resuming = true;
+        }
+    } else {
+        hr = MF_E_UNSUPPORTED_TIME_FORMAT;
+        typeOk = false;
+    }
+    if (SUCCEEDED(hr) && typeOk) hr = SelectStreams(pd);
+    // A start at 0 while running is no seek, but it must still go back to the start.
+    const bool reposition = seek || (op->m_data.vt == VT_I8 && !wasStopped);
+    if (reposition && typeOk) RepositionReaders(position, &hr);
+
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    value.vt = VT_I8;
+    value.hVal.QuadPart = position;
+    if (seek) {
+        if (SUCCEEDED(hr)) hr = QueueEvent(MESourceSeeked, GUID_NULL, S_OK, &value);
+    } else if (SUCCEEDED(hr)) {
+        IMFMediaEvent* event = nullptr;
+        hr = MFCreateMediaEvent(MESourceStarted, GUID_NULL, S_OK, &value, &event);
+        if (SUCCEEDED(hr) && resuming) hr = event->SetUINT64(MF_EVENT_SOURCE_ACTUAL_START, static_cast<UINT64>(position));
+        if (SUCCEEDED(hr)) hr = m_pEventQueue->QueueEvent(event);
+        if (event) event->Release();
+    }
+    m_state = SourceStarted;
+    SetFileEnded(false);
+    if (SUCCEEDED(hr)) hr = StartStreams(pd, &value, seek);
+    if (SUCCEEDED(hr) && reposition && !wasStopped) {
+        // Requests the host made before the seek still wait: production must start again for them.
+        for (uint32_t i = 0; i < m_cStreams; ++i)
+            if (m_streams[i] && m_streams[i]->m_active) m_streams[i]->DeliverQueuedSamples();
+    }
+    if (FAILED(hr) && m_pEventQueue) m_pEventQueue->QueueEventParamVar(MESourceStarted, GUID_NULL, hr, nullptr);
+    Unclaim(op);
+    if (pd) pd->Release();
+    return hr;
+}
+
+HRESULT OGGSource::SelectStreams(IMFPresentationDescriptor* pd) {
+    m_cPendingEOS = 0;
+    DWORD count = 0;
+    HRESULT hr = pd->GetStreamDescriptorCount(&count);
+    for (DWORD i = 0; SUCCEEDED(hr) && i < count; ++i) {
+        BOOL selected = FALSE;
+        IMFStreamDescriptor* sd = nullptr;
+        DWORD id = 0;
+        hr = pd->GetStreamDescriptorByIndex(i, &selected, &sd);
+        if (SUCCEEDED(hr)) hr = sd->GetStreamIdentifier(&id);
+        if (sd) sd->Release();
+        if (FAILED(hr)) break;
+        OGGStream* stream = FindMediaStream(id);
+        if (!stream) {
+            hr = E_INVALIDARG;
+            break;
+        }
+        const bool wasActive = stream->m_active != FALSE;
+        stream->SetActive(selected);
+        if (selected) {
+            ++m_cPendingEOS;
+            hr = m_pEventQueue->QueueEventParamUnk(wasActive ? MEUpdatedStream : MENewStream, GUID_NULL, S_OK,
+                                                   static_cast<IMFMediaStream*>(stream));
+        }
+    }
+    return hr;
+}
+
+HRESULT OGGSource::StartStreams(IMFPresentationDescriptor* pd, const PROPVARIANT* value, bool seek) {
+    DWORD count = 0;
+    HRESULT hr = pd->GetStreamDescriptorCount(&count);
+    for (DWORD i = 0; SUCCEEDED(hr) && i < count; ++i) {
+        BOOL selected = FALSE;
+        IMFStreamDescriptor* sd = nullptr;
+        DWORD id = 0;
+        hr = pd->GetStreamDescriptorByIndex(i, &selected, &sd);
+        if (SUCCEEDED(hr)) hr = sd->GetStreamIdentifier(&id);
+        if (sd) sd->Release();
+        if (FAILED(hr)) break;
+        OGGStream* stream = FindMediaStream(id);
+        if (!stream) {
+            hr = E_INVALIDARG;
+            break;
+        }
+        if (selected) hr = stream->StartStream(value, seek);
+    }
+    return hr;
+}
+
+HRESULT OGGSource::DoPause(SourceOp* op) {
+    if (!Claim(op)) return E_FAIL;
+    HRESULT hr = S_OK;
+    if (m_state != SourceStarted) {
+        hr = MF_E_INVALID_STATE_TRANSITION;
+    } else {
+        for (uint32_t i = 0; i < m_cStreams && SUCCEEDED(hr); ++i)
+            if (m_streams[i] && m_streams[i]->m_active) hr = m_streams[i]->PauseStream();
+        m_state = SourcePaused;
+    }
+    m_pEventQueue->QueueEventParamVar(MESourcePaused, GUID_NULL, hr, nullptr);
+    Unclaim(op);
+    return hr;
+}
+
+HRESULT OGGSource::DoStop(SourceOp* op) {
+    HRESULT hr = Claim(op) ? S_OK : E_FAIL;
+    for (uint32_t i = 0; i < m_cStreams && SUCCEEDED(hr); ++i)
+        if (m_streams[i] && m_streams[i]->m_active) hr = m_streams[i]->StopStream();
+    if (m_pReader) m_pReader->Flush();
+    for (int32_t i = 0; i < m_cOggStreams; ++i) {
+        COggStream* s = m_ppOggStreams[i];
+        s->SignalStop();
+        s->m_reader.SendRequest(ReaderExit);
+        s->m_reader.EndThread();
+        s->Clear();
+        {
+            CAutoLock lock(s->m_csStarved);
+            s->m_bStarved = FALSE;
+        }
+        s->m_bRunning = FALSE;
+        s->m_bNewRun = 0;
+    }
+    LONGLONG zero = 0;
+    SetCurrentPosition(&zero);
+    SetReaderPositions(0);
+    // The readers are back at byte 0 whatever was applied last (the source was still started when the
+    // position 0 was applied above, so it was not recorded): a later start at the position applied
+    // before must search again rather than take the shortcut and play from byte 0.
+    InvalidateApplied();
+    if (SUCCEEDED(hr) && m_pReader) {
+        QWORD at = 0;
+        hr = m_pReader->Seek(msoBegin, 0, MFBYTESTREAM_SEEK_FLAG_CANCEL_PENDING_IO, &at);
+        if (SUCCEEDED(hr)) ++m_nStopCount;
+    }
+    if (m_pPendingRequestOp) m_pPendingRequestOp->Release();
+    m_pPendingRequestOp = nullptr;
+    m_state = SourceStopped;
+    m_pEventQueue->QueueEventParamVar(MESourceStopped, GUID_NULL, hr, nullptr);
+    Unclaim(op);
+    return hr;
+}
+
+HRESULT OGGSource::DoRequestData(SourceOp* op) {
+    if (!Claim(op)) return E_FAIL;
+    HRESULT hr = S_OK;
+    if (!m_pPendingRequestOp) {
+        PROPVARIANT stamp;
+        PropVariantInit(&stamp);
+        stamp.vt = VT_UI4;
+        stamp.ulVal = m_nStopCount;
+        hr = PropVariantCopy(&op->m_data, &stamp);
+        if (SUCCEEDED(hr)) {
+            m_pPendingRequestOp = op;
+            op->AddRef();
+            COggStream* s = nullptr;
+            for (int32_t i = 0; i < m_cOggStreams && !s; ++i)
+                if (m_ppOggStreams[i]->m_serialNo == op->m_streamId) s = m_ppOggStreams[i];
+            bool produce = s != nullptr;
+            if (s && !s->m_bRunning) {
+                CAutoLock lock(s->m_csStarved);
+                s->m_bStarved = FALSE;
+            }
+            if (s && !s->m_bRunning) {
+                produce = s->m_reader.Create() != FALSE;
+                if (produce) s->m_reader.SendRequest(ReaderRun);
+            }
+            if (produce) {
+                s->DeliverSamples();
+                s->m_bRunning = TRUE;
+                s->m_bNewRun = 0;
+            }
+            m_pPendingRequestOp->Release();
+            m_pPendingRequestOp = nullptr;
+        }
+    }
+    Unclaim(op);
+    return hr;
+}
+
+HRESULT OGGSource::DoEndOfStream(SourceOp* op) {
+    HRESULT hr = S_OK;
+    const bool claimed = Claim(op);
+    if (claimed && --m_cPendingEOS == 0)
+        hr = m_pEventQueue->QueueEventParamVar(MEEndOfPresentation, GUID_NULL, S_OK, nullptr);
+    if (m_pReader) m_pReader->Flush();
+    LONGLONG zero = 0;
+    SetCurrentPosition(&zero);
+    SetReaderPositions(0);
+    if (m_pPendingOp != op) return E_FAIL;
+    m_pPendingOp->Release();
+    m_pPendingOp = nullptr;
+    HRESULT scheduled = ScheduleProcessing();
+    return FAILED(hr) ? hr : scheduled;
+}
+
+void OGGSource::OnReadFailure() {
+    // Posted with the weak link as state: the reader thread neither waits for the source lock nor holds
+    // a reference it could drop last.
+    class EndStreams final : public IMFAsyncCallback {
+    public:
+        HRESULT QueryInterface(REFIID riid, void** ppv) override {
+            static const QITAB table[] = {QITABENT(EndStreams, IMFAsyncCallback), {nullptr, 0}};
+            return QISearch(this, table, riid, ppv);
+        }
+        ULONG AddRef() override { return 2; } // a single static object
+        ULONG Release() override { return 1; }
+        HRESULT GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }
+        HRESULT Invoke(IMFAsyncResult* result) override {
+            auto* link = static_cast<SourceLink*>(result->GetStateNoAddRef());
+            if (OGGSource* source = link ? link->Acquire() : nullptr) {
+                source->EndActiveStreams();
+                source->Release();
+            }
+            return S_OK;
+        }
+    };
+    static EndStreams callback;
+    MFPutWorkItem(MFASYNC_CALLBACK_QUEUE_STANDARD, &callback, m_pLink);
+}
+
+void OGGSource::EndActiveStreams() {
+    CAutoLock lock(m_lock);
+    if (m_state == SourceShutdown) return;
+    for (uint32_t i = 0; i < m_cStreams; ++i) {
+        if (m_streams[i] && m_streams[i]->IsActive() && FAILED(m_streams[i]->MarkEndOfStream())) break;
+    }
+}

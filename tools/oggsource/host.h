@@ -1,0 +1,56 @@
+// What any Media Foundation host does with this source: open a file through the byte-stream handler,
+// then start the source and pull samples from every selected stream, driven by events.
+#pragma once
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/com_impl.h"
+#include "platform/platform.h"
+
+namespace host {
+
+// Opens through the handler: BeginCreateObject, the callback, EndCreateObject.
+HRESULT OpenByteStream(IMFByteStream* stream, IMFMediaSource** source);
+HRESULT OpenFile(const std::string& path, IMFMediaSource** source);
+// "MF_E_SHUTDOWN (0xC00D3E85)" or "0x80004005".
+std::string HResultText(HRESULT hr);
+
+struct Sample {
+    DWORD stream = 0;
+    LONGLONG time = 0, duration = 0;
+    DWORD size = 0;
+    bool clean = false, discontinuity = false;
+    uint32_t crc = 0; // zlib's CRC-32 of the payload
+};
+
+struct PlayOptions {
+    bool startAt = false;          // Start with a VT_I8 position (else VT_EMPTY)
+    LONGLONG start = 0;
+    float rate = 1.0f;             // set through the rate control service before the start
+    std::vector<DWORD> streams;    // stream ids to select (empty: the source's default selection)
+    LONGLONG seekWhen = -1;        // when a sample at or after this time arrives...
+    LONGLONG seekTo = 0;           // ...start again at this position, while playing
+    unsigned timeoutMs = 60000;    // no event for this long: give up
+    size_t maxSamples = 0;         // stop after this many samples (0: no limit)
+};
+
+struct PlayResult {
+    HRESULT status = S_OK;               // first failure (MEError, a failed call), S_OK otherwise
+    bool endOfPresentation = false;
+    bool timedOut = false;
+    std::vector<Sample> samples;         // in arrival order
+    std::vector<MediaEventType> sourceEvents;
+    std::map<DWORD, std::vector<MediaEventType>> streamEvents;
+    std::map<DWORD, int> endOfStream;    // MEEndOfStream count per stream
+};
+
+// Plays the source from Start to MEEndOfPresentation (or the first error), pulling every selected stream.
+PlayResult Play(IMFMediaSource* source, const PlayOptions& options,
+                const std::function<void(const Sample&)>& onSample = nullptr);
+
+} // namespace host

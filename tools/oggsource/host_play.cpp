@@ -1,0 +1,259 @@
+// The playing host: events from the source and from every stream arrive through BeginGetEvent on work-queue
+// threads and are handled in order on the calling thread.
+#include <chrono>
+#include <memory>
+#include <zlib.h>
+
+#include "host.h"
+
+namespace host {
+
+namespace {
+struct Delivery {
+    DWORD from; // 0: the source, else the stream id + 1
+    PlatRef<IMFMediaEvent> event;
+    HRESULT status;
+};
+
+struct Inbox {
+    std::mutex lock;
+    std::condition_variable wake;
+    std::deque<Delivery> items;
+    void Push(Delivery d) {
+        std::lock_guard<std::mutex> g(lock);
+        items.push_back(std::move(d));
+        wake.notify_one();
+    }
+    bool Pop(Delivery* d, unsigned ms) {
+        std::unique_lock<std::mutex> g(lock);
+        if (!wake.wait_for(g, std::chrono::milliseconds(ms), [this] { return !items.empty(); })) return false;
+        *d = std::move(items.front());
+        items.pop_front();
+        return true;
+    }
+};
+
+// Reads one generator's events and keeps asking for the next until the generator refuses.
+class Listener final : public IMFAsyncCallback {
+    PLAT_REFCOUNT(Listener)
+    Listener(IMFMediaEventGenerator* generator, DWORD from, std::shared_ptr<Inbox> inbox)
+        : m_generator(generator), m_from(from), m_inbox(std::move(inbox)) {}
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        static const QITAB table[] = {QITABENT(Listener, IMFAsyncCallback), {nullptr, 0}};
+        return QISearch(this, table, riid, ppv);
+    }
+    HRESULT GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }
+    HRESULT Invoke(IMFAsyncResult* result) override {
+        PlatRef<IMFMediaEvent> event;
+        HRESULT hr = m_generator->EndGetEvent(result, &event);
+        if (FAILED(hr)) return hr; // shut down: no more events
+        MediaEventType type = MEUnknown;
+        event->GetType(&type);
+        m_inbox->Push(Delivery{m_from, event, S_OK});
+        return m_generator->BeginGetEvent(this, nullptr);
+    }
+    HRESULT Listen() { return m_generator->BeginGetEvent(this, nullptr); }
+
+private:
+    virtual ~Listener() = default;
+    PlatRef<IMFMediaEventGenerator> m_generator;
+    DWORD m_from;
+    std::shared_ptr<Inbox> m_inbox;
+};
+
+HRESULT ListenTo(IMFMediaEventGenerator* generator, DWORD from, const std::shared_ptr<Inbox>& inbox) {
+    PlatRef<Listener> listener;
+    listener.Attach(new Listener(generator, from, inbox));
+    return listener->Listen();
+}
+
+bool ReadSample(IMFSample* sample, DWORD id, Sample* out) {
+    out->stream = id;
+    sample->GetSampleTime(&out->time);
+    sample->GetSampleDuration(&out->duration);
+    UINT32 v = 0;
+    out->clean = SUCCEEDED(sample->GetUINT32(MFSampleExtension_CleanPoint, &v)) && v;
+    v = 0;
+    out->discontinuity = SUCCEEDED(sample->GetUINT32(MFSampleExtension_Discontinuity, &v)) && v;
+    PlatRef<IMFMediaBuffer> buffer;
+    if (FAILED(sample->ConvertToContiguousBuffer(&buffer))) return false;
+    BYTE* data = nullptr;
+    DWORD length = 0;
+    if (FAILED(buffer->Lock(&data, nullptr, &length))) return false;
+    out->size = length;
+    out->crc = static_cast<uint32_t>(crc32(0, data, length));
+    buffer->Unlock();
+    return true;
+}
+
+class Session {
+public:
+    Session(IMFMediaSource* source, const PlayOptions& o, const std::function<void(const Sample&)>& cb)
+        : m_source(source), m_options(o), m_onSample(cb), m_inbox(std::make_shared<Inbox>()) {}
+
+    PlayResult Run() {
+        HRESULT hr = Setup();
+        if (FAILED(hr)) return Fail(hr);
+        while (!m_done) {
+            Delivery d;
+            if (!m_inbox->Pop(&d, m_options.timeoutMs)) {
+                m_result.timedOut = true;
+                return Fail(E_ABORT);
+            }
+            Handle(d);
+        }
+        return m_result;
+    }
+
+private:
+    PlayResult Fail(HRESULT hr) {
+        if (SUCCEEDED(m_result.status)) m_result.status = hr;
+        return m_result;
+    }
+
+    HRESULT Setup() {
+        HRESULT hr = ListenTo(m_source, 0, m_inbox);
+        if (SUCCEEDED(hr)) hr = m_source->CreatePresentationDescriptor(&m_pd);
+        if (SUCCEEDED(hr) && !m_options.streams.empty()) hr = SelectStreams();
+        if (SUCCEEDED(hr) && m_options.rate != 1.0f) {
+            PlatRef<IMFGetService> service;
+            PlatRef<IMFRateControl> rate;
+            hr = m_source->QueryInterface(IID_IMFGetService, reinterpret_cast<void**>(&service));
+            if (SUCCEEDED(hr))
+                hr = service->GetService(MF_RATE_CONTROL_SERVICE, IID_IMFRateControl, reinterpret_cast<void**>(&rate));
+            if (SUCCEEDED(hr)) hr = rate->SetRate(FALSE, m_options.rate);
+        }
+        if (SUCCEEDED(hr)) hr = StartAt(m_options.startAt, m_options.start);
+        return hr;
+    }
+
+    HRESULT SelectStreams() {
+        DWORD count = 0;
+        m_pd->GetStreamDescriptorCount(&count);
+        for (DWORD i = 0; i < count; ++i) {
+            BOOL selected = FALSE;
+            PlatRef<IMFStreamDescriptor> sd;
+            DWORD id = 0;
+            m_pd->GetStreamDescriptorByIndex(i, &selected, &sd);
+            sd->GetStreamIdentifier(&id);
+            bool want = false;
+            for (DWORD s : m_options.streams) want = want || s == id;
+            HRESULT hr = want ? m_pd->SelectStream(i) : m_pd->DeselectStream(i);
+            if (FAILED(hr)) return hr;
+        }
+        return S_OK;
+    }
+
+    HRESULT StartAt(bool at, LONGLONG position) {
+        PROPVARIANT start;
+        PropVariantInit(&start);
+        if (at) {
+            start.vt = VT_I8;
+            start.hVal.QuadPart = position;
+        }
+        return m_source->Start(m_pd.Get(), nullptr, &start);
+    }
+
+    void Request(DWORD id) {
+        auto it = m_streams.find(id);
+        if (it == m_streams.end() || m_outstanding[id] > 0 || m_ended[id]) return;
+        if (SUCCEEDED(it->second->RequestSample(nullptr))) ++m_outstanding[id];
+    }
+
+    void Handle(const Delivery& d) {
+        MediaEventType type = MEUnknown;
+        HRESULT status = S_OK;
+        d.event->GetType(&type);
+        d.event->GetStatus(&status);
+        if (d.from == 0) HandleSource(d.event.Get(), type, status);
+        else HandleStream(d.from - 1, d.event.Get(), type, status);
+    }
+
+    void HandleSource(IMFMediaEvent* event, MediaEventType type, HRESULT status) {
+        m_result.sourceEvents.push_back(type);
+        // A request that reached a stream after its last sample is refused with MF_E_END_OF_STREAM through
+        // an error event: the host asks before it can know that the end came; not a failure of the play.
+        if (type == MEError && status == MF_E_END_OF_STREAM) return;
+        if (FAILED(status)) {
+            Fail(status);
+            m_done = true;
+            return;
+        }
+        if (type == MENewStream || type == MEUpdatedStream) {
+            PROPVARIANT v;
+            PropVariantInit(&v);
+            event->GetValue(&v);
+            PlatRef<IMFMediaStream> stream;
+            if (v.vt == VT_UNKNOWN && v.punkVal)
+                v.punkVal->QueryInterface(IID_IMFMediaStream, reinterpret_cast<void**>(&stream));
+            PropVariantClear(&v);
+            PlatRef<IMFStreamDescriptor> sd;
+            DWORD id = 0;
+            if (stream && SUCCEEDED(stream->GetStreamDescriptor(&sd))) sd->GetStreamIdentifier(&id);
+            if (stream && type == MENewStream) ListenTo(stream.Get(), id + 1, m_inbox);
+            if (stream) m_streams[id] = stream;
+            m_ended[id] = false;
+        } else if (type == MEEndOfPresentation) {
+            m_result.endOfPresentation = true;
+            m_done = true;
+        }
+    }
+
+    void HandleStream(DWORD id, IMFMediaEvent* event, MediaEventType type, HRESULT status) {
+        m_result.streamEvents[id].push_back(type);
+        if (FAILED(status)) {
+            Fail(status);
+            m_done = true;
+            return;
+        }
+        if (type == MEStreamStarted || type == MEStreamSeeked) {
+            Request(id);
+        } else if (type == MEEndOfStream) {
+            ++m_result.endOfStream[id];
+            m_ended[id] = true;
+        } else if (type == MEMediaSample) {
+            if (m_outstanding[id] > 0) --m_outstanding[id];
+            PROPVARIANT v;
+            PropVariantInit(&v);
+            event->GetValue(&v);
+            PlatRef<IMFSample> sample;
+            if (v.vt == VT_UNKNOWN && v.punkVal) v.punkVal->QueryInterface(IID_IMFSample, reinterpret_cast<void**>(&sample));
+            PropVariantClear(&v);
+            Sample s;
+            if (sample && ReadSample(sample.Get(), id, &s)) {
+                m_result.samples.push_back(s);
+                if (m_onSample) m_onSample(s);
+                if (m_options.seekWhen >= 0 && !m_seeked && s.time >= m_options.seekWhen) {
+                    m_seeked = true;
+                    HRESULT hr = StartAt(true, m_options.seekTo);
+                    if (FAILED(hr)) Fail(hr);
+                }
+            }
+            if (m_options.maxSamples && m_result.samples.size() >= m_options.maxSamples) {
+                m_done = true;
+                return;
+            }
+            Request(id);
+        }
+    }
+
+    IMFMediaSource* m_source;
+    PlayOptions m_options;
+    std::function<void(const Sample&)> m_onSample;
+    std::shared_ptr<Inbox> m_inbox;
+    PlatRef<IMFPresentationDescriptor> m_pd;
+    std::map<DWORD, PlatRef<IMFMediaStream>> m_streams;
+    std::map<DWORD, int> m_outstanding;
+    std::map<DWORD, bool> m_ended;
+    PlayResult m_result;
+    bool m_done = false;
+    bool m_seeked = false;
+};
+} // namespace
+
+PlayResult Play(IMFMediaSource* source, const PlayOptions& options, const std::function<void(const Sample&)>& onSample) {
+    Session session(source, options, onSample);
+    return session.Run();
+}
+
+} // namespace host

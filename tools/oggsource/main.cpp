@@ -1,0 +1,111 @@
+// oggsource: the command-line host. probe shows what the source makes of a file; play runs it.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "probe.h"
+
+namespace {
+const char* kUsage = R"(usage: oggsource probe [--json] FILE...
+       oggsource play [--summary | --json | --null] [--start SECONDS] [--rate R] [--stream ID]...
+                      [--seek-at SECONDS:TARGET] FILE
+
+probe   opens each file as a Media Foundation host does and prints its streams: codec, media type,
+        serial, start and end (100-ns units), duration. --json prints one JSON object per file.
+play    starts the source and pulls samples from every selected stream until the end of the
+        presentation: one line per sample (stream, time, duration, size, clean point, discontinuity),
+        or --summary, --json, --null (nothing; for timing). --start seeks before playing, --rate sets the
+        rate, --stream chooses streams, --seek-at seeks while playing when a sample at SECONDS arrives.
+
+Exit codes: 0 success, 1 the file could not be opened or played, 2 usage error.
+)";
+
+std::string Hms(LONGLONG t) {
+    char buf[64];
+    if (t < 0) return "-";
+    long long ms = t / 10000;
+    std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld.%03lld", ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
+    return buf;
+}
+
+void PrintHuman(const std::string& file, const nlohmann::json& j) {
+    std::printf("%s: duration %s (%lld)\n", file.c_str(), Hms(j["duration"].get<int64_t>()).c_str(),
+                static_cast<long long>(j["duration"].get<int64_t>()));
+    for (const auto& s : j["streams"]) {
+        std::string kind = s["codec"].get<std::string>();
+        if (!s["ogm_type"].is_null()) kind += " " + s["ogm_type"].get<std::string>();
+        std::printf("  stream %u%s: %s, %s %s, format %s\n", s["id"].get<unsigned>(), s["selected"].get<bool>() ? " (selected)" : "",
+                    kind.c_str(), s.value("major", nlohmann::json()).is_null() ? "no media type" : s["major"].get<std::string>().c_str(),
+                    s.value("subtype", std::string()).c_str(), s.value("format_type", std::string()).c_str());
+        std::printf("    start %s, end %s", s["start"].is_null() ? "-" : Hms(s["start"].get<int64_t>()).c_str(),
+                    s["end"].is_null() ? "-" : Hms(s["end"].get<int64_t>()).c_str());
+        for (const char* k : {"channels", "sample_rate", "bitrate_nominal", "width", "height", "avg_time_per_frame",
+                              "fourcc", "format_tag", "block_align", "avg_bytes_per_sec"}) {
+            if (!s.contains(k)) continue;
+            std::printf(", %s %s", k, s[k].is_string() ? s[k].get<std::string>().c_str() : s[k].dump().c_str());
+        }
+        std::printf("\n");
+    }
+}
+
+int Probe(const std::vector<std::string>& args) {
+    bool json = false;
+    std::vector<std::string> files;
+    for (const auto& a : args) {
+        if (a == "--json") json = true;
+        else if (!a.empty() && a[0] == '-') {
+            std::fprintf(stderr, "oggsource probe: unknown option %s\n", a.c_str());
+            return 2;
+        } else files.push_back(a);
+    }
+    if (files.empty()) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    int rc = 0;
+    for (const auto& f : files) {
+        PlatRef<IMFMediaSource> source;
+        HRESULT hr = host::OpenFile(f, &source);
+        nlohmann::json j;
+        if (SUCCEEDED(hr)) hr = host::Describe(source.Get(), &j);
+        if (source) source->Shutdown();
+        if (FAILED(hr)) {
+            const char* why = hr == MF_E_CANNOT_PARSE_BYTESTREAM ? "not an Ogg stream"
+                              : hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) || hr == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)
+                                  ? "no such file"
+                              : hr == E_ACCESSDENIED ? "cannot be read"
+                                                     : "cannot be opened";
+            std::fprintf(stderr, "%s: %s (%s)\n", f.c_str(), why, host::HResultText(hr).c_str());
+            rc = 1;
+            continue;
+        }
+        j["file"] = f;
+        if (json) std::printf("%s\n", j.dump().c_str());
+        else PrintHuman(f, j);
+    }
+    return rc;
+}
+
+} // namespace
+
+int PlayCommand(const std::vector<std::string>& args);
+
+int main(int argc, char** argv) {
+    if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
+        std::fputs(kUsage, argc < 2 ? stderr : stdout);
+        return argc < 2 ? 2 : 0;
+    }
+    std::string verb = argv[1];
+    std::vector<std::string> args(argv + 2, argv + argc);
+    MFStartup(MF_VERSION, MFSTARTUP_FULL);
+    int rc;
+    if (verb == "probe") rc = Probe(args);
+    else if (verb == "play") rc = PlayCommand(args);
+    else {
+        std::fprintf(stderr, "oggsource: unknown command %s\n%s", verb.c_str(), kUsage);
+        rc = 2;
+    }
+    MFShutdown();
+    return rc;
+}

@@ -1,0 +1,135 @@
+#include "probe.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "source/ogg_attributes.h"
+
+namespace host {
+
+std::string GuidText(REFGUID g) {
+    WCHAR w[39];
+    StringFromGUID2(g, w, 39);
+    return std::string(w, w + 38);
+}
+
+namespace {
+const char* CodecName(UINT32 codec) {
+    switch (codec) {
+    case 0: return "vorbis";
+    case 1: return "ogm";
+    case 2: return "theora";
+    default: return "unknown";
+    }
+}
+
+nlohmann::json MajorName(REFGUID major) {
+    if (IsEqualGUID(major, MEDIATYPE_Audio)) return "audio";
+    if (IsEqualGUID(major, MEDIATYPE_Video)) return "video";
+    if (IsEqualGUID(major, MEDIATYPE_Text)) return "text";
+    return nullptr;
+}
+
+std::string FourccText(uint32_t f) {
+    std::string s;
+    for (int i = 0; i < 4; ++i) {
+        char c = static_cast<char>(f >> (8 * i));
+        s += (c >= 32 && c < 127) ? c : '?';
+    }
+    return s;
+}
+
+uint32_t U32(const BYTE* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+uint16_t U16(const BYTE* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+// The kind's details, read from the DirectShow form of the media type (the format block as announced).
+void Details(IMFMediaType* type, const GUID& major, nlohmann::json* s) {
+    AM_MEDIA_TYPE* am = nullptr;
+    if (FAILED(type->GetRepresentation(AM_MEDIA_TYPE_REPRESENTATION, reinterpret_cast<void**>(&am)))) return;
+    const BYTE* b = am->pbFormat;
+    const ULONG n = am->cbFormat;
+    const GUID formatVorbis = {0x6bddfa7e, 0x9f22, 0x46a9, {0xab, 0x5e, 0x88, 0x4e, 0xff, 0x29, 0x4d, 0x9f}};
+    if (IsEqualGUID(am->formattype, formatVorbis) && n >= 24) {
+        (*s)["channels"] = U16(b);
+        (*s)["sample_rate"] = U32(b + 4);
+        (*s)["bitrate_lower"] = static_cast<int32_t>(U32(b + 8));
+        (*s)["bitrate_nominal"] = static_cast<int32_t>(U32(b + 12));
+        (*s)["bitrate_upper"] = static_cast<int32_t>(U32(b + 16));
+    } else if (IsEqualGUID(am->formattype, FORMAT_WaveFormatEx) && n >= 18) {
+        (*s)["format_tag"] = U16(b);
+        (*s)["channels"] = U16(b + 2);
+        (*s)["sample_rate"] = U32(b + 4);
+        (*s)["avg_bytes_per_sec"] = U32(b + 8);
+        (*s)["block_align"] = U16(b + 12);
+        (*s)["bits_per_sample"] = U16(b + 14);
+    } else if ((IsEqualGUID(am->formattype, FORMAT_VideoInfo) && n >= 88) ||
+               (IsEqualGUID(am->formattype, FORMAT_VideoInfo2) && n >= 112)) {
+        const bool v2 = IsEqualGUID(am->formattype, FORMAT_VideoInfo2);
+        const BYTE* bmi = b + (v2 ? 72 : 48);
+        (*s)["width"] = static_cast<int32_t>(U32(bmi + 4));
+        (*s)["height"] = static_cast<int32_t>(U32(bmi + 8));
+        (*s)["avg_time_per_frame"] = U32(b + 40) | static_cast<uint64_t>(U32(b + 44)) << 32;
+        (*s)["fourcc"] = FourccText(U32(bmi + 16));
+        if (v2) (*s)["picture_aspect"] = {U32(b + 56), U32(b + 60)};
+        else (*s)["picture_aspect"] = {U32(bmi + 4), U32(bmi + 8)};
+    }
+    (void)major;
+    type->FreeRepresentation(AM_MEDIA_TYPE_REPRESENTATION, am);
+}
+
+nlohmann::json Stream(IMFStreamDescriptor* sd, BOOL selected) {
+    nlohmann::json s;
+    DWORD id = 0;
+    sd->GetStreamIdentifier(&id);
+    s["id"] = id;
+    s["selected"] = selected != FALSE;
+    UINT32 codec = 255;
+    sd->GetUINT32(MF_SD_OGG_CODEC, &codec);
+    s["codec"] = CodecName(codec);
+    WCHAR ogmType[16] = {};
+    UINT32 len = 0;
+    if (SUCCEEDED(sd->GetString(MF_SD_OGM_TYPE, ogmType, 16, &len))) s["ogm_type"] = std::string(ogmType, ogmType + len);
+    else s["ogm_type"] = nullptr;
+    UINT64 t = 0;
+    s["start"] = SUCCEEDED(sd->GetUINT64(MF_SD_OGG_START_TIME, &t)) ? nlohmann::json(static_cast<int64_t>(t)) : nullptr;
+    s["end"] = SUCCEEDED(sd->GetUINT64(MF_SD_OGG_END_TIME, &t)) ? nlohmann::json(static_cast<int64_t>(t)) : nullptr;
+    PlatRef<IMFMediaTypeHandler> handler;
+    PlatRef<IMFMediaType> type;
+    GUID major = GUID_NULL, sub = GUID_NULL, format = GUID_NULL;
+    if (SUCCEEDED(sd->GetMediaTypeHandler(&handler)) && SUCCEEDED(handler->GetCurrentMediaType(&type))) {
+        type->GetGUID(MF_MT_MAJOR_TYPE, &major);
+        type->GetGUID(MF_MT_SUBTYPE, &sub);
+        type->GetGUID(MF_MT_AM_FORMAT_TYPE, &format);
+        s["major"] = MajorName(major);
+        s["subtype"] = GuidText(sub);
+        s["format_type"] = GuidText(format);
+        Details(type.Get(), major, &s);
+        DWORD count = 0;
+        handler->GetMediaTypeCount(&count);
+        s["media_types"] = count;
+    }
+    return s;
+}
+} // namespace
+
+HRESULT Describe(IMFMediaSource* source, nlohmann::json* out) {
+    PlatRef<IMFPresentationDescriptor> pd;
+    HRESULT hr = source->CreatePresentationDescriptor(&pd);
+    if (FAILED(hr)) return hr;
+    UINT64 duration = 0;
+    pd->GetUINT64(MF_PD_DURATION, &duration);
+    (*out)["duration"] = static_cast<int64_t>(duration);
+    (*out)["streams"] = nlohmann::json::array();
+    DWORD count = 0;
+    pd->GetStreamDescriptorCount(&count);
+    for (DWORD i = 0; i < count; ++i) {
+        BOOL selected = FALSE;
+        PlatRef<IMFStreamDescriptor> sd;
+        hr = pd->GetStreamDescriptorByIndex(i, &selected, &sd);
+        if (FAILED(hr)) return hr;
+        (*out)["streams"].push_back(Stream(sd.Get(), selected));
+    }
+    return S_OK;
+}
+
+} // namespace host

@@ -1,0 +1,11 @@
+// What a host learns of a file from the source: presentation duration and each stream's description.
+#pragma once
+#include <nlohmann/json.hpp>
+
+#include "host.h"
+
+namespace host {
+// Describes the open source as JSON (the fields of `oggsource probe --json`).
+HRESULT Describe(IMFMediaSource* source, nlohmann::json* out);
+std::string GuidText(REFGUID g);
+} // namespace host
