@@ -69,6 +69,9 @@ HRESULT COggStream::DeliverSamples() {
             if (hr != S_OK) return hr;
         }
     }
+    // A request that was posted before the stream ended (or was deselected) finds nothing to do: an ended
+    // stream must not deliver again from wherever its reader has been moved since.
+    if (!newRun && !m_pStream->WantsMoreSamples()) return S_OK;
     CEvent* dataWait[] = {&m_evData, &m_pSource->m_evShutdown};
     CEvent* runWait[] = {&m_evRun, &m_pSource->m_evShutdown};
     bool endSeen = false;

@@ -262,10 +262,14 @@ HRESULT OGGSource::DoEndOfStream(SourceOp* op) {
     const bool claimed = Claim(op);
     if (claimed && --m_cPendingEOS == 0)
         hr = m_pEventQueue->QueueEventParamVar(MEEndOfPresentation, GUID_NULL, S_OK, nullptr);
-    if (m_pReader) m_pReader->Flush();
-    LONGLONG zero = 0;
-    SetCurrentPosition(&zero);
-    SetReaderPositions(0);
+    // The rewind waits for the end of the whole presentation: rewinding when the first of several
+    // streams ends would make the others read the file again from its start and deliver it twice.
+    if (m_cPendingEOS <= 0) {
+        if (m_pReader) m_pReader->Flush();
+        LONGLONG zero = 0;
+        SetCurrentPosition(&zero);
+        SetReaderPositions(0);
+    }
     if (m_pPendingOp != op) return E_FAIL;
     m_pPendingOp->Release();
     m_pPendingOp = nullptr;

@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -47,6 +48,18 @@ struct PlayResult {
     std::vector<MediaEventType> sourceEvents;
     std::map<DWORD, std::vector<MediaEventType>> streamEvents;
     std::map<DWORD, int> endOfStream;    // MEEndOfStream count per stream
+};
+
+// A host that listens to a source's events once and can play it several times (stop, play again).
+class Player {
+public:
+    explicit Player(IMFMediaSource* source);
+    ~Player();
+    PlayResult Play(const PlayOptions& options, const std::function<void(const Sample&)>& onSample = nullptr);
+
+private:
+    class Session;
+    std::unique_ptr<Session> m_session;
 };
 
 // Plays the source from Start to MEEndOfPresentation (or the first error), pulling every selected stream.

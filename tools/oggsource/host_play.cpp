@@ -86,12 +86,19 @@ bool ReadSample(IMFSample* sample, DWORD id, Sample* out) {
     return true;
 }
 
-class Session {
-public:
-    Session(IMFMediaSource* source, const PlayOptions& o, const std::function<void(const Sample&)>& cb)
-        : m_source(source), m_options(o), m_onSample(cb), m_inbox(std::make_shared<Inbox>()) {}
+} // namespace
 
-    PlayResult Run() {
+class Player::Session {
+public:
+    explicit Session(IMFMediaSource* source) : m_source(source), m_inbox(std::make_shared<Inbox>()) {}
+
+    PlayResult Run(const PlayOptions& o, const std::function<void(const Sample&)>& cb) {
+        m_options = o;
+        m_onSample = cb;
+        m_result = PlayResult{};
+        m_done = m_seeked = false;
+        m_outstanding.clear();
+        m_ended.clear();
         HRESULT hr = Setup();
         if (FAILED(hr)) return Fail(hr);
         while (!m_done) {
@@ -112,7 +119,9 @@ private:
     }
 
     HRESULT Setup() {
-        HRESULT hr = ListenTo(m_source, 0, m_inbox);
+        HRESULT hr = S_OK;
+        if (!m_listening) hr = ListenTo(m_source, 0, m_inbox);
+        m_listening = SUCCEEDED(hr);
         if (SUCCEEDED(hr)) hr = m_source->CreatePresentationDescriptor(&m_pd);
         if (SUCCEEDED(hr) && !m_options.streams.empty()) hr = SelectStreams();
         if (SUCCEEDED(hr) && m_options.rate != 1.0f) {
@@ -170,10 +179,10 @@ private:
     }
 
     void HandleSource(IMFMediaEvent* event, MediaEventType type, HRESULT status) {
-        m_result.sourceEvents.push_back(type);
         // A request that reached a stream after its last sample is refused with MF_E_END_OF_STREAM through
         // an error event: the host asks before it can know that the end came; not a failure of the play.
         if (type == MEError && status == MF_E_END_OF_STREAM) return;
+        m_result.sourceEvents.push_back(type);
         if (FAILED(status)) {
             Fail(status);
             m_done = true;
@@ -190,13 +199,22 @@ private:
             PlatRef<IMFStreamDescriptor> sd;
             DWORD id = 0;
             if (stream && SUCCEEDED(stream->GetStreamDescriptor(&sd))) sd->GetStreamIdentifier(&id);
-            if (stream && type == MENewStream) ListenTo(stream.Get(), id + 1, m_inbox);
+            if (stream && !m_listened.count(id) && SUCCEEDED(ListenTo(stream.Get(), id + 1, m_inbox))) m_listened[id] = true;
             if (stream) m_streams[id] = stream;
             m_ended[id] = false;
         } else if (type == MEEndOfPresentation) {
             m_result.endOfPresentation = true;
-            m_done = true;
+            CheckDone();
         }
+    }
+
+    // Each stream's events come through its own queue: the source's end of presentation can arrive before
+    // a stream's last samples and its end of stream have been read, so both are waited for.
+    void CheckDone() {
+        if (!m_result.endOfPresentation) return;
+        for (const auto& [id, ended] : m_ended)
+            if (!ended) return;
+        m_done = true;
     }
 
     void HandleStream(DWORD id, IMFMediaEvent* event, MediaEventType type, HRESULT status) {
@@ -211,6 +229,7 @@ private:
         } else if (type == MEEndOfStream) {
             ++m_result.endOfStream[id];
             m_ended[id] = true;
+            CheckDone();
         } else if (type == MEMediaSample) {
             if (m_outstanding[id] > 0) --m_outstanding[id];
             PROPVARIANT v;
@@ -248,12 +267,19 @@ private:
     PlayResult m_result;
     bool m_done = false;
     bool m_seeked = false;
+    bool m_listening = false;
+    std::map<DWORD, bool> m_listened;
 };
-} // namespace
+
+Player::Player(IMFMediaSource* source) : m_session(new Session(source)) {}
+Player::~Player() = default;
+PlayResult Player::Play(const PlayOptions& options, const std::function<void(const Sample&)>& onSample) {
+    return m_session->Run(options, onSample);
+}
 
 PlayResult Play(IMFMediaSource* source, const PlayOptions& options, const std::function<void(const Sample&)>& onSample) {
-    Session session(source, options, onSample);
-    return session.Run();
+    Player player(source);
+    return player.Play(options, onSample);
 }
 
 } // namespace host

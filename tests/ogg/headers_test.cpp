@@ -1,0 +1,197 @@
+// Header parsing on hand-made packets: the awkward and hostile cases.
+#include <gtest/gtest.h>
+#include <vector>
+
+#include "ogg/media_types.h"
+#include "ogg/ogg_stream.h"
+#include "ogg/ogm_header.h"
+
+namespace {
+// Feeds packets to a stream record, each on a page of its own, as discovery would.
+struct Parser {
+    COggStream stream{77, nullptr};
+    ogg_stream_state os;
+    int packetno = 0;
+    Parser() { ogg_stream_init(&os, 77); }
+    ~Parser() { ogg_stream_clear(&os); }
+    uint32_t Feed(std::vector<uint8_t> bytes, int64_t granule = 0) {
+        ogg_packet op{};
+        op.packet = bytes.data();
+        op.bytes = static_cast<long>(bytes.size());
+        op.b_o_s = packetno == 0;
+        op.granulepos = granule;
+        op.packetno = packetno++;
+        ogg_stream_packetin(&os, &op);
+        ogg_page og;
+        uint32_t r = 0;
+        while (ogg_stream_flush(&os, &og)) r |= stream.ParseHeaderPage(&og);
+        return r;
+    }
+};
+
+std::vector<uint8_t> OgmHeader(const char* type, int32_t size, int64_t timeUnit, int64_t perUnit, size_t bytes) {
+    std::vector<uint8_t> p(1 + bytes, 0);
+    p[0] = 1;
+    std::memcpy(&p[1], type, std::strlen(type));
+    if (bytes >= 16) WriteLE32(&p[1 + ogm::kSize], static_cast<uint32_t>(size));
+    if (bytes >= 24) WriteLE64(&p[1 + ogm::kTimeUnit], static_cast<uint64_t>(timeUnit));
+    if (bytes >= 32) WriteLE64(&p[1 + ogm::kSamplesPerUnit], static_cast<uint64_t>(perUnit));
+    if (bytes >= 40) WriteLE32(&p[1 + ogm::kBufferSize], 65536);
+    return p;
+}
+} // namespace
+
+TEST(GranuleTime, RoundsToNearestWithHalfDown) {
+    EXPECT_EQ(RoundDiv(15, 10), 1) << "a remainder of exactly half rounds down";
+    EXPECT_EQ(RoundDiv(16, 10), 2);
+    EXPECT_EQ(RoundDiv(14, 10), 1);
+    EXPECT_EQ(ScaleGranule(44100, 10000000, 44100), 10000000);
+    EXPECT_EQ(ScaleGranule(25, 400000, 1), 10000000);
+    EXPECT_EQ(ScaleGranule(1, 10000000, 3), 3333333);
+    EXPECT_EQ(ScaleGranule(2, 10000000, 3), 6666667);
+    EXPECT_EQ(ScaleGranule(5, 10000000, 0), -1) << "no divisor, no time";
+}
+
+TEST(Headers, OgmHeadersOfEveryShapeNeverReadOutOfRange) {
+    {
+        Parser p;
+        EXPECT_EQ(p.Feed(OgmHeader("video", 52, 400000, 1, 52)), 0u);
+        EXPECT_EQ(p.stream.m_codec, CODEC_OGM);
+        EXPECT_TRUE(p.stream.m_headerFlags & HEADERS_PENDING) << "OGM headers end at the first data packet";
+        EXPECT_EQ(p.stream.m_queueHigh, 256);
+        EXPECT_EQ(p.stream.m_queueLow, 128);
+        EXPECT_EQ(p.stream.GranuleToTime(25), 10000000);
+        p.Feed({0x08, 1, 2, 3}, 3);
+        EXPECT_EQ(p.stream.m_headerFlags, 0u);
+        EXPECT_EQ(p.stream.m_startTime, 3 * 400000);
+    }
+    for (auto [size, bytes] : {std::pair{40, 52}, {52, 40}, {200, 52}, {-1, 52}}) {
+        Parser p;
+        EXPECT_EQ(p.Feed(OgmHeader("video", size, 400000, 1, bytes)), 1u) << size << " " << bytes;
+        EXPECT_EQ(p.stream.m_codec, CODEC_UNKNOWN);
+        EXPECT_FALSE(p.stream.m_mediaType.HasMediaType());
+    }
+    {
+        Parser p; // samples per unit 0: the stream is kept, its packets have no time
+        p.Feed(OgmHeader("audio", 52, 10000000, 0, 52));
+        EXPECT_EQ(p.stream.m_codec, CODEC_OGM);
+        EXPECT_EQ(p.stream.GranuleToTime(1000), -1);
+    }
+    {
+        Parser p; // "directx" whose format block lies beyond the header
+        std::vector<uint8_t> h = OgmHeader("directx", 120, 400000, 1, 120);
+        WriteLE32(&h[1 + ogm::kDxFormatLength], 100);
+        WriteLE32(&h[1 + ogm::kDxFormatOffset], 116);
+        EXPECT_EQ(p.Feed(h), 1u);
+        EXPECT_FALSE(p.stream.m_mediaType.HasMediaType());
+    }
+    {
+        Parser p; // "directx" too short for its media type
+        EXPECT_EQ(p.Feed(OgmHeader("directx", 60, 400000, 1, 60)), 1u);
+    }
+    {
+        Parser p; // audio with the subtype characters 00G5
+        std::vector<uint8_t> h = OgmHeader("audio", 52, 10000000, 44100, 52);
+        std::memcpy(&h[1 + ogm::kSubtype], "00G5", 4);
+        p.Feed(h);
+        EXPECT_TRUE(IsEqualGUID(p.stream.m_mediaType.subtype, GuidFromFourcc(0x0005)));
+        EXPECT_EQ(p.stream.m_mediaType.cbFormat, 18u);
+    }
+    {
+        Parser p; // buffer size 1000: the page limits keep their minimum
+        std::vector<uint8_t> h = OgmHeader("video", 52, 400000, 1, 52);
+        WriteLE32(&h[1 + ogm::kBufferSize], 1000);
+        std::memcpy(&h[1 + ogm::kSubtype], "YUY2", 4);
+        p.Feed(h);
+        EXPECT_EQ(p.stream.m_queueHigh, 16);
+        EXPECT_EQ(p.stream.m_queueLow, 8);
+        EXPECT_TRUE(p.stream.m_mediaType.bFixedSizeSamples) << "YUY2 is uncompressed";
+        EXPECT_FALSE(p.stream.m_mediaType.bTemporalCompression);
+    }
+}
+
+TEST(Headers, DirectShowEmbeddedHeadersShortOrStrange) {
+    auto packet = [](uint32_t format, size_t bytes) {
+        std::vector<uint8_t> p(bytes, 0);
+        p[0] = 1;
+        std::memcpy(&p[1], "Direct Show Samples embedded in Ogg", 35);
+        if (bytes >= 100) WriteLE32(&p[96], format);
+        if (bytes >= 142) {
+            WriteLE16(&p[124], 0x55);
+            WriteLE32(&p[128], 48000);
+        }
+        return p;
+    };
+    ogg_packet op{};
+    BYTE* header = nullptr;
+    size_t size = 0;
+    std::vector<uint8_t> p = packet(0x05589F80, 150); // video, shorter than its VIDEOINFOHEADER
+    op.packet = p.data();
+    op.bytes = static_cast<long>(p.size());
+    EXPECT_NE(COggStream::ConvertDirectShowHeader(&op, &header, &size), 0);
+    p = packet(0x05589F81, 142);
+    WriteLE16(&p[140], 10); // claims ten extra bytes that are not there
+    op.packet = p.data();
+    op.bytes = static_cast<long>(p.size());
+    EXPECT_NE(COggStream::ConvertDirectShowHeader(&op, &header, &size), 0);
+    p = packet(0x12345678, 200); // neither video nor audio
+    op.packet = p.data();
+    op.bytes = static_cast<long>(p.size());
+    EXPECT_NE(COggStream::ConvertDirectShowHeader(&op, &header, &size), 0);
+    p = packet(0x05589F81, 142);
+    op.packet = p.data();
+    op.bytes = static_cast<long>(p.size());
+    ASSERT_EQ(COggStream::ConvertDirectShowHeader(&op, &header, &size), 0);
+    EXPECT_EQ(std::memcmp(header + ogm::kSubtype, "0055", 4), 0);
+    EXPECT_EQ(ogm::SamplesPerUnit(header), 48000);
+    EXPECT_EQ(ogm::TimeUnit(header), 10000000);
+    std::free(header);
+
+    Parser s; // a refused conversion falls to libvorbis, which refuses too: the stream is given up
+    EXPECT_EQ(s.Feed(packet(0x12345678, 200)), 1u);
+    EXPECT_EQ(s.stream.m_codec, CODEC_UNKNOWN);
+}
+
+TEST(Headers, UnknownFirstPacketsAndEmptyPackets) {
+    Parser p;
+    EXPECT_EQ(p.Feed({}), 0u) << "an empty packet has no type byte and is passed over";
+    EXPECT_EQ(p.Feed({0x7F, 'x', 'y'}), 0u);
+    EXPECT_EQ(p.stream.m_codec, CODEC_UNKNOWN);
+    EXPECT_TRUE(p.stream.m_headerFlags & HEADERS_PENDING);
+    p.Feed({0x81, 1}, -1); // bit 7 set: not a data packet for an unknown stream
+    EXPECT_TRUE(p.stream.m_headerFlags & HEADERS_PENDING);
+    p.Feed({0x00, 1}, -1);
+    EXPECT_FALSE(p.stream.m_headerFlags & HEADERS_PENDING);
+    EXPECT_EQ(p.stream.m_startTime, 0) << "no granule yet";
+    p.Feed({0x00, 2}, 5);
+    EXPECT_EQ(p.stream.m_startTime, -1) << "an unknown codec has no time";
+
+    Parser t; // a Theora identification header libtheora refuses
+    EXPECT_EQ(t.Feed({0x80, 't', 'h', 'e', 'o', 'r', 'a', 0, 0}), 1u);
+    EXPECT_EQ(t.stream.m_headerFlags, 0u);
+    EXPECT_EQ(t.Feed({0x81, 't', 'h', 'e', 'o', 'r', 'a'}), 0u) << "later pages are ignored";
+    EXPECT_EQ(t.stream.m_codec, CODEC_UNKNOWN);
+}
+
+TEST(MediaTypes, AlternativeTypeOnlyForTheoraAndMpegAudio) {
+    CAMMediaType mp3;
+    mp3.SetType(MEDIATYPE_Audio);
+    mp3.SetSubtype(GuidFromFourcc(0x50));
+    mp3.SetFormatType(FORMAT_WaveFormatEx);
+    BYTE* b = mp3.AllocFormatBuffer(18);
+    std::memset(b, 0, 18);
+    WriteLE16(b + 12, 4);
+    mp3.lSampleSize = 99;
+    EXPECT_EQ(MakeAlternativeType(&mp3), 0);
+    EXPECT_EQ(mp3.lSampleSize, 1u);
+    EXPECT_EQ(ReadLE16(mp3.pbFormat + 12), 1);
+    CAMMediaType vorbis;
+    vorbis.SetType(MEDIATYPE_Audio);
+    vorbis.SetFormatType(FORMAT_OggVorbis);
+    EXPECT_EQ(MakeAlternativeType(&vorbis), 1);
+    CAMMediaType shortVih2;
+    shortVih2.SetType(MEDIATYPE_Video);
+    shortVih2.SetFormatType(FORMAT_VideoInfo2);
+    shortVih2.AllocFormatBuffer(40);
+    EXPECT_EQ(MakeAlternativeType(&shortVih2), 1) << "too short to convert: never read past it";
+}

@@ -1,0 +1,250 @@
+// What the open refuses, what it reads, and the settings it follows.
+#include <atomic>
+
+#include "common/callback.h"
+#include "common/fixtures.h"
+#include "ogg/registry_stuff.h"
+#include "source/byte_stream_handler.h"
+
+namespace {
+PlatRef<IMFByteStream> Faulty(const Fixture& f, const FaultConfig& c) {
+    PlatRef<IMFByteStream> file, faulty;
+    EXPECT_EQ(MFCreateFileByteStreamA(f.path.c_str(), &file), S_OK);
+    EXPECT_EQ(MFCreateFaultByteStream(file.Get(), &c, &faulty), S_OK);
+    return faulty;
+}
+
+void Counters(IMFByteStream* s, uint64_t* reads, uint64_t* bytes) {
+    PlatRef<IFaultByteStreamControl> c;
+    s->QueryInterface(IID_IFaultByteStreamControl, reinterpret_cast<void**>(&c));
+    c->GetCounters(reads, bytes);
+}
+} // namespace
+
+using OpenFailures = SourceTest;
+
+TEST_F(OpenFailures, ReadsAndLengthsThatFailTheOpen) {
+    Fixture f = MakeFile("plain", R"({"streams": [{"kind": "vorbis", "serial": 3, "seconds": 1}]})");
+    FaultConfig c;
+    c.failReadIndex = 0;
+    {
+        OpenedSource s(Faulty(f, c).Get());
+        EXPECT_EQ(s.hr, MF_E_CANNOT_PARSE_BYTESTREAM) << "a failing discovery read";
+    }
+    c = FaultConfig{};
+    c.shortReadLimit = 1000;
+    {
+        OpenedSource s(Faulty(f, c).Get());
+        EXPECT_EQ(s.hr, MF_E_CANNOT_PARSE_BYTESTREAM) << "a short discovery read";
+    }
+    c = FaultConfig{};
+    c.lengthUnknown = true; // success with a length of -1: nothing is read
+    {
+        PlatRef<IMFByteStream> bs = Faulty(f, c);
+        OpenedSource s(bs.Get());
+        EXPECT_EQ(s.hr, MF_E_CANNOT_PARSE_BYTESTREAM);
+        uint64_t reads = 0, bytes = 0;
+        Counters(bs.Get(), &reads, &bytes);
+        EXPECT_EQ(reads, 0u);
+    }
+    c = FaultConfig{};
+    c.lengthFails = true; // a small file: discovery reads past its end and fails
+    {
+        OpenedSource s(Faulty(f, c).Get());
+        EXPECT_EQ(s.hr, MF_E_CANNOT_PARSE_BYTESTREAM);
+    }
+    // A failing length with a file longer than the discovery window opens, with an unknown end.
+    Fixture big = MakeFile("big", R"({"streams": [{"kind": "ogm_video", "serial": 4, "packets": 400,
+        "packet_size": 2000, "comments": []}]})");
+    ASSERT_GT(big.record.file.size(), 0x50000u);
+    {
+        OpenedSource s(Faulty(big, c).Get());
+        ASSERT_EQ(s.hr, S_OK);
+        EXPECT_EQ(Probe(s.source.Get())["duration"], 0x3fffffffffffffffLL);
+    }
+    {
+        PlatRef<IMFByteStream> mem;
+        const BYTE junk[] = "this is not an Ogg file at all, only text that goes on and on";
+        MFCreateMemoryByteStream(junk, sizeof junk, &mem);
+        OpenedSource s(mem.Get());
+        EXPECT_EQ(s.hr, MF_E_CANNOT_PARSE_BYTESTREAM);
+        PlatRef<IMFByteStream> empty;
+        MFCreateMemoryByteStream(nullptr, 0, &empty);
+        OpenedSource e(empty.Get());
+        EXPECT_EQ(e.hr, MF_E_CANNOT_PARSE_BYTESTREAM) << "a length of 0 reads nothing";
+    }
+}
+
+TEST_F(OpenFailures, OneDiscoveryReadWhenEveryStreamIsDescribedEarly) {
+    Fixture f = MakeFile("early", R"({"streams": [{"kind": "vorbis", "serial": 1, "seconds": 30},
+        {"kind": "ogm_video", "serial": 2, "packets": 750, "packet_size": 3000}]})");
+    ASSERT_GT(f.record.file.size(), 4u * 0x10000);
+    PlatRef<IMFByteStream> bs = Faulty(f, FaultConfig{});
+    OpenedSource s(bs.Get());
+    ASSERT_EQ(s.hr, S_OK);
+    uint64_t reads = 0, bytes = 0;
+    Counters(bs.Get(), &reads, &bytes);
+    EXPECT_EQ(reads, 2u) << "one discovery read and one end-scan window";
+    EXPECT_EQ(bytes, 2u * 0x10000);
+
+    // An unknown codec is never described: discovery reads its whole window.
+    Fixture u = MakeFile("unknown", R"({"streams": [{"kind": "unknown", "serial": 1, "packets": 300, "packet_size": 3000}]})");
+    PlatRef<IMFByteStream> ubs = Faulty(u, FaultConfig{});
+    OpenedSource us(ubs.Get());
+    ASSERT_EQ(us.hr, S_OK);
+    Counters(ubs.Get(), &reads, &bytes);
+    EXPECT_GE(bytes, 0x50000u);
+}
+
+TEST_F(OpenFailures, CommentDurationsAndTheEndScan) {
+    // Every stream carries DIRECTX_DURATION (hexadecimal here): no end scan.
+    Fixture f = MakeFile("dxdur", R"({"streams": [{"kind": "ogm_video", "serial": 1, "packets": 20,
+        "comments": ["directx_duration=0x1000"]}, {"kind": "vorbis", "serial": 2, "seconds": 1,
+        "comments": ["DIRECTX_DURATION= 5000", "DIRECTX_DURATION=99999999"]}]})");
+    PlatRef<IMFByteStream> bs = Faulty(f, FaultConfig{});
+    OpenedSource s(bs.Get());
+    ASSERT_EQ(s.hr, S_OK);
+    nlohmann::json j = Probe(s.source.Get());
+    EXPECT_EQ((*StreamById(j, 1))["end"], 0x1000);
+    EXPECT_EQ((*StreamById(j, 2))["end"], 5000) << "the first comment of the name counts";
+    EXPECT_EQ(j["duration"], 5000);
+    uint64_t reads = 0, bytes = 0;
+    Counters(bs.Get(), &reads, &bytes);
+    EXPECT_EQ(reads, 1u) << "no end scan when every stream has a comment duration";
+
+    // Text without a number is 0; a negative value is ignored and the end scan finds the real end.
+    Fixture g = MakeFile("dxbad", R"({"streams": [{"kind": "ogm_video", "serial": 1, "packets": 20,
+        "comments": ["DIRECTX_DURATION=abc"]}, {"kind": "ogm_video", "serial": 2, "packets": 30,
+        "comments": ["DIRECTX_DURATION=-7"]}]})");
+    OpenedSource t(g.path);
+    ASSERT_EQ(t.hr, S_OK);
+    j = Probe(t.source.Get());
+    // Stream 1's comment gives 0, but the end scan that runs for stream 2 also meets stream 1's last page,
+    // and a later time found there raises a known end.
+    EXPECT_EQ((*StreamById(j, 1))["end"], 19 * 400000);
+    EXPECT_EQ((*StreamById(j, 2))["end"], 29 * 400000);
+    Fixture h = MakeFile("dxzero", R"({"streams": [{"kind": "ogm_video", "serial": 1, "packets": 20,
+        "comments": ["DIRECTX_DURATION=abc"]}]})");
+    OpenedSource u(h.path);
+    ASSERT_EQ(u.hr, S_OK);
+    EXPECT_EQ(Probe(u.source.Get())["duration"], 0) << "text without a number is an end time of 0";
+}
+
+TEST_F(OpenFailures, StreamIdentifiersAndTheThirtyTwoStreamLimit) {
+    // Serials sharing their low 8 bits: only the first gets a media stream.
+    Fixture shared = MakeFile("shared", R"({"streams": [{"kind": "ogm_video", "serial": 256, "serial_step": 256,
+        "count": 3, "packets": 2}]})");
+    {
+        OpenedSource s(shared.path);
+        ASSERT_EQ(s.hr, S_OK);
+        nlohmann::json j = Probe(s.source.Get());
+        ASSERT_EQ(j["streams"].size(), 1u);
+        EXPECT_EQ(j["streams"][0]["id"], 256);
+    }
+    Fixture many = MakeFile("many", R"({"streams": [{"kind": "ogm_audio", "serial": 1, "count": 33, "packets": 2}]})");
+    {
+        OpenedSource s(many.path);
+        EXPECT_EQ(s.hr, E_FAIL) << "the 33rd media stream does not fit";
+    }
+    Fixture thirtyTwo = MakeFile("thirtytwo", R"({"streams": [{"kind": "ogm_audio", "serial": 1, "count": 32, "packets": 2}]})");
+    OpenedSource s(thirtyTwo.path);
+    ASSERT_EQ(s.hr, S_OK);
+    nlohmann::json j = Probe(s.source.Get());
+    EXPECT_EQ(j["streams"].size(), 32u);
+    int selected = 0;
+    for (const auto& st : j["streams"]) selected += st["selected"].get<bool>();
+    EXPECT_EQ(selected, 1) << "only the first audio stream";
+}
+
+TEST_F(OpenFailures, FourccMappingChains) {
+    auto mapping = [](std::initializer_list<std::pair<uint32_t, uint32_t>> entries) {
+        HKEY root = nullptr;
+        WCHAR clsid[39];
+        StringFromGUID2(CLSID_OGGSourceDefaults, clsid, 39);
+        std::string path = "CLSID\\" + std::string(clsid, clsid + 38) + "\\Defaults";
+        RegDeleteTreeA(HKEY_CLASSES_ROOT, path.c_str());
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, (path + "\\FOURCC Mapping").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &root, nullptr),
+                  ERROR_SUCCESS);
+        for (auto [from, to] : entries) {
+            char name[16];
+            std::snprintf(name, sizeof name, "0x%08x", from);
+            RegSetValueExA(root, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&to), 4);
+        }
+        RegCloseKey(root);
+    };
+    const uint32_t DIVX = 0x58564944, XVID = 0x44495658, MP42 = 0x3234504D;
+    CRegistryStuff settings;
+    EXPECT_EQ(settings.MapFourcc(DIVX), DIVX) << "no mapping key: the settings key is created empty";
+    HKEY key = settings.OpenDefaultsKey();
+    ASSERT_NE(key, nullptr);
+    RegCloseKey(key);
+    mapping({{DIVX, XVID}});
+    EXPECT_EQ(settings.MapFourcc(DIVX), XVID);
+    EXPECT_EQ(settings.MapFourcc(XVID), XVID);
+    mapping({{DIVX, XVID}, {XVID, MP42}});
+    EXPECT_EQ(settings.MapFourcc(DIVX), MP42) << "a chain ends where nothing maps further";
+    mapping({{DIVX, XVID}, {XVID, DIVX}});
+    EXPECT_EQ(settings.MapFourcc(DIVX), XVID) << "a cycle back to the start ends at the entry that returns";
+    mapping({{DIVX, XVID}, {XVID, MP42}, {MP42, XVID}});
+    uint32_t r = settings.MapFourcc(DIVX);
+    EXPECT_TRUE(r == XVID || r == MP42) << "a cycle that does not return ends, bounded";
+
+    // Through a real open: the stream's subtype follows the mapping.
+    mapping({{DIVX, XVID}});
+    Fixture f = MakeFile("mapped", R"({"streams": [{"kind": "ogm_video", "serial": 1, "fourcc": "DIVX", "packets": 5}]})");
+    OpenedSource s(f.path);
+    ASSERT_EQ(s.hr, S_OK);
+    EXPECT_EQ(Probe(s.source.Get())["streams"][0]["fourcc"], "XVID");
+}
+
+TEST_F(OpenFailures, HandlerRefusalsAndTheBeginEndPair) {
+    PlatRef<IMFByteStreamHandler> h;
+    ASSERT_EQ(OGGByteStreamHandler::CreateInstance(nullptr, IID_IMFByteStreamHandler, reinterpret_cast<void**>(&h)), S_OK);
+    PlatRef<IUnknown> aggregate;
+    EXPECT_EQ(OGGByteStreamHandler::CreateInstance(h.Get(), IID_IUnknown, reinterpret_cast<void**>(&aggregate)),
+              CLASS_E_NOAGGREGATION);
+    PlatRef<IMFMediaSource> wrong;
+    EXPECT_EQ(OGGByteStreamHandler::CreateInstance(nullptr, IID_IMFMediaSource, reinterpret_cast<void**>(&wrong)),
+              E_NOINTERFACE);
+
+    std::atomic<int> invoked{0};
+    PlatRef<IMFAsyncCallback> cb;
+    cb.Attach(new TestCallback([&](IMFAsyncResult*) { ++invoked; }));
+    Fixture f = MakeFile("handler", R"({"streams": [{"kind": "ogm_audio", "serial": 1, "packets": 4}]})");
+    PlatRef<IMFByteStream> bs;
+    MFCreateFileByteStreamA(f.path.c_str(), &bs);
+    IUnknown* cookie = reinterpret_cast<IUnknown*>(1);
+    EXPECT_EQ(h->BeginCreateObject(nullptr, L"", MF_RESOLUTION_MEDIASOURCE, nullptr, &cookie, cb.Get(), nullptr), E_POINTER);
+    EXPECT_EQ(h->BeginCreateObject(bs.Get(), L"", MF_RESOLUTION_MEDIASOURCE, nullptr, &cookie, nullptr, nullptr), E_POINTER);
+    EXPECT_EQ(h->BeginCreateObject(bs.Get(), L"", 0, nullptr, &cookie, cb.Get(), nullptr), E_INVALIDARG);
+    EXPECT_EQ(h->BeginCreateObject(bs.Get(), L"", MF_RESOLUTION_BYTESTREAM, nullptr, &cookie, cb.Get(), nullptr), E_INVALIDARG);
+    PlatRef<IMFByteStream> junk;
+    const BYTE text[] = "plain text";
+    MFCreateMemoryByteStream(text, sizeof text, &junk);
+    EXPECT_EQ(h->BeginCreateObject(junk.Get(), L"", MF_RESOLUTION_MEDIASOURCE, nullptr, &cookie, cb.Get(), nullptr),
+              MF_E_CANNOT_PARSE_BYTESTREAM);
+    EXPECT_EQ(h->CancelObjectCreation(nullptr), E_NOTIMPL);
+    QWORD bytes = 0;
+    EXPECT_EQ(h->GetMaxNumberOfBytesRequiredForResolution(&bytes), E_NOTIMPL);
+
+    ASSERT_EQ(h->BeginCreateObject(bs.Get(), L"", MF_RESOLUTION_MEDIASOURCE | MF_RESOLUTION_READ, nullptr, &cookie,
+                                   cb.Get(), nullptr),
+              S_OK);
+    EXPECT_EQ(cookie, nullptr) << "creations cannot be cancelled";
+    for (int i = 0; i < 1000 && invoked.load() == 0; ++i) Sleep(5);
+    EXPECT_EQ(invoked.load(), 1) << "the refused attempts never called back";
+    PlatRef<IMFAsyncResult> result;
+    MFCreateAsyncResult(nullptr, cb.Get(), nullptr, &result);
+    MF_OBJECT_TYPE type = MF_OBJECT_BYTESTREAM;
+    PlatRef<IUnknown> object;
+    ASSERT_EQ(h->EndCreateObject(result.Get(), &type, &object), S_OK);
+    EXPECT_EQ(type, MF_OBJECT_MEDIASOURCE);
+    PlatRef<IMFMediaSource> source;
+    ASSERT_EQ(object->QueryInterface(IID_IMFMediaSource, reinterpret_cast<void**>(&source)), S_OK);
+    source->Shutdown();
+    EXPECT_EQ(h->EndCreateObject(result.Get(), &type, &object), E_UNEXPECTED) << "nothing pending any more";
+    EXPECT_EQ(type, MF_OBJECT_INVALID);
+    result->SetStatus(E_ABORT);
+    EXPECT_EQ(h->EndCreateObject(result.Get(), &type, &object), E_ABORT);
+}
