@@ -112,8 +112,8 @@ HRESULT COggStream::DeliverSamples() {
                 }
                 const int discontinuity = m_bDiscontinuity;
                 m_bDiscontinuity = 0;
-                if (m_bStarved && pk.hasTime && pk.end >= 0) {
-                    CAutoLock lock(m_csStarved);
+                if (pk.hasTime && pk.end >= 0) {
+                    CAutoLock lock(m_csStarved); // the reader clears it too: never touched without the lock
                     m_bStarved = FALSE;
                 }
                 HRESULT hr = DeliverBuffer(pk.data, static_cast<DWORD>(pk.length), m_maxSampleSize,

@@ -16,7 +16,9 @@ public:
     void U32(size_t at, uint32_t v) { Le(at, v, 4); }
     void U64(size_t at, uint64_t v) { Le(at, v, 8); }
     void Text(size_t at, const std::string& s, size_t max) { std::memcpy(&m_b[at], s.data(), std::min(s.size(), max)); }
-    void Raw(size_t at, const std::vector<uint8_t>& v) { std::memcpy(&m_b[at], v.data(), v.size()); }
+    void Raw(size_t at, const std::vector<uint8_t>& v) {
+        if (!v.empty()) std::memcpy(&m_b[at], v.data(), v.size());
+    }
     // A GUID in its memory layout: three little-endian fields, then eight bytes.
     void Guid(size_t at, uint32_t d1, uint16_t d2, uint16_t d3, const uint8_t d4[8]) {
         U32(at, d1);

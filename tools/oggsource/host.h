@@ -38,7 +38,13 @@ struct PlayOptions {
     LONGLONG seekTo = 0;           // ...start again at this position, while playing
     unsigned timeoutMs = 60000;    // no event for this long: give up
     size_t maxSamples = 0;         // stop after this many samples (0: no limit)
+    int requests = 2;              // sample requests kept outstanding per active stream
+    // Every source and stream event as it is handled (stream: its id, or -1 for the source).
+    std::function<void(MediaEventType type, long stream, HRESULT status)> onEvent;
 };
+
+// "MESourceStarted", or the number for an event this host does not name.
+std::string EventName(MediaEventType type);
 
 struct PlayResult {
     HRESULT status = S_OK;               // first failure (MEError, a failed call), S_OK otherwise

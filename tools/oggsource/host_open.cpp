@@ -26,7 +26,10 @@ class Completion final : public IMFAsyncCallback {
     PlatRef<IMFAsyncResult> Wait(unsigned ms) {
         std::unique_lock<std::mutex> g(m_lock);
         m_wake.wait_for(g, std::chrono::milliseconds(ms), [this] { return bool(m_result); });
-        return m_result;
+        // Handed over, not kept: the result holds this callback, so keeping it would make a cycle.
+        PlatRef<IMFAsyncResult> result = m_result;
+        m_result.Reset(nullptr);
+        return result;
     }
 
 private:

@@ -88,6 +88,27 @@ bool ReadSample(IMFSample* sample, DWORD id, Sample* out) {
 
 } // namespace
 
+std::string EventName(MediaEventType type) {
+    switch (type) {
+    case MEError: return "MEError";
+    case MESourceStarted: return "MESourceStarted";
+    case MEStreamStarted: return "MEStreamStarted";
+    case MESourceSeeked: return "MESourceSeeked";
+    case MEStreamSeeked: return "MEStreamSeeked";
+    case MENewStream: return "MENewStream";
+    case MEUpdatedStream: return "MEUpdatedStream";
+    case MESourceStopped: return "MESourceStopped";
+    case MEStreamStopped: return "MEStreamStopped";
+    case MESourcePaused: return "MESourcePaused";
+    case MEStreamPaused: return "MEStreamPaused";
+    case MEEndOfPresentation: return "MEEndOfPresentation";
+    case MEEndOfStream: return "MEEndOfStream";
+    case MEMediaSample: return "MEMediaSample";
+    case MESourceRateChanged: return "MESourceRateChanged";
+    default: return std::to_string(type);
+    }
+}
+
 class Player::Session {
 public:
     explicit Session(IMFMediaSource* source) : m_source(source), m_inbox(std::make_shared<Inbox>()) {}
@@ -165,8 +186,9 @@ private:
 
     void Request(DWORD id) {
         auto it = m_streams.find(id);
-        if (it == m_streams.end() || m_outstanding[id] > 0 || m_ended[id]) return;
-        if (SUCCEEDED(it->second->RequestSample(nullptr))) ++m_outstanding[id];
+        if (it == m_streams.end() || m_ended[id]) return;
+        while (m_outstanding[id] < m_options.requests && SUCCEEDED(it->second->RequestSample(nullptr)))
+            ++m_outstanding[id];
     }
 
     void Handle(const Delivery& d) {
@@ -183,6 +205,7 @@ private:
         // an error event: the host asks before it can know that the end came; not a failure of the play.
         if (type == MEError && status == MF_E_END_OF_STREAM) return;
         m_result.sourceEvents.push_back(type);
+        if (m_options.onEvent) m_options.onEvent(type, -1, status);
         if (FAILED(status)) {
             Fail(status);
             m_done = true;
@@ -219,6 +242,7 @@ private:
 
     void HandleStream(DWORD id, IMFMediaEvent* event, MediaEventType type, HRESULT status) {
         m_result.streamEvents[id].push_back(type);
+        if (m_options.onEvent && type != MEMediaSample) m_options.onEvent(type, static_cast<long>(id), status);
         if (FAILED(status)) {
             Fail(status);
             m_done = true;

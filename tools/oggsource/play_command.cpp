@@ -1,9 +1,11 @@
-// oggsource play: runs a file from Start to the end of the presentation.
+// oggsource play: runs a file from Start to the end of the presentation, as a pipeline does.
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "host.h"
@@ -15,6 +17,47 @@ bool ParseSeconds(const std::string& s, LONGLONG* out) {
     if (end == s.c_str() || *end) return false;
     *out = static_cast<LONGLONG>(v * 1e7 + (v < 0 ? -0.5 : 0.5));
     return true;
+}
+
+std::string StatusText(HRESULT hr) {
+    const char* name = PlatHResultName(hr);
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(hr));
+    return name ? name : buf;
+}
+
+struct StreamTotals {
+    size_t samples = 0, clean = 0;
+    uint64_t bytes = 0;
+    LONGLONG first = -1, last = -1;
+};
+
+// A progress bar on a terminal, for long files played without output.
+class Progress {
+public:
+    Progress(bool on, LONGLONG duration) : m_on(on && isatty(2) && duration > 0), m_duration(duration) {}
+    void At(LONGLONG t) {
+        if (!m_on) return;
+        int percent = static_cast<int>(t * 100 / m_duration);
+        if (percent == m_shown || percent < 0 || percent > 100) return;
+        m_shown = percent;
+        std::fprintf(stderr, "\r[%-50s] %3d%%", std::string(static_cast<size_t>(percent / 2), '#').c_str(), percent);
+    }
+    ~Progress() {
+        if (m_on && m_shown >= 0) std::fprintf(stderr, "\n");
+    }
+
+private:
+    bool m_on;
+    LONGLONG m_duration;
+    int m_shown = -1;
+};
+
+LONGLONG Duration(IMFMediaSource* source) {
+    PlatRef<IMFPresentationDescriptor> pd;
+    UINT64 d = 0;
+    if (SUCCEEDED(source->CreatePresentationDescriptor(&pd))) pd->GetUINT64(MF_PD_DURATION, &d);
+    return static_cast<LONGLONG>(d);
 }
 } // namespace
 
@@ -58,32 +101,45 @@ int PlayCommand(const std::vector<std::string>& args) {
         std::fprintf(stderr, "%s: cannot be opened (%s)\n", file.c_str(), host::HResultText(hr).c_str());
         return 1;
     }
-    auto print = [&](const host::Sample& s) {
-        if (mode == "lines")
-            std::printf("stream %u time %lld duration %lld size %u%s%s\n", s.stream, static_cast<long long>(s.time),
-                        static_cast<long long>(s.duration), s.size, s.clean ? " clean" : "",
-                        s.discontinuity ? " discontinuity" : "");
-    };
-    host::PlayResult r = host::Play(source.Get(), options, print);
-    source->Shutdown();
-    std::map<DWORD, std::pair<size_t, uint64_t>> perStream;
-    for (const auto& s : r.samples) {
-        perStream[s.stream].first++;
-        perStream[s.stream].second += s.size;
+    struct stat st {};
+    stat(file.c_str(), &st);
+    Progress progress(mode == "null" && st.st_size > (64 << 20), Duration(source.Get()));
+    std::map<DWORD, StreamTotals> totals;
+    if (mode == "json") {
+        options.onEvent = [](MediaEventType type, long stream, HRESULT status) {
+            nlohmann::json j{{"type", "event"}, {"name", host::EventName(type)}, {"status", StatusText(status)}};
+            j["stream"] = stream < 0 ? nlohmann::json(nullptr) : nlohmann::json(stream);
+            std::printf("%s\n", j.dump().c_str());
+        };
     }
+    auto onSample = [&](const host::Sample& s) {
+        StreamTotals& t = totals[s.stream];
+        ++t.samples;
+        t.bytes += s.size;
+        t.clean += s.clean;
+        if (t.first < 0) t.first = s.time;
+        t.last = s.time;
+        if (mode == "lines") {
+            std::printf("stream %u time %.4f duration %.4f size %u%s%s\n", s.stream, s.time / 1e7, s.duration / 1e7,
+                        s.size, s.clean ? " clean" : "", s.discontinuity ? " discontinuity" : "");
+        } else if (mode == "json") {
+            char crc[16];
+            std::snprintf(crc, sizeof crc, "%08x", s.crc);
+            nlohmann::json j{{"type", "sample"}, {"stream", s.stream}, {"time", s.time}, {"duration", s.duration},
+                             {"size", s.size}, {"clean", s.clean}, {"discontinuity", s.discontinuity}, {"crc32", crc}};
+            std::printf("%s\n", j.dump().c_str());
+        } else if (mode == "null") {
+            progress.At(s.time);
+        }
+    };
+    host::PlayResult r = host::Play(source.Get(), options, onSample);
+    source->Shutdown();
     if (mode == "summary") {
-        for (const auto& [id, c] : perStream)
-            std::printf("stream %u: %zu samples, %llu bytes\n", id, c.first, static_cast<unsigned long long>(c.second));
+        std::printf("%-10s %8s %12s %12s %12s %8s\n", "stream", "samples", "bytes", "first (s)", "last (s)", "clean");
+        for (const auto& [id, t] : totals)
+            std::printf("%-10u %8zu %12llu %12.4f %12.4f %8zu\n", id, t.samples, static_cast<unsigned long long>(t.bytes),
+                        t.first / 1e7, t.last / 1e7, t.clean);
         std::printf("%s\n", r.endOfPresentation ? "end of presentation" : "stopped before the end");
-    } else if (mode == "json") {
-        nlohmann::json j;
-        j["file"] = file;
-        j["end_of_presentation"] = r.endOfPresentation;
-        j["samples"] = nlohmann::json::array();
-        for (const auto& s : r.samples)
-            j["samples"].push_back({{"stream", s.stream}, {"time", s.time}, {"duration", s.duration}, {"size", s.size},
-                                    {"clean", s.clean}, {"discontinuity", s.discontinuity}});
-        std::printf("%s\n", j.dump().c_str());
     }
     if (FAILED(r.status) || !r.endOfPresentation) {
         std::fprintf(stderr, "%s: playback failed (%s)\n", file.c_str(), host::HResultText(r.status).c_str());
