@@ -9,6 +9,10 @@ if [ ! -s "$SAMPLE" ]; then
     echo "demo: wrote the built-in sample $SAMPLE (Theora 320x240, Vorbis, OGM text; 10 s)"
 fi
 OGGSOURCE="$BUILD/tools/oggsource/oggsource"
+# The module is registered into the build folder's own registry ($OGGSOURCE_REGISTRY, set by ./run), so
+# the demo never touches the user's settings; the host then finds it through the source resolver.
+echo "== oggsource register (registry: ${OGGSOURCE_REGISTRY:-default})"
+"$OGGSOURCE" register
 echo "== oggsource probe $SAMPLE"
 "$OGGSOURCE" probe "$SAMPLE"
 echo "== oggsource play --summary $SAMPLE"

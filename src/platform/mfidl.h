@@ -69,3 +69,23 @@ struct IMFGetService : IUnknown {
 protected:
     ~IMFGetService() = default;
 };
+
+struct IMFSourceResolver : IUnknown {
+    virtual HRESULT CreateObjectFromURL(LPCWSTR url, DWORD flags, IPropertyStore* props, MF_OBJECT_TYPE* type,
+                                        IUnknown** object) = 0;
+    virtual HRESULT CreateObjectFromByteStream(IMFByteStream* stream, LPCWSTR url, DWORD flags, IPropertyStore* props,
+                                               MF_OBJECT_TYPE* type, IUnknown** object) = 0;
+    virtual HRESULT BeginCreateObjectFromURL(LPCWSTR url, DWORD flags, IPropertyStore* props, IUnknown** cookie,
+                                             IMFAsyncCallback* callback, IUnknown* state) = 0;
+    virtual HRESULT EndCreateObjectFromURL(IMFAsyncResult* result, MF_OBJECT_TYPE* type, IUnknown** object) = 0;
+    virtual HRESULT BeginCreateObjectFromByteStream(IMFByteStream* stream, LPCWSTR url, DWORD flags,
+                                                    IPropertyStore* props, IUnknown** cookie,
+                                                    IMFAsyncCallback* callback, IUnknown* state) = 0;
+    virtual HRESULT EndCreateObjectFromByteStream(IMFAsyncResult* result, MF_OBJECT_TYPE* type, IUnknown** object) = 0;
+    virtual HRESULT CancelObjectCreation(IUnknown* cookie) = 0;
+
+protected:
+    ~IMFSourceResolver() = default;
+};
+
+extern "C" HRESULT MFCreateSourceResolver(IMFSourceResolver** resolver);

@@ -7,3 +7,4 @@
 #include "platform/winreg.h"
 #include "platform/kernel.h"
 #include "platform/mfidl.h"
+#include "platform/module.h"

@@ -35,6 +35,7 @@ typedef wchar_t WCHAR;
 typedef WCHAR* LPWSTR;
 typedef const WCHAR* LPCWSTR;
 typedef const WCHAR* LPCOLESTR;
+typedef const void* LPCVOID;
 typedef WCHAR* LPOLESTR;
 typedef char* LPSTR;
 typedef const char* LPCSTR;

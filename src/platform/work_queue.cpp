@@ -8,6 +8,7 @@
 
 #include "async_result.h"
 #include "mfapi.h"
+#include "module.h"
 
 namespace {
 constexpr size_t kMaxWorkers = 64;
@@ -95,4 +96,8 @@ HRESULT PlatQueueResult(IMFAsyncResult* result) { return Queue().Put(result, fal
 HRESULT PlatQueueResultAdopt(IMFAsyncResult* result) { return Queue().Put(result, true); }
 
 extern "C" HRESULT MFStartup(ULONG, DWORD) { return Queue().Startup(); }
-extern "C" HRESULT MFShutdown() { return Queue().Shutdown(); }
+extern "C" HRESULT MFShutdown() {
+    HRESULT hr = Queue().Shutdown();
+    CoFreeUnusedLibraries(); // modules whose objects are all gone may go with the platform
+    return hr;
+}

@@ -32,6 +32,8 @@ struct SourceTest : ::testing::Test {
         m_registry = std::string(::testing::TempDir()) + "/registry-" + std::to_string(getpid()) + ".reg";
         setenv("OGGSOURCE_REGISTRY", m_registry.c_str(), 1);
         MFStartup(MF_VERSION, MFSTARTUP_FULL);
+        // Files open as a host opens them: through the resolver and the module registered for ".OGG".
+        ASSERT_EQ(host::CallModule(OGGSOURCE_MODULE_PATH, "DllRegisterServer"), S_OK);
     }
     void TearDown() override {
         MFShutdown();

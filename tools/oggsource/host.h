@@ -15,9 +15,12 @@
 
 namespace host {
 
-// Opens through the handler: BeginCreateObject, the callback, EndCreateObject.
-HRESULT OpenByteStream(IMFByteStream* stream, IMFMediaSource** source);
+// Opens as hosts do: through the source resolver, which finds the handler registered for the extension,
+// loads its module and drives BeginCreateObject / EndCreateObject.
+HRESULT OpenByteStream(IMFByteStream* stream, IMFMediaSource** source, const std::string& url = "stream.ogg");
 HRESULT OpenFile(const std::string& path, IMFMediaSource** source);
+// Loads a module and calls one of its entry points ("DllRegisterServer", "DllUnregisterServer").
+HRESULT CallModule(const std::string& module, const char* entry);
 // "MF_E_SHUTDOWN (0xC00D3E85)" or "0x80004005".
 std::string HResultText(HRESULT hr);
 

@@ -7,7 +7,8 @@
 #include "probe.h"
 
 namespace {
-const char* kUsage = R"(usage: oggsource probe [--json] FILE...
+const char* kUsage = R"(usage: oggsource register [--module PATH] | unregister [--module PATH]
+       oggsource probe [--json] FILE...
        oggsource play [--summary | --json | --null] [--start SECONDS] [--rate R] [--stream ID]...
                       [--seek-at SECONDS:TARGET] FILE
 
@@ -17,6 +18,12 @@ play    starts the source and pulls samples from every selected stream until the
         presentation: one line per sample (stream, time, duration, size, clean point, discontinuity),
         or --summary, --json, --null (nothing; for timing). --start seeks before playing, --rate sets the
         rate, --stream chooses streams, --seek-at seeks while playing when a sample at SECONDS arrives.
+
+register     registers the module (by default the one built with this host) in the registry store
+unregister   removes it again; the store is $OGGSOURCE_REGISTRY, else ~/.config/oggsource/registry.reg
+
+probe and play open files as a Media Foundation host does: through the source resolver, which finds the
+module registered for ".OGG".
 
 Exit codes: 0 success, 1 the file could not be opened or played, 2 usage error.
 )";
@@ -72,6 +79,8 @@ int Probe(const std::vector<std::string>& args) {
         if (source) source->Shutdown();
         if (FAILED(hr)) {
             const char* why = hr == MF_E_CANNOT_PARSE_BYTESTREAM ? "not an Ogg stream"
+                              : hr == MF_E_UNSUPPORTED_BYTESTREAM_TYPE ? "no byte-stream handler is registered for its extension"
+                              : hr == REGDB_E_CLASSNOTREG ? "the registered handler's class is not registered"
                               : hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) || hr == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)
                                   ? "no such file"
                               : hr == E_ACCESSDENIED ? "cannot be read"
@@ -91,6 +100,27 @@ int Probe(const std::vector<std::string>& args) {
 
 int PlayCommand(const std::vector<std::string>& args);
 
+namespace {
+int Register(const std::vector<std::string>& args, bool unregister) {
+    std::string module = OGGSOURCE_MODULE_PATH;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--module" && i + 1 < args.size()) module = args[++i];
+        else {
+            std::fprintf(stderr, "oggsource: unexpected argument %s\n", args[i].c_str());
+            return 2;
+        }
+    }
+    const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
+    HRESULT hr = host::CallModule(module, entry);
+    if (FAILED(hr)) {
+        std::fprintf(stderr, "%s: %s failed (%s)\n", module.c_str(), entry, host::HResultText(hr).c_str());
+        return 1;
+    }
+    std::printf("%s %s in %s\n", unregister ? "unregistered" : "registered", module.c_str(), PlatRegistryPath());
+    return 0;
+}
+} // namespace
+
 int main(int argc, char** argv) {
     if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
         std::fputs(kUsage, argc < 2 ? stderr : stdout);
@@ -102,6 +132,8 @@ int main(int argc, char** argv) {
     int rc;
     if (verb == "probe") rc = Probe(args);
     else if (verb == "play") rc = PlayCommand(args);
+    else if (verb == "register") rc = Register(args, false);
+    else if (verb == "unregister") rc = Register(args, true);
     else {
         std::fprintf(stderr, "oggsource: unknown command %s\n%s", verb.c_str(), kUsage);
         rc = 2;

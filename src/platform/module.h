@@ -1,0 +1,67 @@
+// Module services: loading modules, their own file names, file attributes and file versions, the ANSI
+// conversion, bounded printing, and the thread's last error.
+#pragma once
+#include "com.h"
+
+struct ModuleTag;
+typedef ModuleTag* HMODULE;
+typedef HMODULE HINSTANCE;
+typedef void (*FARPROC)();
+
+constexpr DWORD DLL_PROCESS_ATTACH = 1;
+constexpr DWORD DLL_PROCESS_DETACH = 0;
+constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+constexpr UINT CP_ACP = 0;
+constexpr UINT CP_THREAD_ACP = 3;
+constexpr UINT CP_UTF8 = 65001;
+constexpr LONG ERROR_RESOURCE_DATA_NOT_FOUND = 1812;
+constexpr LONG ERROR_MOD_NOT_FOUND = 126;
+constexpr LONG ERROR_PROC_NOT_FOUND = 127;
+
+struct VS_FIXEDFILEINFO {
+    DWORD dwSignature; // 0xFEEF04BD
+    DWORD dwStrucVersion;
+    DWORD dwFileVersionMS;
+    DWORD dwFileVersionLS;
+    DWORD dwProductVersionMS;
+    DWORD dwProductVersionLS;
+    DWORD dwFileFlagsMask;
+    DWORD dwFileFlags;
+    DWORD dwFileOS;
+    DWORD dwFileType;
+    DWORD dwFileSubtype;
+    DWORD dwFileDateMS;
+    DWORD dwFileDateLS;
+};
+
+// The version record a module carries in a section of its own, read from the file without loading it.
+struct PlatVersionRecord {
+    char magic[16];
+    DWORD fileVersionMS;
+    DWORD fileVersionLS;
+};
+#define PLAT_VERSION_MAGIC "\x7fOGGSRC-VERSION"
+
+extern "C" {
+DWORD GetLastError();
+void SetLastError(DWORD error);
+// The module that contains an address (what the loader hands DllMain on Windows).
+HMODULE PlatModuleOf(const void* address);
+DWORD GetModuleFileNameA(HMODULE module, LPSTR name, DWORD size);
+DWORD GetFileAttributesA(LPCSTR path);
+DWORD GetFileVersionInfoSizeA(LPCSTR path, LPDWORD handle);
+BOOL GetFileVersionInfoA(LPCSTR path, DWORD handle, DWORD length, LPVOID data);
+BOOL VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, UINT* length);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int cchWide, LPSTR multi, int cbMulti,
+                        LPCSTR defaultChar, BOOL* usedDefault);
+HMODULE LoadLibraryA(LPCSTR path);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
+BOOL FreeLibrary(HMODULE module);
+// StringCchPrintfA: STRSAFE_E_INSUFFICIENT_BUFFER when the text does not fit (it is cut), E_INVALIDARG
+// for a size of 0 or above 0x7FFFFFFF.
+HRESULT StringCchPrintfA(LPSTR dest, size_t cchDest, LPCSTR format, ...) __attribute__((format(printf, 3, 4)));
+// Unloads every module loaded through the resolver whose DllCanUnloadNow says S_OK.
+void CoFreeUnusedLibraries();
+}

@@ -1,0 +1,202 @@
+// The source resolver: finds the byte-stream handler registered for a URL's extension, loads its module
+// once per process, and creates the media source through the handler's begin/end pair.
+#include <condition_variable>
+#include <cwctype>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "com_impl.h"
+#include "mfapi.h"
+#include "mfidl.h"
+#include "module.h"
+#include "winreg.h"
+
+namespace {
+typedef HRESULT (*GetClassObjectFn)(REFCLSID, REFIID, void**);
+typedef HRESULT (*CanUnloadFn)();
+
+const char kHandlers[] = "Software\\Microsoft\\Windows Media Foundation\\ByteStreamHandlers";
+
+std::mutex& ModulesLock() {
+    static std::mutex* lock = new std::mutex; // never destroyed: hosts may free libraries at exit
+    return *lock;
+}
+std::map<std::string, HMODULE>& Modules() {
+    static auto* modules = new std::map<std::string, HMODULE>;
+    return *modules;
+}
+
+std::string Narrow(LPCWSTR w) {
+    std::string s;
+    for (; w && *w; ++w) s += static_cast<char>(*w < 0x80 ? *w : '?');
+    return s;
+}
+
+bool ParseClsid(const char* text, CLSID* out) {
+    unsigned d[11];
+    if (std::strlen(text) != 38 ||
+        std::sscanf(text, "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &d[0], &d[1], &d[2], &d[3], &d[4], &d[5], &d[6],
+                    &d[7], &d[8], &d[9], &d[10]) != 11)
+        return false;
+    out->Data1 = d[0];
+    out->Data2 = static_cast<uint16_t>(d[1]);
+    out->Data3 = static_cast<uint16_t>(d[2]);
+    for (int i = 0; i < 8; ++i) out->Data4[i] = static_cast<uint8_t>(d[3 + i]);
+    return true;
+}
+
+// The first CLSID registered for the extension, under HKEY_CURRENT_USER and then HKEY_LOCAL_MACHINE.
+bool FindHandler(const std::string& extension, CLSID* clsid) {
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(root, (std::string(kHandlers) + "\\" + extension).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+            continue;
+        bool found = false;
+        for (DWORD i = 0; !found; ++i) {
+            char name[128];
+            DWORD cch = sizeof name;
+            if (RegEnumValueA(key, i, name, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+            found = ParseClsid(name, clsid);
+        }
+        RegCloseKey(key);
+        if (found) return true;
+    }
+    return false;
+}
+
+HRESULT LoadModule(const std::string& path, HMODULE* module) {
+    std::lock_guard<std::mutex> g(ModulesLock());
+    auto it = Modules().find(path);
+    if (it != Modules().end()) {
+        *module = it->second;
+        return S_OK;
+    }
+    HMODULE m = LoadLibraryA(path.c_str());
+    if (!m) return HRESULT_FROM_WIN32(static_cast<LONG>(GetLastError()));
+    Modules()[path] = m;
+    *module = m;
+    return S_OK;
+}
+
+HRESULT CreateHandler(LPCWSTR url, IMFByteStreamHandler** handler) {
+    std::string name = Narrow(url);
+    size_t dot = name.find_last_of('.');
+    size_t slash = name.find_last_of("/\\");
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return MF_E_UNSUPPORTED_BYTESTREAM_TYPE;
+    CLSID clsid;
+    if (!FindHandler(name.substr(dot), &clsid)) return MF_E_UNSUPPORTED_BYTESTREAM_TYPE;
+    WCHAR text[39];
+    StringFromGUID2(clsid, text, 39);
+    char path[4096];
+    LONG cb = sizeof path;
+    if (RegQueryValueA(HKEY_CLASSES_ROOT, ("CLSID\\" + Narrow(text) + "\\InprocServer32").c_str(), path, &cb) !=
+            ERROR_SUCCESS ||
+        !*path)
+        return REGDB_E_CLASSNOTREG;
+    HMODULE module = nullptr;
+    HRESULT hr = LoadModule(path, &module);
+    if (FAILED(hr)) return hr;
+    auto getClassObject = reinterpret_cast<GetClassObjectFn>(GetProcAddress(module, "DllGetClassObject"));
+    if (!getClassObject) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+    PlatRef<IClassFactory> factory;
+    hr = getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    if (FAILED(hr)) return hr;
+    return factory->CreateInstance(nullptr, IID_IMFByteStreamHandler, reinterpret_cast<void**>(handler));
+}
+
+// Waits for the handler's callback.
+class Completion final : public IMFAsyncCallback {
+    PLAT_REFCOUNT(Completion)
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        static const QITAB table[] = {QITABENT(Completion, IMFAsyncCallback), {nullptr, 0}};
+        return QISearch(this, table, riid, ppv);
+    }
+    HRESULT GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }
+    HRESULT Invoke(IMFAsyncResult* result) override {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_result.Reset(result);
+        m_wake.notify_all();
+        return S_OK;
+    }
+    PlatRef<IMFAsyncResult> Take() {
+        std::unique_lock<std::mutex> g(m_lock);
+        m_wake.wait(g, [this] { return bool(m_result); });
+        PlatRef<IMFAsyncResult> r = m_result;
+        m_result.Reset(nullptr); // the result holds this callback: not kept, or the two would hold each other
+        return r;
+    }
+
+private:
+    virtual ~Completion() = default;
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    PlatRef<IMFAsyncResult> m_result;
+};
+
+class SourceResolver final : public IMFSourceResolver {
+    PLAT_REFCOUNT(SourceResolver)
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        static const QITAB table[] = {QITABENT(SourceResolver, IMFSourceResolver), {nullptr, 0}};
+        return QISearch(this, table, riid, ppv);
+    }
+    HRESULT CreateObjectFromURL(LPCWSTR url, DWORD flags, IPropertyStore* props, MF_OBJECT_TYPE* type,
+                                IUnknown** object) override {
+        if (!url || !type || !object) return E_POINTER;
+        std::string path = Narrow(url);
+        if (path.rfind("file://", 0) == 0) path = path.substr(7);
+        PlatRef<IMFByteStream> stream;
+        HRESULT hr = MFCreateFileByteStreamA(path.c_str(), &stream);
+        if (FAILED(hr)) return hr;
+        return CreateObjectFromByteStream(stream.Get(), url, flags, props, type, object);
+    }
+    HRESULT CreateObjectFromByteStream(IMFByteStream* stream, LPCWSTR url, DWORD flags, IPropertyStore* props,
+                                       MF_OBJECT_TYPE* type, IUnknown** object) override {
+        if (!stream || !type || !object) return E_POINTER;
+        *type = MF_OBJECT_INVALID;
+        *object = nullptr;
+        if (!(flags & MF_RESOLUTION_MEDIASOURCE)) return E_INVALIDARG;
+        PlatRef<IMFByteStreamHandler> handler;
+        HRESULT hr = CreateHandler(url ? url : L"", &handler);
+        if (FAILED(hr)) return hr;
+        PlatRef<Completion> done;
+        done.Attach(new (std::nothrow) Completion);
+        if (!done) return E_OUTOFMEMORY;
+        IUnknown* cookie = nullptr;
+        hr = handler->BeginCreateObject(stream, url, flags, props, &cookie, done.Get(), nullptr);
+        if (cookie) cookie->Release();
+        if (FAILED(hr)) return hr;
+        PlatRef<IMFAsyncResult> result = done->Take();
+        return handler->EndCreateObject(result.Get(), type, object);
+    }
+    // Nothing here is asynchronous: hosts use the synchronous pair.
+    HRESULT BeginCreateObjectFromURL(LPCWSTR, DWORD, IPropertyStore*, IUnknown**, IMFAsyncCallback*, IUnknown*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT EndCreateObjectFromURL(IMFAsyncResult*, MF_OBJECT_TYPE*, IUnknown**) override { return E_NOTIMPL; }
+    HRESULT BeginCreateObjectFromByteStream(IMFByteStream*, LPCWSTR, DWORD, IPropertyStore*, IUnknown**,
+                                            IMFAsyncCallback*, IUnknown*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT EndCreateObjectFromByteStream(IMFAsyncResult*, MF_OBJECT_TYPE*, IUnknown**) override { return E_NOTIMPL; }
+    HRESULT CancelObjectCreation(IUnknown*) override { return E_NOTIMPL; }
+
+private:
+    virtual ~SourceResolver() = default;
+};
+} // namespace
+
+extern "C" HRESULT MFCreateSourceResolver(IMFSourceResolver** resolver) { return PlatCreate<SourceResolver>(resolver); }
+
+extern "C" void CoFreeUnusedLibraries() {
+    std::lock_guard<std::mutex> g(ModulesLock());
+    for (auto it = Modules().begin(); it != Modules().end();) {
+        auto canUnload = reinterpret_cast<CanUnloadFn>(GetProcAddress(it->second, "DllCanUnloadNow"));
+        if (canUnload && canUnload() == S_OK) {
+            FreeLibrary(it->second);
+            it = Modules().erase(it);
+        } else {
+            ++it;
+        }
+    }
+}

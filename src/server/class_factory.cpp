@@ -1,0 +1,58 @@
+// The class table, the class factory, and the two entry points that serve them.
+#include <atomic>
+
+#include "server.h"
+#include "source/base_object.h"
+#include "source/byte_stream_handler.h"
+
+namespace {
+const ClassTableEntry kClasses[] = {{&CLSID_OGGByteStreamHandler, &OGGByteStreamHandler::CreateInstance}};
+constexpr size_t kClassCount = sizeof kClasses / sizeof kClasses[0];
+} // namespace
+
+namespace MediaFoundationSamples {
+HRESULT ClassFactory::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
+        *ppv = static_cast<IClassFactory*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG ClassFactory::AddRef() { return ++m_refCount; }
+
+ULONG ClassFactory::Release() {
+    ULONG n = --m_refCount;
+    if (n == 0) delete this;
+    return n;
+}
+
+HRESULT ClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
+    if (outer && !IsEqualIID(riid, IID_IUnknown)) return E_NOINTERFACE;
+    return m_create(outer, riid, ppv);
+}
+
+HRESULT ClassFactory::LockServer(BOOL lock) {
+    BaseObject::LockServer(lock != FALSE);
+    return S_OK;
+}
+} // namespace MediaFoundationSamples
+
+OGGSOURCE_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
+    for (size_t i = 0; i < kClassCount; ++i) {
+        if (!IsEqualCLSID(clsid, *kClasses[i].clsid)) continue;
+        auto* factory = new MediaFoundationSamples::ClassFactory(kClasses[i].create);
+        if (!factory) return E_OUTOFMEMORY;
+        HRESULT hr = factory->QueryInterface(riid, ppv);
+        factory->Release();
+        return hr;
+    }
+    return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+OGGSOURCE_EXPORT HRESULT DllCanUnloadNow() {
+    return MediaFoundationSamples::BaseObject::Count() == 0 ? S_OK : S_FALSE;
+}
