@@ -43,6 +43,8 @@ StreamDescription Stream(const nlohmann::json& j) {
     Get(j, "serial", &d.serial);
     Get(j, "comments", &d.comments);
     Get(j, "seconds", &d.seconds);
+    Get(j, "repeat_to_seconds", &d.repeatToSeconds);
+    Get(j, "noise", &d.noise);
     Get(j, "rate", &d.rate);
     Get(j, "channels", &d.channels);
     Get(j, "quality", &d.quality);

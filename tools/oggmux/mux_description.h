@@ -19,6 +19,8 @@ struct StreamDescription {
     uint32_t serial = 1;
     std::vector<std::string> comments;
     double seconds = 1.0;
+    double repeatToSeconds = 0; // Vorbis, Theora: repeat the encoded data packets until this long (benchmarks)
+    bool noise = false;         // Theora: pictures of noise, which compress badly (large frames)
 
     // Vorbis
     int rate = 44100;

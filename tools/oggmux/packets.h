@@ -1,6 +1,7 @@
 // The packets of one stream before they are cut into pages.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,10 @@ public:
 private:
     uint64_t m_state;
 };
+
+// Repeats the data packets after the headers until `seconds` are reached, shifting each copy's granule
+// by `shift(granule, round)` and its time by the length of the encoded part.
+void RepeatPackets(StreamPackets* out, double seconds, const std::function<int64_t(int64_t, int)>& shift);
 
 std::vector<uint8_t> CommentPacket(const std::vector<std::string>& comments);
 

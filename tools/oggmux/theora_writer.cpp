@@ -7,6 +7,17 @@
 namespace oggmux {
 
 namespace {
+void Noise(th_ycbcr_buffer planes, Rng& rng) {
+    for (int p = 0; p < 3; ++p)
+        for (int y = 0; y < planes[p].height; ++y) {
+            unsigned char* row = planes[p].data + static_cast<ptrdiff_t>(y) * planes[p].stride;
+            for (int x = 0; x < planes[p].width; x += 8) {
+                uint64_t v = rng.Next();
+                for (int k = 0; k < 8 && x + k < planes[p].width; ++k) row[x + k] = static_cast<unsigned char>(v >> (8 * k));
+            }
+        }
+}
+
 void Paint(th_ycbcr_buffer planes, int frame) {
     for (int p = 0; p < 3; ++p) {
         th_img_plane& pl = planes[p];
@@ -82,8 +93,10 @@ bool MakeTheora(const StreamDescription& d, StreamPackets* out, std::string* err
     const int frames = d.packets > 0 && d.seconds <= 0
                            ? d.packets
                            : static_cast<int>(d.seconds * d.fpsNum / (d.fpsDen ? d.fpsDen : 1) + 0.5);
+    Rng rng(d.serial);
     for (int f = 0; f < frames; ++f) {
-        Paint(planes, f);
+        if (d.noise) Noise(planes, rng);
+        else Paint(planes, f);
         th_encode_ycbcr_in(enc, planes);
         while (th_encode_packetout(enc, f + 1 == frames, &op) > 0) {
             MuxPacket p;
@@ -95,6 +108,14 @@ bool MakeTheora(const StreamDescription& d, StreamPackets* out, std::string* err
             p.duration = 1;
             out->packets.push_back(std::move(p));
         }
+    }
+    if (d.repeatToSeconds > d.seconds) {
+        // Each copy moves every frame by the frames encoded: the key-frame number grows, the offset stays.
+        const int shift = ti.keyframe_granule_shift;
+        const int64_t count = frames;
+        RepeatPackets(out, d.repeatToSeconds, [shift, count](int64_t g, int round) {
+            return ((g >> shift) + count * round) << shift | (g & ((int64_t{1} << shift) - 1));
+        });
     }
     th_comment_clear(&tc);
     th_encode_free(enc);

@@ -86,6 +86,10 @@ bool MakeVorbis(const StreamDescription& d, StreamPackets* out, std::string* err
         }
         if (n <= 0) break;
     }
+    if (d.repeatToSeconds > d.seconds) {
+        const int64_t loop = out->packets.back().granule;
+        RepeatPackets(out, d.repeatToSeconds, [loop](int64_t g, int round) { return g + loop * round; });
+    }
     vorbis_block_clear(&vb);
     vorbis_dsp_clear(&vd);
     vorbis_comment_clear(&vc);
@@ -93,4 +97,26 @@ bool MakeVorbis(const StreamDescription& d, StreamPackets* out, std::string* err
     return true;
 }
 
+} // namespace oggmux
+
+namespace oggmux {
+void RepeatPackets(StreamPackets* out, double seconds, const std::function<int64_t(int64_t, int)>& shift) {
+    size_t first = 0;
+    while (first < out->packets.size() && out->packets[first].header) ++first;
+    const size_t end = out->packets.size();
+    if (first == end) return;
+    const double span = out->packets.back().time - out->packets[first].time +
+                        (end - first > 1 ? out->packets[end - 1].time - out->packets[end - 2].time : 0.04);
+    if (span <= 0) return;
+    out->packets.back().eos = false;
+    for (int round = 1; out->packets.back().time + span / static_cast<double>(end - first) < seconds; ++round) {
+        for (size_t i = first; i < end; ++i) {
+            MuxPacket p = out->packets[i];
+            p.granule = shift(p.granule, round);
+            p.time += span * round;
+            p.eos = false;
+            out->packets.push_back(std::move(p));
+        }
+    }
+}
 } // namespace oggmux

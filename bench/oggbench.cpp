@@ -1,0 +1,115 @@
+// oggbench: what an open and a seek cost, measured through the host path with a counting byte stream.
+//   oggbench open FILE [RUNS]          reads, bytes and the median wall time of an open
+//   oggbench seek FILE [COUNT] [SEED]  median and worst time of seeks to random targets from the stopped
+//                                      state (Start with a position until MESourceSeeked), bytes and reads
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "host.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+struct Counted {
+    PlatRef<IMFByteStream> stream;
+    PlatRef<IFaultByteStreamControl> control;
+    explicit Counted(const char* path) {
+        PlatRef<IMFByteStream> file;
+        MFCreateFileByteStreamA(path, &file);
+        if (file) MFCreateFaultByteStream(file.Get(), nullptr, &stream);
+        if (stream) stream->QueryInterface(IID_IFaultByteStreamControl, reinterpret_cast<void**>(&control));
+    }
+    void Counters(uint64_t* reads, uint64_t* bytes) { control->GetCounters(reads, bytes); }
+};
+
+bool WaitFor(IMFMediaSource* source, MediaEventType want) {
+    for (;;) {
+        PlatRef<IMFMediaEvent> e;
+        if (FAILED(source->GetEvent(0, &e))) return false;
+        MediaEventType t;
+        HRESULT status;
+        e->GetType(&t);
+        e->GetStatus(&status);
+        if (t == want) return SUCCEEDED(status);
+    }
+}
+
+int Open(const char* path, int runs) {
+    std::vector<double> times;
+    uint64_t reads = 0, bytes = 0;
+    for (int i = 0; i < runs; ++i) {
+        Counted c(path);
+        PlatRef<IMFMediaSource> source;
+        auto t0 = Clock::now();
+        HRESULT hr = host::OpenByteStream(c.stream.Get(), &source, path);
+        times.push_back(Ms(Clock::now() - t0));
+        if (FAILED(hr)) {
+            std::fprintf(stderr, "%s: %s\n", path, host::HResultText(hr).c_str());
+            return 1;
+        }
+        c.Counters(&reads, &bytes);
+        source->Shutdown();
+    }
+    std::sort(times.begin(), times.end());
+    std::printf("open %s: %llu reads, %llu bytes, median %.3f ms\n", path, static_cast<unsigned long long>(reads),
+                static_cast<unsigned long long>(bytes), times[times.size() / 2]);
+    return 0;
+}
+
+int Seek(const char* path, int count, unsigned seed) {
+    Counted c(path);
+    PlatRef<IMFMediaSource> source;
+    HRESULT hr = host::OpenByteStream(c.stream.Get(), &source, path);
+    if (FAILED(hr)) return 1;
+    PlatRef<IMFPresentationDescriptor> pd;
+    source->CreatePresentationDescriptor(&pd);
+    UINT64 duration = 0;
+    pd->GetUINT64(MF_PD_DURATION, &duration);
+    std::mt19937_64 rng(seed);
+    std::vector<double> times;
+    uint64_t totalReads = 0, totalBytes = 0;
+    for (int i = 0; i < count; ++i) {
+        PROPVARIANT at;
+        PropVariantInit(&at);
+        at.vt = VT_I8;
+        at.hVal.QuadPart = 1 + static_cast<LONGLONG>(rng() % (duration > 1 ? duration - 1 : 1));
+        uint64_t r0, b0, r1, b1;
+        c.Counters(&r0, &b0);
+        auto t0 = Clock::now();
+        if (FAILED(source->Start(pd.Get(), nullptr, &at)) || !WaitFor(source.Get(), MESourceSeeked)) return 1;
+        times.push_back(Ms(Clock::now() - t0));
+        c.Counters(&r1, &b1);
+        totalReads += r1 - r0;
+        totalBytes += b1 - b0;
+        source->Stop();
+        WaitFor(source.Get(), MESourceStopped);
+    }
+    source->Shutdown();
+    std::sort(times.begin(), times.end());
+    std::printf("seek %s: %d seeks, median %.3f ms, worst %.3f ms, %.0f bytes/seek, %.1f reads/seek\n", path, count,
+                times[times.size() / 2], times.back(), static_cast<double>(totalBytes) / count,
+                static_cast<double>(totalReads) / count);
+    return 0;
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: oggbench open FILE [RUNS] | seek FILE [COUNT] [SEED]\n");
+        return 2;
+    }
+    MFStartup(MF_VERSION, MFSTARTUP_FULL);
+    std::string verb = argv[1];
+    int rc = verb == "open"   ? Open(argv[2], argc > 3 ? std::atoi(argv[3]) : 5)
+             : verb == "seek" ? Seek(argv[2], argc > 3 ? std::atoi(argv[3]) : 100, argc > 4 ? std::atoi(argv[4]) : 1)
+                              : 2;
+    MFShutdown();
+    return rc;
+}
