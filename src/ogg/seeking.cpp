@@ -12,10 +12,7 @@ HRESULT CSeeking::SetCurrentPosition(const LONGLONG* position) {
     else if (!m_bTimeFormatIsTime) std::snprintf(text, 260, "%u frame", static_cast<unsigned>(*position));
     else if (*position == 0x7fffffffffffffffLL) std::snprintf(text, 260, "MAX_INT64");
     else if (*position == -0x7fffffffffffffffLL) std::snprintf(text, 260, "MIN_INT64");
-    else {
-        char ms[64];
-        std::snprintf(text, 260, "%s", FormatDuration(ms, sizeof ms, *position / 10000));
-    }
+    else std::snprintf(text, 260, "%s", FormatDuration(*position / 10000));
     Trace("\n+ SetCurrentPosition. Current=%s", text);
     if (!position) return E_POINTER; // nothing to store: the pointer is not read
     StoreStart(*position);

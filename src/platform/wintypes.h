@@ -10,6 +10,7 @@
 typedef int32_t HRESULT;
 typedef uint32_t DWORD;
 typedef int32_t BOOL;
+typedef uint8_t BOOLEAN;
 typedef uint8_t BYTE;
 typedef uint8_t UINT8;
 typedef uint16_t WORD;

@@ -1,13 +1,31 @@
-// Diagnostic trace lines, switched off unless the flag word says otherwise.
+// Diagnostic trace lines. Off as shipped: every call is then one test of the flag word.
 #pragma once
 #include <cstddef>
 
 #include "platform/platform.h"
 
-// The flag word: 0x10 means tracing is off; every trace call is then one test of this word.
-extern volatile DWORD g_dwTraceFlags;
-constexpr DWORD TRACE_OFF = 0x10;
+// Bits of the flag word.
+constexpr DWORD TRACE_FILE = 0x1;      // lines are collected for the trace file
+constexpr DWORD TRACE_TIME = 0x2;      // time-of-day prefix, a blank line after more than 100 ms of silence
+constexpr DWORD TRACE_THREAD = 0x4;    // thread id prefix
+constexpr DWORD TRACE_ON = 0x8;        // master switch
+constexpr DWORD TRACE_SHIPPED = 0x10;  // set in the shipped value, tested nowhere
+constexpr DWORD TRACE_HANDLES = 0x20;  // process handle count prefix
+constexpr DWORD TRACE_DEBUGGER = 0x40; // each line goes to OutputDebugStringA
+
+extern volatile DWORD g_dwTraceFlags;  // 0x10: off; nothing in the module changes it
+extern WCHAR g_szTraceFile[MAX_PATH];  // "c:\KESTTrace.txt"
 
 void Trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
-// Milliseconds as "h:mm:ss.mmm" (with a sign when negative) into buf.
-const char* FormatDuration(char* buf, size_t size, LONGLONG milliseconds);
+// "%dms" between -1000 and 1000 exclusive, else "%lld.%03ds"; an empty string while tracing is off.
+// The text stays valid for 16 further calls.
+const char* FormatDuration(LONGLONG milliseconds);
+
+// For tests: a clock in place of the local time and the stopwatch (null restores them), and the module
+// exit's release of the collector, which writes what is pending.
+struct TraceClock {
+    void (*localTime)(SYSTEMTIME* time);
+    LONGLONG (*elapsedMs)();
+};
+void TraceSetClock(const TraceClock* clock);
+void TraceRelease();
