@@ -34,7 +34,8 @@ struct QITAB {
     { &IID_##Ifc, PlatInterfaceOffset<Cls, Ifc>() }
 
 template <class Cls, class Ifc> DWORD PlatInterfaceOffset() {
-    alignas(Cls) static char probe[1];
+    // A never-constructed block the size of the class: the conversion only computes an address in it.
+    alignas(Cls) static char probe[sizeof(Cls)];
     Cls* obj = reinterpret_cast<Cls*>(probe);
     return static_cast<DWORD>(reinterpret_cast<char*>(static_cast<Ifc*>(obj)) - probe);
 }

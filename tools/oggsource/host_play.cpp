@@ -224,7 +224,9 @@ private:
             if (stream && SUCCEEDED(stream->GetStreamDescriptor(&sd))) sd->GetStreamIdentifier(&id);
             if (stream && !m_listened.count(id) && SUCCEEDED(ListenTo(stream.Get(), id + 1, m_inbox))) m_listened[id] = true;
             if (stream) m_streams[id] = stream;
-            m_ended[id] = false;
+            // Not reset here: this comes through the source's queue and may be read after the stream's own
+            // end of stream; the stream's started or seeked event, on its own queue, begins its run.
+            m_ended.emplace(id, false);
         } else if (type == MEEndOfPresentation) {
             m_result.endOfPresentation = true;
             CheckDone();
@@ -249,6 +251,10 @@ private:
             return;
         }
         if (type == MEStreamStarted || type == MEStreamSeeked) {
+            // A new run: requests made before it may have been refused (the stream had ended), and a refusal
+            // cannot be told apart per stream, so the count starts again; extra tokens only wait.
+            m_ended[id] = false;
+            m_outstanding[id] = 0;
             Request(id);
         } else if (type == MEEndOfStream) {
             ++m_result.endOfStream[id];

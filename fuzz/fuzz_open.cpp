@@ -1,0 +1,12 @@
+// Arbitrary bytes opened through the handler, then the presentation and every stream's media type read.
+#include "fuzz_common.h"
+#include "probe.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    PlatRef<IMFMediaSource> source = fuzz::Open(data, size);
+    if (!source) return 0;
+    nlohmann::json j;
+    host::Describe(source.Get(), &j);
+    source->Shutdown();
+    return 0;
+}
