@@ -15,7 +15,7 @@ make_file() { # NAME JSON
 }
 make_file av720.ogg '{"seed":1,"streams":[{"kind":"theora","serial":1,"width":1280,"height":720,"seconds":2,"keyint":25,
   "noise":true,"repeat_to_seconds":16},{"kind":"vorbis","serial":2,"seconds":8,"quality":0.4,"repeat_to_seconds":16}]}'
-make_file vorbis.ogg '{"seed":2,"streams":[{"kind":"vorbis","serial":1,"seconds":30,"quality":1.0,"repeat_to_seconds":1800}]}'
+make_file vorbis.ogg '{"seed":2,"streams":[{"kind":"vorbis","serial":1,"seconds":20,"quality":1.0,"noise":true,"repeat_to_seconds":1400}]}'
 for size in 10 100 400; do
     make_file "ogm$size.ogg" "{\"seed\":3,\"streams\":[{\"kind\":\"ogm_video\",\"serial\":1,\"packets\":$((size * 25)),
       \"packet_size\":40000,\"key_every\":25},{\"kind\":\"vorbis\",\"serial\":2,\"seconds\":30,\"repeat_to_seconds\":$((size * 25 / 25))}]}"

@@ -40,6 +40,7 @@ Description: {"seed": N, "streams": [STREAM...], "damage": {...}}
                type and its VIDEOINFOHEADER or WAVEFORMATEX (fields as ogm_video / ogm_audio)
     dshow      media "video" | "audio": the "Direct Show Samples embedded in Ogg" first packet
     unknown    a first packet 0x7F "UNKNOWN", then data packets
+    vorbis, theora: noise (compresses badly), repeat_to_seconds (the encoded packets repeated; benchmarks)
     for every kind: count, serial_step (many streams: count copies, serials step apart),
     flush_every (a page after every n data packets), page_fill (page body size),
     empty_packet_every, big_packet_every, big_packet_size (packets spanning pages)

@@ -20,7 +20,7 @@ struct StreamDescription {
     std::vector<std::string> comments;
     double seconds = 1.0;
     double repeatToSeconds = 0; // Vorbis, Theora: repeat the encoded data packets until this long (benchmarks)
-    bool noise = false;         // Theora: pictures of noise, which compress badly (large frames)
+    bool noise = false;         // Theora, Vorbis: noise, which compresses badly (large packets)
 
     // Vorbis
     int rate = 44100;

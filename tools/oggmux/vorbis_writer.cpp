@@ -56,6 +56,7 @@ bool MakeVorbis(const StreamDescription& d, StreamPackets* out, std::string* err
     out->packets[0].flushAfter = true; // the identification header has a page of its own
     out->packets[2].flushAfter = true;
 
+    Rng rng(d.serial);
     const long total = static_cast<long>(d.seconds * d.rate);
     const long chunk = 1024;
     long written = 0;
@@ -66,7 +67,8 @@ bool MakeVorbis(const StreamDescription& d, StreamPackets* out, std::string* err
             for (long i = 0; i < n; ++i) {
                 double t = static_cast<double>(written + i) / d.rate;
                 for (int c = 0; c < d.channels; ++c)
-                    buf[c][i] = static_cast<float>(0.3 * std::sin(2 * M_PI * (220.0 * (c + 1) + 40 * t) * t));
+                    buf[c][i] = d.noise ? static_cast<float>(static_cast<int64_t>(rng.Next() % 20001) - 10000) / 20000.0f
+                                        : static_cast<float>(0.3 * std::sin(2 * M_PI * (220.0 * (c + 1) + 40 * t) * t));
             }
             vorbis_analysis_wrote(&vd, static_cast<int>(n));
             written += n;
