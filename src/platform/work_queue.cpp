@@ -43,18 +43,20 @@ public:
 
     // adopt: the queue takes over the caller's reference instead of adding one.
     HRESULT Put(IMFAsyncResult* result, bool adopt) {
-        std::lock_guard<std::mutex> g(m_lock);
-        if (m_startups == 0 || m_stopping) return MF_E_SHUTDOWN;
-        try {
-            m_items.push_back(result);
-            if (m_items.size() > m_idle && m_workers.size() < kMaxWorkers)
-                m_workers.emplace_back([this] { Worker(); });
-        } catch (...) {
-            if (!m_items.empty() && m_items.back() == result) m_items.pop_back();
-            return E_OUTOFMEMORY;
+        {
+            std::lock_guard<std::mutex> g(m_lock);
+            if (m_startups == 0 || m_stopping) return MF_E_SHUTDOWN;
+            try {
+                m_items.push_back(result);
+                if (m_items.size() > m_idle && m_workers.size() < kMaxWorkers)
+                    m_workers.emplace_back([this] { Worker(); });
+            } catch (...) {
+                if (!m_items.empty() && m_items.back() == result) m_items.pop_back();
+                return E_OUTOFMEMORY;
+            }
+            if (!adopt) result->AddRef();
         }
-        if (!adopt) result->AddRef();
-        m_wake.notify_one();
+        m_wake.notify_one(); // after the lock: the woken worker does not block on it at once
         return S_OK;
     }
 

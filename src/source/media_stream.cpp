@@ -195,8 +195,11 @@ HRESULT OGGStream::DeliverQueuedSamples() {
                 hr = m_pEventQueue->QueueEventParamVar(MEEndOfStream, GUID_NULL, S_OK, nullptr);
                 if (SUCCEEDED(hr) && guard.Source()) hr = guard.Source()->QueueSimpleOperation(OpEndOfStream);
             }
-        } else if (WantsMoreSamples() && guard.Source()) {
+        } else if (WantsMoreSamples() && guard.Source() && !m_requestQueued) {
+            // One request for data waits at a time: a production run fills the reserve anyway, and a
+            // request per matched sample only queued work items that found nothing more to do.
             hr = guard.Source()->QueueRequestData(m_id);
+            m_requestQueued = SUCCEEDED(hr);
         }
     }
     if (FAILED(hr) && m_state != SourceShutdown && guard.Source())

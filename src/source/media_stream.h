@@ -46,6 +46,7 @@ public:
     int32_t m_state = 0;
     DWORD m_id;
     COggStream* m_pOggStream = nullptr;
+    void RequestTaken() { m_requestQueued = false; } // its OpRequestData runs (under the source lock)
 
 private:
     class SourceGuard;
@@ -60,5 +61,6 @@ private:
     ComPtrList<IMFSample> m_samples;
     ComPtrList<IUnknown, true> m_requests;
     std::recursive_mutex m_orphanLock; // serialises the stream's methods once its source is gone
-    bool m_eosSent = false; // MEEndOfStream goes out once per run, however often the end is marked
+    bool m_eosSent = false;
+    bool m_requestQueued = false; // an OpRequestData for this stream waits in the queue // MEEndOfStream goes out once per run, however often the end is marked
 };

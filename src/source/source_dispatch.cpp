@@ -221,6 +221,7 @@ HRESULT OGGSource::DoStop(SourceOp* op) {
 }
 
 HRESULT OGGSource::DoRequestData(SourceOp* op) {
+    if (OGGStream* media = FindMediaStream(op->m_streamId)) media->RequestTaken();
     if (!Claim(op)) return E_FAIL;
     HRESULT hr = S_OK;
     if (!m_pPendingRequestOp) {

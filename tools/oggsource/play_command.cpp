@@ -1,4 +1,5 @@
 // oggsource play: runs a file from Start to the end of the presentation, as a pipeline does.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -72,6 +73,8 @@ int PlayCommand(const std::vector<std::string>& args) {
         } else if (a == "--start" && more) {
             if (!ParseSeconds(args[++i], &options.start)) return 2;
             options.startAt = true;
+        } else if (a == "--requests" && more) {
+            options.requests = std::max(1, std::atoi(args[++i].c_str()));
         } else if (a == "--rate" && more) {
             options.rate = std::strtof(args[++i].c_str(), nullptr);
         } else if (a == "--stream" && more) {
