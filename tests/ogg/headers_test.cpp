@@ -195,3 +195,53 @@ TEST(MediaTypes, AlternativeTypeOnlyForTheoraAndMpegAudio) {
     shortVih2.AllocFormatBuffer(40);
     EXPECT_EQ(MakeAlternativeType(&shortVih2), 1) << "too short to convert: never read past it";
 }
+
+TEST(ReadAhead, TheReaderStopsAtTheHighMarkOrTenSecondsAndIsWokenBelowTheLowMark) {
+    Parser p; // an OGM video stream: 400000 per unit, buffer size 65536: high mark 256, low 128
+    p.Feed(OgmHeader("video", 52, 400000, 1, 52));
+    COggStream& s = p.stream;
+    s.m_queueHigh = 32; // the Vorbis and Theora marks
+    s.m_queueLow = 16;
+    ogg_stream_state os;
+    ogg_stream_init(&os, 77);
+    std::vector<std::vector<unsigned char>> pages;
+    auto page = [&](int64_t granule) {
+        std::vector<uint8_t> bytes = {0x08, 1, 2, 3};
+        ogg_packet op{};
+        op.packet = bytes.data();
+        op.bytes = 4;
+        op.granulepos = granule;
+        ogg_stream_packetin(&os, &op);
+        ogg_page og;
+        ogg_stream_flush(&os, &og);
+        return og;
+    };
+    // Pages 1/25 s apart: 31 pages stay below both marks, the 32nd reaches the page mark.
+    for (int i = 0; i < 31; ++i) {
+        ogg_page og = page(i);
+        EXPECT_FALSE(s.QueuePage(&og)) << i;
+    }
+    ogg_page og = page(31);
+    EXPECT_TRUE(s.QueuePage(&og)) << "32 pages: the read-ahead is full";
+    // Taking pages: between the marks the reader sleeps while a second or more is queued...
+    s.m_reader.m_evWork.Reset();
+    EXPECT_TRUE(s.FeedPage());
+    EXPECT_FALSE(s.m_reader.m_evWork.IsSignalled()) << "31 pages spanning 1.2 s";
+    // ...and is woken once less than a second is left (25 pages span 0.96 s).
+    while (s.Count() > 25) s.FeedPage();
+    s.m_reader.m_evWork.Reset();
+    EXPECT_TRUE(s.FeedPage());
+    EXPECT_TRUE(s.m_reader.m_evWork.IsSignalled()) << "24 pages, under a second";
+    s.Clear();
+    // Ten seconds queued stop the reader below the page mark: pages a second apart.
+    for (int i = 0; i < 10; ++i) {
+        ogg_page spaced = page(i * 25);
+        EXPECT_FALSE(s.QueuePage(&spaced)) << i;
+    }
+    ogg_page tenth = page(10 * 25);
+    EXPECT_TRUE(s.QueuePage(&tenth)) << "11 pages spanning 10 s";
+    s.m_reader.m_evWork.Reset();
+    EXPECT_TRUE(s.FeedPage());
+    EXPECT_TRUE(s.m_reader.m_evWork.IsSignalled()) << "below the low mark the reader is woken, whatever the span";
+    ogg_stream_clear(&os);
+}
