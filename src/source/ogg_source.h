@@ -81,6 +81,7 @@ private:
     HRESULT DoStop(SourceOp* op);
     HRESULT DoRequestData(SourceOp* op);
     HRESULT DoEndOfStream(SourceOp* op);
+    template <class Fn> HRESULT ForEachStream(IMFPresentationDescriptor* pd, Fn fn);
     HRESULT SelectStreams(IMFPresentationDescriptor* pd);
     HRESULT StartStreams(IMFPresentationDescriptor* pd, const PROPVARIANT* value, bool seek);
     void RepositionReaders(LONGLONG position, HRESULT* hr);

@@ -118,8 +118,9 @@ HRESULT OGGSource::DoStart(StartOp* op) {
     return hr;
 }
 
-HRESULT OGGSource::SelectStreams(IMFPresentationDescriptor* pd) {
-    m_cPendingEOS = 0;
+// Calls fn (media stream, selected) for every stream descriptor of the presentation, in order; a descriptor
+// that names no media stream of this source is E_INVALIDARG. The first failure ends the walk.
+template <class Fn> HRESULT OGGSource::ForEachStream(IMFPresentationDescriptor* pd, Fn fn) {
     DWORD count = 0;
     HRESULT hr = pd->GetStreamDescriptorCount(&count);
     for (DWORD i = 0; SUCCEEDED(hr) && i < count; ++i) {
@@ -131,40 +132,27 @@ HRESULT OGGSource::SelectStreams(IMFPresentationDescriptor* pd) {
         if (sd) sd->Release();
         if (FAILED(hr)) break;
         OGGStream* stream = FindMediaStream(id);
-        if (!stream) {
-            hr = E_INVALIDARG;
-            break;
-        }
-        const bool wasActive = stream->m_active != FALSE;
-        stream->SetActive(selected);
-        if (selected) {
-            ++m_cPendingEOS;
-            hr = m_pEventQueue->QueueEventParamUnk(wasActive ? MEUpdatedStream : MENewStream, GUID_NULL, S_OK,
-                                                   static_cast<IMFMediaStream*>(stream));
-        }
+        hr = stream ? fn(stream, selected != FALSE) : E_INVALIDARG;
     }
     return hr;
 }
 
+HRESULT OGGSource::SelectStreams(IMFPresentationDescriptor* pd) {
+    m_cPendingEOS = 0;
+    return ForEachStream(pd, [this](OGGStream* stream, bool selected) {
+        const bool wasActive = stream->m_active != FALSE;
+        stream->SetActive(selected);
+        if (!selected) return S_OK;
+        ++m_cPendingEOS;
+        return m_pEventQueue->QueueEventParamUnk(wasActive ? MEUpdatedStream : MENewStream, GUID_NULL, S_OK,
+                                                 static_cast<IMFMediaStream*>(stream));
+    });
+}
+
 HRESULT OGGSource::StartStreams(IMFPresentationDescriptor* pd, const PROPVARIANT* value, bool seek) {
-    DWORD count = 0;
-    HRESULT hr = pd->GetStreamDescriptorCount(&count);
-    for (DWORD i = 0; SUCCEEDED(hr) && i < count; ++i) {
-        BOOL selected = FALSE;
-        IMFStreamDescriptor* sd = nullptr;
-        DWORD id = 0;
-        hr = pd->GetStreamDescriptorByIndex(i, &selected, &sd);
-        if (SUCCEEDED(hr)) hr = sd->GetStreamIdentifier(&id);
-        if (sd) sd->Release();
-        if (FAILED(hr)) break;
-        OGGStream* stream = FindMediaStream(id);
-        if (!stream) {
-            hr = E_INVALIDARG;
-            break;
-        }
-        if (selected) hr = stream->StartStream(value, seek);
-    }
-    return hr;
+    return ForEachStream(pd, [&](OGGStream* stream, bool selected) {
+        return selected ? stream->StartStream(value, seek) : S_OK;
+    });
 }
 
 HRESULT OGGSource::DoPause(SourceOp* op) {

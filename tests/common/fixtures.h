@@ -55,6 +55,15 @@ inline const nlohmann::json* StreamById(const nlohmann::json& probe, uint32_t id
     return nullptr;
 }
 
+// The samples of one stream, in arrival order.
+inline std::vector<host::Sample> Of(const std::vector<host::Sample>& all, DWORD id) {
+    std::vector<host::Sample> v;
+    for (const auto& s : all)
+        if (s.stream == id) v.push_back(s);
+    return v;
+}
+inline std::vector<host::Sample> Of(const host::PlayResult& r, DWORD id) { return Of(r.samples, id); }
+
 // Opens a file (or any byte stream) through the handler; the source is shut down by the guard.
 struct OpenedSource {
     PlatRef<IMFMediaSource> source;

@@ -34,12 +34,6 @@ nlohmann::json Ffprobe(const std::string& path) {
         Shell("ffprobe -v error -show_streams -show_packets -show_data_hash CRC32 -of json '" + path + "'"), nullptr, false);
 }
 
-std::vector<host::Sample> Of(const std::vector<host::Sample>& all, DWORD id) {
-    std::vector<host::Sample> v;
-    for (const auto& s : all)
-        if (s.stream == id) v.push_back(s);
-    return v;
-}
 } // namespace
 
 using FfmpegFiles = SourceTest;

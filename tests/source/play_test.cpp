@@ -6,12 +6,6 @@
 #include "common/fixtures.h"
 
 namespace {
-std::vector<host::Sample> Of(const host::PlayResult& r, DWORD id) {
-    std::vector<host::Sample> v;
-    for (const auto& s : r.samples)
-        if (s.stream == id) v.push_back(s);
-    return v;
-}
 
 const char* kAllKinds = R"({"seed": 9, "streams": [
     {"kind": "vorbis", "serial": 1, "seconds": 2},

@@ -13,12 +13,6 @@ const char* kMux = R"({"seed": 4, "streams": [
     {"kind": "ogm_audio", "serial": 4, "packets": 200, "packet_size": 300}]})";
 const std::vector<DWORD> kAll = {1, 2, 3, 4};
 
-std::vector<host::Sample> Of(const std::vector<host::Sample>& all, DWORD id) {
-    std::vector<host::Sample> v;
-    for (const auto& s : all)
-        if (s.stream == id) v.push_back(s);
-    return v;
-}
 
 // The samples of a stream from its last discontinuity on, without the Vorbis header samples before it.
 std::vector<host::Sample> LastRun(const std::vector<host::Sample>& stream) {
