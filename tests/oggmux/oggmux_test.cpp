@@ -2,6 +2,8 @@
 // page by page, and agree with an established demuxer about what is in its files.
 #include <gtest/gtest.h>
 
+#include "common/shell.h"
+
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -30,16 +32,6 @@ std::string WriteTemp(const MuxResult& r, const std::string& name) {
     return path;
 }
 
-std::string RunCommand(const std::string& command) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return out;
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-    return out;
-}
 
 struct ReadBack {
     int pages = 0, badSpans = 0;
@@ -136,7 +128,7 @@ TEST(Oggmux, AgreesWithFfprobeOnEveryKindItReads) {
         MuxResult r = MuxJson(std::string(R"({"streams": [)") + kinds[k] + "]}");
         std::string path = WriteTemp(r, "ffprobe" + std::to_string(k));
         auto j = nlohmann::json::parse(
-            RunCommand("ffprobe -v error -show_streams -show_packets -show_data_hash CRC32 -of json '" + path + "'"),
+            Shell("ffprobe -v error -show_streams -show_packets -show_data_hash CRC32 -of json '" + path + "'"),
             nullptr, false);
         ASSERT_FALSE(j.is_discarded());
         ASSERT_EQ(j["streams"].size(), 1u);

@@ -8,6 +8,7 @@
 
 #include "common/callback.h"
 #include "common/fixtures.h"
+#include "common/shell.h"
 
 namespace {
 typedef HRESULT (*GetClassObjectFn)(REFCLSID, REFIID, void**);
@@ -27,15 +28,6 @@ struct Module {
     ~Module() { FreeLibrary(handle); }
 };
 
-std::string Shell(const std::string& command) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    char buf[4096];
-    size_t n;
-    while (p && (n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    if (p) pclose(p);
-    return out;
-}
 
 // A copy of the module at another path, with its version record set to the given version.
 std::string CopyWithVersion(const std::string& dir, const std::string& name, DWORD ms, DWORD ls) {

@@ -3,17 +3,9 @@
 #include <algorithm>
 
 #include "common/fixtures.h"
+#include "common/shell.h"
 
 namespace {
-std::string Shell(const std::string& command) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    char buf[65536];
-    size_t n;
-    while (p && (n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    if (p) pclose(p);
-    return out;
-}
 
 // Theora (key frames every `keyint`) and Vorbis, 4 s, written by ffmpeg.
 std::string MakeWithFfmpeg(int keyint) {
