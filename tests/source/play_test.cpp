@@ -245,3 +245,76 @@ TEST_F(PlayTest, ShutdownWhilePlayingAndReleaseWithoutShutdown) {
         // The host lets go without Shutdown: the last Release shuts down and frees everything.
     }
 }
+
+TEST_F(PlayTest, PauseResumeAndRefusals) {
+    Fixture f = MakeFile("pause", R"({"streams": [{"kind": "ogm_video", "serial": 2, "packets": 40}]})");
+    OpenedSource s(f.path);
+    ASSERT_EQ(s.hr, S_OK);
+    PlatRef<IMFPresentationDescriptor> pd;
+    s->CreatePresentationDescriptor(&pd);
+    auto next = [&](IMFMediaEventGenerator* g, MediaEventType* type, HRESULT* status, PROPVARIANT* value = nullptr) {
+        PlatRef<IMFMediaEvent> e;
+        HRESULT hr = g->GetEvent(0, &e);
+        if (FAILED(hr)) return PlatRef<IMFMediaEvent>();
+        e->GetType(type);
+        e->GetStatus(status);
+        if (value) e->GetValue(value);
+        return e;
+    };
+    MediaEventType type;
+    HRESULT status;
+    PROPVARIANT empty;
+    PropVariantInit(&empty);
+    ASSERT_EQ(s->Start(pd.Get(), nullptr, &empty), S_OK);
+    PROPVARIANT v;
+    PropVariantInit(&v);
+    next(s.source.Get(), &type, &status, &v);
+    ASSERT_EQ(type, MENewStream);
+    PlatRef<IMFMediaStream> stream;
+    v.punkVal->QueryInterface(IID_IMFMediaStream, reinterpret_cast<void**>(&stream));
+    PropVariantClear(&v);
+    next(s.source.Get(), &type, &status);
+    EXPECT_EQ(type, MESourceStarted);
+    next(stream.Get(), &type, &status);
+    EXPECT_EQ(type, MEStreamStarted);
+    ASSERT_EQ(stream->RequestSample(nullptr), S_OK);
+    next(stream.Get(), &type, &status);
+    EXPECT_EQ(type, MEMediaSample);
+
+    // Paused: a request is accepted and waits until the stream is started again.
+    ASSERT_EQ(s->Pause(), S_OK);
+    next(stream.Get(), &type, &status);
+    EXPECT_EQ(type, MEStreamPaused);
+    next(s.source.Get(), &type, &status);
+    EXPECT_EQ(type, MESourcePaused);
+    EXPECT_EQ(status, S_OK);
+    ASSERT_EQ(stream->RequestSample(nullptr), S_OK);
+    Sleep(100);
+    PlatRef<IMFMediaEvent> none;
+    EXPECT_EQ(stream->GetEvent(MF_EVENT_FLAG_NO_WAIT, &none), MF_E_NO_EVENTS_AVAILABLE) << "nothing while paused";
+
+    // Resume from the current position: MESourceStarted carries the actual start.
+    ASSERT_EQ(s->Start(pd.Get(), nullptr, &empty), S_OK);
+    PlatRef<IMFMediaEvent> started;
+    do {
+        started = next(s.source.Get(), &type, &status);
+    } while (started && type != MESourceStarted);
+    ASSERT_TRUE(started);
+    UINT64 actual = ~0ull;
+    EXPECT_EQ(started->GetUINT64(MF_EVENT_SOURCE_ACTUAL_START, &actual), S_OK);
+    EXPECT_LT(actual, 40u * 400000);
+    next(stream.Get(), &type, &status);
+    EXPECT_EQ(type, MEStreamStarted);
+    next(stream.Get(), &type, &status);
+    EXPECT_EQ(type, MEMediaSample) << "the request made while paused is served";
+
+    // Stopped: a request is refused through an error event on the source.
+    ASSERT_EQ(s->Stop(), S_OK);
+    do {
+        next(s.source.Get(), &type, &status);
+    } while (type != MESourceStopped);
+    ASSERT_EQ(stream->RequestSample(nullptr), S_OK) << "the refusal is an event, not the result";
+    next(s.source.Get(), &type, &status);
+    EXPECT_EQ(type, MEError);
+    EXPECT_EQ(status, MF_E_INVALIDREQUEST);
+}
