@@ -7,20 +7,6 @@
 #include "platform/platform.h"
 #include "support/alloc.h"
 
-struct IAsyncReader : IUnknown {
-    virtual HRESULT RequestAllocator(void* preferred, void* props, void** actual) = 0;
-    virtual HRESULT Request(void* sample, DWORD_PTR user) = 0;
-    virtual HRESULT WaitForNext(DWORD timeout, void** sample, DWORD_PTR* user) = 0;
-    virtual HRESULT SyncReadAligned(void* sample) = 0;
-    virtual HRESULT SyncRead(LONGLONG position, LONG length, BYTE* buffer) = 0;
-    virtual HRESULT Length(LONGLONG* total, LONGLONG* available) = 0;
-    virtual HRESULT BeginFlush() = 0;
-    virtual HRESULT EndFlush() = 0;
-
-protected:
-    ~IAsyncReader() = default;
-};
-
 struct IStreamReader : IAsyncReader {
     virtual HRESULT Flush() = 0;
     virtual HRESULT Seek(DWORD origin, LONGLONG offset, DWORD flags, QWORD* current) = 0;
@@ -38,10 +24,12 @@ public:
     ULONG AddRef() override;
     ULONG Release() override;
 
-    HRESULT RequestAllocator(void*, void*, void**) override { return NotImplemented(); }
-    HRESULT Request(void*, DWORD_PTR) override { return NotImplemented(); }
-    HRESULT WaitForNext(DWORD, void**, DWORD_PTR*) override { return NotImplemented(); }
-    HRESULT SyncReadAligned(void*) override { return NotImplemented(); }
+    HRESULT RequestAllocator(IMemAllocator*, ALLOCATOR_PROPERTIES*, IMemAllocator**) override {
+        return NotImplemented();
+    }
+    HRESULT Request(IMediaSample*, DWORD_PTR) override { return NotImplemented(); }
+    HRESULT WaitForNext(DWORD, IMediaSample**, DWORD_PTR*) override { return NotImplemented(); }
+    HRESULT SyncReadAligned(IMediaSample*) override { return NotImplemented(); }
     HRESULT SyncRead(LONGLONG position, LONG length, BYTE* buffer) override;
     HRESULT Length(LONGLONG* total, LONGLONG* available) override;
     HRESULT BeginFlush() override { return Flush(); }

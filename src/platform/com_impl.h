@@ -3,7 +3,11 @@
 #include <atomic>
 #include <new>
 
+#ifdef _WIN32
+#include "platform/windows/sdk.h"
+#else
 #include "com.h"
+#endif
 
 // Reference counting for a class whose last Release deletes it (virtual destructor expected).
 #define PLAT_REFCOUNT(Cls)                                                                                  \

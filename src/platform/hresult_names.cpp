@@ -1,4 +1,8 @@
+#ifdef _WIN32
+#include "platform/windows/sdk.h"
+#else
 #include "wintypes.h"
+#endif
 
 extern "C" const char* PlatHResultName(HRESULT hr) {
 #define NAME(x)                                                                                             \

@@ -44,6 +44,16 @@ struct PlatVersionRecord {
 };
 #define PLAT_VERSION_MAGIC "\x7fOGGSRC-VERSION"
 
+// The loader calls a module's DllMain on Windows; here a constructor calls it, with the module that holds it.
+#define PLAT_MODULE_ENTRY(dllMain)                                                                          \
+    namespace {                                                                                             \
+    __attribute__((constructor)) void PlatModuleLoaded() {                                                  \
+        dllMain(PlatModuleOf(reinterpret_cast<const void*>(&PlatModuleLoaded)), DLL_PROCESS_ATTACH, nullptr); \
+    }                                                                                                       \
+    }
+// An entry point of a module: the only symbols its dynamic table shows.
+#define PLAT_EXPORT extern "C" __attribute__((visibility("default")))
+
 extern "C" {
 DWORD GetLastError();
 void SetLastError(DWORD error);

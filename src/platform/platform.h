@@ -1,5 +1,9 @@
-// The one header the rest of the code includes for COM, Media Foundation and the registry.
+// The one header the rest of the code includes for COM, Media Foundation and the registry: on Windows the
+// SDK itself, elsewhere the stand-in in this folder.
 #pragma once
+#ifdef _WIN32
+#include "platform/windows/sdk.h"
+#else
 #include "platform/com.h"
 #include "platform/dshow.h"
 #include "platform/mfapi.h"
@@ -8,3 +12,4 @@
 #include "platform/kernel.h"
 #include "platform/mfidl.h"
 #include "platform/module.h"
+#endif

@@ -41,7 +41,7 @@ HRESULT ClassFactory::LockServer(BOOL lock) {
 }
 } // namespace MediaFoundationSamples
 
-OGGSOURCE_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
+PLAT_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
     for (size_t i = 0; i < kClassCount; ++i) {
         if (!IsEqualCLSID(clsid, *kClasses[i].clsid)) continue;
         auto* factory = new MediaFoundationSamples::ClassFactory(kClasses[i].create);
@@ -53,6 +53,6 @@ OGGSOURCE_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** p
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-OGGSOURCE_EXPORT HRESULT DllCanUnloadNow() {
+PLAT_EXPORT HRESULT DllCanUnloadNow() {
     return MediaFoundationSamples::BaseObject::Count() == 0 ? S_OK : S_FALSE;
 }

@@ -1,16 +1,11 @@
-// What DllMain does on Windows: keep the module handle. Here the loader runs OnLoad when the module is
-// mapped, which hands DllMain the module that contains it.
+// DllMain: keeps the module handle (the registration writes the module's own path).
 #include "server.h"
 
 HMODULE g_hModule = nullptr;
 
-BOOL DllMain(HINSTANCE instance, DWORD reason, void*) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
     if (reason == DLL_PROCESS_ATTACH) g_hModule = instance;
     return TRUE;
 }
 
-namespace {
-__attribute__((constructor)) void OnLoad() {
-    DllMain(PlatModuleOf(reinterpret_cast<const void*>(&OnLoad)), DLL_PROCESS_ATTACH, nullptr);
-}
-} // namespace
+PLAT_MODULE_ENTRY(DllMain)

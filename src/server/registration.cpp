@@ -1,5 +1,7 @@
 // DllRegisterServer and DllUnregisterServer: the class key, its InprocServer32, and the ".OGG" handler entry,
 // leaving a registration that belongs to another copy of the module alone.
+#include <cstdlib>
+#include <cstring>
 #include <strings.h>
 
 #include "server.h"
@@ -118,14 +120,14 @@ HRESULT RegisterHandler() {
 }
 } // namespace
 
-OGGSOURCE_EXPORT HRESULT DllRegisterServer() {
+PLAT_EXPORT HRESULT DllRegisterServer() {
     if (CheckOwner() == Owner::Newer) return S_OK; // a newer copy is registered: left alone
     HRESULT hr = RegisterClass();
     if (FAILED(hr)) return hr;
     return RegisterHandler();
 }
 
-OGGSOURCE_EXPORT HRESULT DllUnregisterServer() {
+PLAT_EXPORT HRESULT DllUnregisterServer() {
     if (CheckOwner() != Owner::Ours) return S_OK; // another copy's registration is not ours to remove
     WCHAR clsid[39];
     char path[MAX_PATH];

@@ -1,5 +1,7 @@
 // The module: its handle, its one class, the class factory and the object count.
 #pragma once
+#include <atomic>
+
 #include "platform/platform.h"
 #include "support/alloc.h"
 
@@ -32,4 +34,3 @@ private:
 };
 } // namespace MediaFoundationSamples
 
-#define OGGSOURCE_EXPORT extern "C" __attribute__((visibility("default")))

@@ -2,6 +2,7 @@
 #include "ogg_source.h"
 
 #include "ogg/media_types.h"
+#include "mf_type_from_am.h"
 #include "ogg_attributes.h"
 
 OGGSource* SourceLink::Acquire() {
@@ -243,7 +244,7 @@ HRESULT OGGSource::CreateMediaStream(COggStream* stream, uint32_t id) {
             if (SUCCEEDED(copied) && MakeAlternativeType(&alternative) == 0) copied = working.Set(alternative);
         }
         hr = FAILED(copied) ? copied : MFCreateMediaType(&types[i]);
-        if (SUCCEEDED(hr)) hr = MFInitMediaTypeFromAMMediaType(types[i], &working);
+        if (SUCCEEDED(hr)) hr = InitMediaTypeFromAM(types[i], &working);
     }
     IMFStreamDescriptor* sd = nullptr;
     IMFMediaTypeHandler* handler = nullptr;

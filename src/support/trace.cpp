@@ -274,7 +274,7 @@ void BuildLine(const char* text, char* line) {
         const DWORD stamp = ((static_cast<DWORD>(t.wHour) * 60 + t.wMinute) * 60 + t.wSecond) * 1000 + t.wMilliseconds;
         if (g_lastStamp != 0xFFFFFFFF && stamp - g_lastStamp > 100 && stamp > g_lastStamp) at += std::snprintf(prefix + at, sizeof prefix - at, "\n");
         if (stamp > 86400000)
-            at += std::snprintf(prefix + at, sizeof prefix - at, "+%dd %02d:%02d:%02d.%03d: ", stamp / 86400000, t.wHour % 24,
+            at += std::snprintf(prefix + at, sizeof prefix - at, "+%dd %02d:%02d:%02d.%03d: ", static_cast<int>(stamp / 86400000), t.wHour % 24,
                                 t.wMinute, t.wSecond, t.wMilliseconds);
         else
             at += std::snprintf(prefix + at, sizeof prefix - at, "%02d:%02d:%02d.%03d: ", t.wHour, t.wMinute, t.wSecond,
@@ -286,7 +286,7 @@ void BuildLine(const char* text, char* line) {
         int n = GetProcessHandleCount(GetCurrentProcess(), &handles) ? static_cast<int>(handles) : -1;
         at += std::snprintf(prefix + at, sizeof prefix - at, "%4d ", n);
     }
-    if (flags & TRACE_THREAD) std::snprintf(prefix + at, sizeof prefix - at, "%08x: ", GetCurrentThreadId());
+    if (flags & TRACE_THREAD) std::snprintf(prefix + at, sizeof prefix - at, "%08x: ", static_cast<unsigned>(GetCurrentThreadId()));
     // The prefix and the text after its line feeds, cut to the line's size.
     size_t p = std::strlen(prefix), n = std::strlen(text);
     if (p > kLine - 1) p = kLine - 1;

@@ -19,6 +19,9 @@ namespace host {
 // loads its module and drives BeginCreateObject / EndCreateObject.
 HRESULT OpenByteStream(IMFByteStream* stream, IMFMediaSource** source, const std::string& url = "stream.ogg");
 HRESULT OpenFile(const std::string& path, IMFMediaSource** source);
+// True when every stream of the source carries this module's codec attribute: the resolver chose our
+// handler, not another one registered for the same extension (or a system's fallback).
+bool IsOggSource(IMFMediaSource* source);
 // Loads a module and calls one of its entry points ("DllRegisterServer", "DllUnregisterServer").
 HRESULT CallModule(const std::string& module, const char* entry);
 // "MF_E_SHUTDOWN (0xC00D3E85)" or "0x80004005".
@@ -29,7 +32,7 @@ struct Sample {
     LONGLONG time = 0, duration = 0;
     DWORD size = 0;
     bool clean = false, discontinuity = false;
-    uint32_t crc = 0; // zlib's CRC-32 of the payload
+    uint32_t crc = 0; // CRC-32 of the payload (zlib's)
 };
 
 struct PlayOptions {

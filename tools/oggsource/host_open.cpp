@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "host.h"
+#include "source/ogg_attributes.h"
 
 namespace host {
 
@@ -46,11 +47,25 @@ HRESULT OpenFile(const std::string& path, IMFMediaSource** source) {
     return AsSource(hr, type, object.Get(), source);
 }
 
+bool IsOggSource(IMFMediaSource* source) {
+    PlatRef<IMFPresentationDescriptor> pd;
+    DWORD count = 0;
+    if (FAILED(source->CreatePresentationDescriptor(&pd)) || FAILED(pd->GetStreamDescriptorCount(&count))) return false;
+    for (DWORD i = 0; i < count; ++i) {
+        BOOL selected = FALSE;
+        PlatRef<IMFStreamDescriptor> sd;
+        UINT32 codec = 0;
+        if (FAILED(pd->GetStreamDescriptorByIndex(i, &selected, &sd)) || FAILED(sd->GetUINT32(MF_SD_OGG_CODEC, &codec)))
+            return false;
+    }
+    return true;
+}
+
 HRESULT CallModule(const std::string& module, const char* entry) {
     HMODULE m = LoadLibraryA(module.c_str());
     if (!m) return HRESULT_FROM_WIN32(static_cast<LONG>(GetLastError()));
     typedef HRESULT (*EntryFn)();
-    auto fn = reinterpret_cast<EntryFn>(GetProcAddress(m, entry));
+    auto fn = reinterpret_cast<EntryFn>(reinterpret_cast<void*>(GetProcAddress(m, entry)));
     HRESULT hr = fn ? fn() : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
     FreeLibrary(m);
     return hr;

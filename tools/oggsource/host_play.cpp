@@ -2,8 +2,8 @@
 // threads and are handled in order on the calling thread.
 #include <chrono>
 #include <memory>
-#include <zlib.h>
 
+#include "crc32.h"
 #include "host.h"
 
 namespace host {
@@ -81,7 +81,7 @@ bool ReadSample(IMFSample* sample, DWORD id, Sample* out) {
     DWORD length = 0;
     if (FAILED(buffer->Lock(&data, nullptr, &length))) return false;
     out->size = length;
-    out->crc = static_cast<uint32_t>(crc32(0, data, length));
+    out->crc = Crc32(data, length);
     buffer->Unlock();
     return true;
 }

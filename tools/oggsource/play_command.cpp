@@ -104,6 +104,11 @@ int PlayCommand(const std::vector<std::string>& args) {
         std::fprintf(stderr, "%s: cannot be opened (%s)\n", file.c_str(), host::HResultText(hr).c_str());
         return 1;
     }
+    if (!host::IsOggSource(source.Get())) {
+        std::fprintf(stderr, "%s: opened by another media source, not the Ogg source\n", file.c_str());
+        source->Shutdown();
+        return 1;
+    }
     struct stat st {};
     stat(file.c_str(), &st);
     Progress progress(mode == "null" && st.st_size > (64 << 20), Duration(source.Get()));
@@ -123,8 +128,8 @@ int PlayCommand(const std::vector<std::string>& args) {
         if (t.first < 0) t.first = s.time;
         t.last = s.time;
         if (mode == "lines") {
-            std::printf("stream %u time %.4f duration %.4f size %u%s%s\n", s.stream, s.time / 1e7, s.duration / 1e7,
-                        s.size, s.clean ? " clean" : "", s.discontinuity ? " discontinuity" : "");
+            std::printf("stream %u time %.4f duration %.4f size %u%s%s\n", static_cast<unsigned>(s.stream), s.time / 1e7,
+                        s.duration / 1e7, static_cast<unsigned>(s.size), s.clean ? " clean" : "", s.discontinuity ? " discontinuity" : "");
         } else if (mode == "json") {
             char crc[16];
             std::snprintf(crc, sizeof crc, "%08x", s.crc);
@@ -140,7 +145,7 @@ int PlayCommand(const std::vector<std::string>& args) {
     if (mode == "summary") {
         std::printf("%-10s %8s %12s %12s %12s %8s\n", "stream", "samples", "bytes", "first (s)", "last (s)", "clean");
         for (const auto& [id, t] : totals)
-            std::printf("%-10u %8zu %12llu %12.4f %12.4f %8zu\n", id, t.samples, static_cast<unsigned long long>(t.bytes),
+            std::printf("%-10u %8zu %12llu %12.4f %12.4f %8zu\n", static_cast<unsigned>(id), t.samples, static_cast<unsigned long long>(t.bytes),
                         t.first / 1e7, t.last / 1e7, t.clean);
         std::printf("%s\n", r.endOfPresentation ? "end of presentation" : "stopped before the end");
     }

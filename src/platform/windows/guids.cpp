@@ -1,0 +1,5 @@
+// Every GUID the SDK's headers declare, defined here once (selectany), so that no import library of
+// GUIDs is needed and every name the code uses resolves.
+#include <initguid.h>
+
+#include "platform/windows/sdk.h"

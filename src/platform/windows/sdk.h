@@ -1,0 +1,43 @@
+// On Windows the platform is the system itself: the SDK's own headers, plus the few declarations the
+// mingw-w64 headers lack and the helpers the rest of the code shares with the Linux build.
+#pragma once
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define STRSAFE_NO_DEPRECATE
+#include <windows.h>
+#include <objbase.h>
+#include <olectl.h>
+#include <shlwapi.h>
+#include <strsafe.h>
+#include <winver.h>
+#include <mmreg.h>
+#include <strmif.h>
+#include <amvideo.h>
+#include <dvdmedia.h>
+#include <uuids.h>
+#include <mfapi.h>
+#include <mfidl.h>
+#include <mferror.h>
+#include <cstdint>
+
+#include "platform/windows/byte_stream_handler.h"
+
+// A GUID the SDK does not name, defined once for every translation unit that sees it.
+#define PLAT_GUID(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8)                                           \
+    inline constexpr GUID name = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}
+
+// A subtype built from a FOURCC: {XXXXXXXX-0000-0010-8000-00AA00389B71}.
+inline constexpr GUID GuidFromFourcc(uint32_t fourcc) {
+    return GUID{fourcc, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+}
+
+// The loader calls DllMain itself; the module's entry points leave the DLL through its .def file.
+#define PLAT_MODULE_ENTRY(dllMain)
+#define PLAT_EXPORT extern "C"
+
+// Where registration writes: the system's registry.
+inline const char* PlatRegistryPath() { return "the system registry"; }
+
+// The name of a known HRESULT ("MF_E_SHUTDOWN"), or null: the hosts' own table.
+extern "C" const char* PlatHResultName(HRESULT hr);

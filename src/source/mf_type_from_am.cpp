@@ -1,0 +1,102 @@
+#include "mf_type_from_am.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+UINT64 Pair(UINT64 high, UINT64 low) { return high << 32 | (low & 0xFFFFFFFFu); }
+
+UINT64 Reduced(UINT64 numerator, UINT64 denominator) {
+    UINT64 a = numerator, b = denominator;
+    while (b) {
+        UINT64 r = a % b;
+        a = b;
+        b = r;
+    }
+    if (a > 1) numerator /= a, denominator /= a;
+    return Pair(numerator, denominator);
+}
+
+// The bytes of the block after a header of `header` bytes, at most `wanted` of them.
+HRESULT SetExtraBytes(IMFMediaType* type, const AM_MEDIA_TYPE* am, ULONG header, ULONG wanted) {
+    if (am->cbFormat <= header || wanted == 0) return S_OK;
+    ULONG n = am->cbFormat - header < wanted ? am->cbFormat - header : wanted;
+    return type->SetBlob(MF_MT_USER_DATA, am->pbFormat + header, n);
+}
+
+HRESULT AudioFields(IMFMediaType* type, const AM_MEDIA_TYPE* am) {
+    if (am->cbFormat < sizeof(WAVEFORMATEX)) return S_OK; // too short to describe: the type keeps its GUIDs only
+    WAVEFORMATEX wf;
+    std::memcpy(&wf, am->pbFormat, sizeof wf);
+    HRESULT hr = type->SetUINT32(MF_MT_AUDIO_NUM_CHANNELS, wf.nChannels);
+    if (SUCCEEDED(hr)) hr = type->SetUINT32(MF_MT_AUDIO_SAMPLES_PER_SECOND, wf.nSamplesPerSec);
+    if (SUCCEEDED(hr)) hr = type->SetUINT32(MF_MT_AUDIO_AVG_BYTES_PER_SECOND, wf.nAvgBytesPerSec);
+    if (SUCCEEDED(hr)) hr = type->SetUINT32(MF_MT_AUDIO_BLOCK_ALIGNMENT, wf.nBlockAlign);
+    if (SUCCEEDED(hr) && wf.wBitsPerSample) hr = type->SetUINT32(MF_MT_AUDIO_BITS_PER_SAMPLE, wf.wBitsPerSample);
+    if (SUCCEEDED(hr)) hr = SetExtraBytes(type, am, sizeof(WAVEFORMATEX), wf.cbSize);
+    return hr;
+}
+
+HRESULT PictureFields(IMFMediaType* type, const BITMAPINFOHEADER& bmi, REFERENCE_TIME perFrame, DWORD bitRate) {
+    const UINT64 width = static_cast<UINT32>(bmi.biWidth);
+    const UINT64 height = static_cast<UINT32>(std::llabs(static_cast<long long>(bmi.biHeight)));
+    HRESULT hr = type->SetUINT64(MF_MT_FRAME_SIZE, Pair(width, height));
+    if (SUCCEEDED(hr) && perFrame > 0) hr = type->SetUINT64(MF_MT_FRAME_RATE, Reduced(10000000, static_cast<UINT64>(perFrame)));
+    if (SUCCEEDED(hr) && bitRate) hr = type->SetUINT32(MF_MT_AVG_BITRATE, bitRate);
+    return hr;
+}
+
+HRESULT VideoInfoFields(IMFMediaType* type, const AM_MEDIA_TYPE* am) {
+    if (am->cbFormat < sizeof(VIDEOINFOHEADER)) return S_OK;
+    VIDEOINFOHEADER vih;
+    std::memcpy(&vih, am->pbFormat, sizeof vih);
+    HRESULT hr = PictureFields(type, vih.bmiHeader, vih.AvgTimePerFrame, vih.dwBitRate);
+    if (SUCCEEDED(hr)) hr = type->SetUINT64(MF_MT_PIXEL_ASPECT_RATIO, Pair(1, 1));
+    if (SUCCEEDED(hr)) hr = SetExtraBytes(type, am, sizeof(VIDEOINFOHEADER), am->cbFormat);
+    return hr;
+}
+
+HRESULT VideoInfo2Fields(IMFMediaType* type, const AM_MEDIA_TYPE* am) {
+    if (am->cbFormat < sizeof(VIDEOINFOHEADER2)) return S_OK;
+    VIDEOINFOHEADER2 vih;
+    std::memcpy(&vih, am->pbFormat, sizeof vih);
+    HRESULT hr = PictureFields(type, vih.bmiHeader, vih.AvgTimePerFrame, vih.dwBitRate);
+    // The pixel shape that makes the picture's aspect ratio out of its width and height.
+    const UINT64 width = static_cast<UINT32>(vih.bmiHeader.biWidth);
+    const UINT64 height = static_cast<UINT32>(std::llabs(static_cast<long long>(vih.bmiHeader.biHeight)));
+    if (SUCCEEDED(hr) && vih.dwPictAspectRatioX && vih.dwPictAspectRatioY && width && height)
+        hr = type->SetUINT64(MF_MT_PIXEL_ASPECT_RATIO,
+                             Reduced(vih.dwPictAspectRatioX * height, vih.dwPictAspectRatioY * width));
+    if (SUCCEEDED(hr)) hr = SetExtraBytes(type, am, sizeof(VIDEOINFOHEADER2), am->cbFormat);
+    return hr;
+}
+
+bool IsComplete(IMFMediaType* type) {
+    GUID g;
+    return SUCCEEDED(type->GetGUID(MF_MT_MAJOR_TYPE, &g)) && SUCCEEDED(type->GetGUID(MF_MT_SUBTYPE, &g)) &&
+           SUCCEEDED(type->GetGUID(MF_MT_AM_FORMAT_TYPE, &g));
+}
+} // namespace
+
+HRESULT BuildMediaTypeFromAM(IMFMediaType* type, const AM_MEDIA_TYPE* am) {
+    if (!type || !am) return E_POINTER;
+    if (am->cbFormat && !am->pbFormat) return E_INVALIDARG;
+    HRESULT hr = type->DeleteAllItems();
+    if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_MAJOR_TYPE, am->majortype);
+    if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_SUBTYPE, am->subtype);
+    if (SUCCEEDED(hr)) hr = type->SetUINT32(MF_MT_FIXED_SIZE_SAMPLES, am->bFixedSizeSamples ? 1 : 0);
+    if (SUCCEEDED(hr)) hr = type->SetUINT32(MF_MT_ALL_SAMPLES_INDEPENDENT, am->bTemporalCompression ? 0 : 1);
+    if (SUCCEEDED(hr) && am->bFixedSizeSamples) hr = type->SetUINT32(MF_MT_SAMPLE_SIZE, am->lSampleSize);
+    if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_AM_FORMAT_TYPE, am->formattype);
+    if (FAILED(hr)) return hr;
+    if (IsEqualGUID(am->formattype, FORMAT_WaveFormatEx)) return AudioFields(type, am);
+    if (IsEqualGUID(am->formattype, FORMAT_VideoInfo)) return VideoInfoFields(type, am);
+    if (IsEqualGUID(am->formattype, FORMAT_VideoInfo2)) return VideoInfo2Fields(type, am);
+    return am->cbFormat ? type->SetBlob(MF_MT_USER_DATA, am->pbFormat, am->cbFormat) : S_OK;
+}
+
+HRESULT InitMediaTypeFromAM(IMFMediaType* type, const AM_MEDIA_TYPE* am) {
+    HRESULT hr = MFInitMediaTypeFromAMMediaType(type, am);
+    if (SUCCEEDED(hr) && IsComplete(type)) return hr;
+    return BuildMediaTypeFromAM(type, am);
+}
