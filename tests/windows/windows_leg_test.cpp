@@ -1,0 +1,258 @@
+// The Windows build of the module, registered with regsvr32 and played under Wine by the Windows build
+// of the host, against the Linux build: file by file, the same samples and the same events.
+//
+// Needs the Windows leg prepared (./run windows): OGGSOURCE_WINDOWS_HOST (oggsource.exe),
+// OGGSOURCE_WINDOWS_MODULE (oggsource.dll) and WINEPREFIX (a prefix made by wineboot).
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sys/wait.h>
+
+#include "common/fixtures.h"
+
+namespace {
+const char kClsid[] = "{D3A2C1B4-7E58-4F2A-9B6C-1E0F3A5D7C92}";
+const char kClassKey[] = "HKLM\\Software\\Classes\\CLSID\\{D3A2C1B4-7E58-4F2A-9B6C-1E0F3A5D7C92}\\InprocServer32";
+const char kHandlerKey[] = "HKCU\\Software\\Microsoft\\Windows Media Foundation\\ByteStreamHandlers\\.OGG";
+
+struct Output {
+    int status = -1;
+    std::string text;
+};
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+Output Command(const std::string& command) {
+    Output o;
+    FILE* p = popen((command + " 2>/dev/null").c_str(), "r");
+    if (!p) return o;
+    char buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) o.text.append(buf, n);
+    int status = pclose(p);
+    o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return o;
+}
+
+// Wine's drive Z: is the root of the Linux file system.
+std::string WinePath(const std::string& path) {
+    std::string w = "Z:" + path;
+    std::replace(w.begin(), w.end(), '/', '\\');
+    for (size_t at; (at = w.find("\\\\")) != std::string::npos;) w.erase(at, 1);
+    return w;
+}
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+Output Wine(const std::string& args) { return Command("wine " + args); }
+
+Output Regsvr32(const std::string& module, bool unregister = false) {
+    return Wine(std::string("regsvr32 /s ") + (unregister ? "/u " : "") + Quote(WinePath(module)));
+}
+
+// The module path registered for our class, "" when there is none.
+std::string RegisteredModule() {
+    Output o = Wine(std::string("reg query ") + Quote(kClassKey) + " /ve");
+    if (o.status != 0) return "";
+    size_t at = o.text.find("REG_SZ");
+    if (at == std::string::npos) return "";
+    std::string v = o.text.substr(at + 6);
+    v.erase(0, v.find_first_not_of(" \t"));
+    v.erase(v.find_last_not_of(" \t\r\n") + 1);
+    return v;
+}
+
+bool HandlerRegistered() {
+    return Wine(std::string("reg query ") + Quote(kHandlerKey) + " /v " + kClsid).status == 0;
+}
+
+// One play's JSON Lines, split per stream (-1: the source's events).
+struct Play {
+    int status = -1;
+    std::map<long, std::vector<nlohmann::json>> samples;
+    std::map<long, std::vector<std::string>> events;
+};
+
+Play Parse(const Output& o) {
+    Play p;
+    p.status = o.status;
+    size_t at = 0;
+    while (at < o.text.size()) {
+        size_t end = o.text.find('\n', at);
+        if (end == std::string::npos) end = o.text.size();
+        std::string line = o.text.substr(at, end - at);
+        at = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back(); // the Windows console's line ends
+        if (line.empty()) continue;
+        nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
+        EXPECT_FALSE(j.is_discarded()) << "not JSON: " << line;
+        if (j.is_discarded()) continue;
+        long stream = j["stream"].is_null() ? -1 : j["stream"].get<long>();
+        if (j["type"] == "sample") p.samples[stream].push_back(j);
+        else p.events[stream].push_back(j["name"].get<std::string>() + " " + j["status"].get<std::string>());
+    }
+    return p;
+}
+
+// The probe's fields that come from the source itself, not from the platform's media type objects.
+nlohmann::json Structure(const std::string& text) {
+    nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
+    if (j.is_discarded()) return j;
+    nlohmann::json out{{"duration", j["duration"]}, {"streams", nlohmann::json::array()}};
+    for (const auto& s : j["streams"]) {
+        nlohmann::json t;
+        for (const char* k : {"id", "selected", "codec", "ogm_type", "start", "end", "major", "subtype",
+                              "format_type", "media_types"})
+            if (s.contains(k)) t[k] = s[k];
+        out["streams"].push_back(t);
+    }
+    return out;
+}
+
+// Bumps the file version in a copy of the module's VERSIONINFO (VS_FIXEDFILEINFO follows its signature).
+bool MakeNewerCopy(const std::string& from, const std::string& to) {
+    std::ifstream in(from, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string signature("\xBD\x04\xEF\xFE", 4);
+    size_t at = bytes.find(signature);
+    if (at == std::string::npos || bytes.find(signature, at + 1) != std::string::npos || at + 12 > bytes.size())
+        return false;
+    bytes[at + 10] = static_cast<char>(bytes[at + 10] + 1); // the major part of dwFileVersionMS
+    std::ofstream out(to, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+class WindowsLeg : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        setenv("WINEDEBUG", "-all", 0);
+        s_registry = std::string(::testing::TempDir()) + "/windows-leg-" + std::to_string(getpid()) + ".reg";
+        setenv("OGGSOURCE_REGISTRY", s_registry.c_str(), 1);
+    }
+    static void TearDownTestSuite() {
+        unlink(s_registry.c_str());
+        unlink((s_registry + ".lock").c_str());
+    }
+    void SetUp() override {
+        const char* hostPath = std::getenv("OGGSOURCE_WINDOWS_HOST");
+        const char* modulePath = std::getenv("OGGSOURCE_WINDOWS_MODULE");
+        ASSERT_TRUE(hostPath && modulePath && std::getenv("WINEPREFIX"))
+            << "run through ./run windows: it builds the Windows leg and prepares a Wine prefix";
+        m_host = hostPath;
+        m_module = modulePath;
+        ASSERT_EQ(Command(Quote(OGGSOURCE_TOOL_PATH) + " register").status, 0);
+        ASSERT_EQ(Regsvr32(m_module).status, 0);
+    }
+
+    Play LinuxPlay(const std::string& file, const std::string& options) {
+        return Parse(Command(Quote(OGGSOURCE_TOOL_PATH) + " play --json " + options + " " + Quote(file)));
+    }
+    Play WindowsPlay(const std::string& file, const std::string& options) {
+        return Parse(Wine(Quote(m_host) + " play --json " + options + " " + Quote(WinePath(file))));
+    }
+
+    static std::string s_registry;
+    std::string m_host, m_module;
+};
+std::string WindowsLeg::s_registry;
+
+const char* const kFiles[][2] = {
+    {"vorbis-theora", R"({"seed": 1, "streams": [{"kind": "theora", "serial": 1, "seconds": 3, "keyint": 12},
+        {"kind": "vorbis", "serial": 2, "seconds": 3}]})"},
+    {"ogm", R"({"seed": 2, "streams": [{"kind": "ogm_video", "serial": 3, "packets": 60, "key_every": 10,
+        "length_bytes": 2}, {"kind": "ogm_audio", "serial": 4, "packets": 50},
+        {"kind": "ogm_text", "serial": 5, "packets": 4}]})"},
+    {"directx", R"({"seed": 3, "streams": [{"kind": "directx", "serial": 6, "media": "video", "fourcc": "MP42",
+        "packets": 30, "width": 64, "height": 48}, {"kind": "directx", "serial": 7, "media": "audio", "packets": 30}]})"},
+    {"dshow", R"({"seed": 4, "streams": [{"kind": "dshow", "serial": 8, "media": "video", "packets": 30},
+        {"kind": "dshow", "serial": 9, "media": "audio", "format_tag": 65534, "packets": 30, "extra": "0a0b0c"}]})"},
+    {"pages", R"({"seed": 5, "streams": [{"kind": "vorbis", "serial": 10, "seconds": 2, "flush_every": 1,
+        "empty_packet_every": 7}, {"kind": "ogm_video", "serial": 11, "packets": 40, "big_packet_every": 5,
+        "big_packet_size": 20000}, {"kind": "unknown", "serial": 12, "packets": 5}]})"},
+    {"many", R"({"seed": 6, "streams": [{"kind": "vorbis", "serial": 20, "count": 3, "serial_step": 1, "seconds": 1}]})"},
+    {"damaged", R"({"seed": 7, "streams": [{"kind": "theora", "serial": 30, "seconds": 2},
+        {"kind": "vorbis", "serial": 31, "seconds": 2}], "damage": {"garbage": {"every": 3, "bytes": 50},
+        "drop_pages": [7]}})"},
+};
+
+TEST_F(WindowsLeg, EveryKindOfFilePlaysAlikeOnBothBuilds) {
+    for (const auto& [name, description] : kFiles) {
+        SCOPED_TRACE(name);
+        Fixture f = MakeFile(std::string("windows-") + name, description);
+        for (const char* options : {"", "--start 0.5"}) {
+            SCOPED_TRACE(std::string("play ") + options);
+            Play linux = LinuxPlay(f.path, options);
+            Play windows = WindowsPlay(f.path, options);
+            ASSERT_EQ(linux.status, 0);
+            EXPECT_EQ(windows.status, 0);
+            EXPECT_FALSE(linux.samples.empty());
+            for (const auto& [stream, samples] : linux.samples) {
+                SCOPED_TRACE("stream " + std::to_string(stream));
+                const auto& other = windows.samples[stream];
+                EXPECT_EQ(other.size(), samples.size());
+                for (size_t i = 0; i < std::min(samples.size(), other.size()); ++i)
+                    ASSERT_EQ(other[i], samples[i]) << "sample " << i;
+            }
+            EXPECT_EQ(windows.samples.size(), linux.samples.size());
+            EXPECT_EQ(windows.events, linux.events);
+        }
+        Output lp = Command(Quote(OGGSOURCE_TOOL_PATH) + " probe --json " + Quote(f.path));
+        Output wp = Wine(Quote(m_host) + " probe --json " + Quote(WinePath(f.path)));
+        EXPECT_EQ(wp.status, 0);
+        EXPECT_EQ(Structure(wp.text), Structure(lp.text));
+        unlink(f.path.c_str());
+    }
+}
+
+TEST_F(WindowsLeg, Regsvr32RegistersUnregistersAndRespectsOtherCopies) {
+    // regsvr32 wrote the class where Wine's COM looks (HKLM\Software\Classes) and the handler entry.
+    EXPECT_EQ(Lower(RegisteredModule()), Lower(WinePath(m_module)));
+    EXPECT_TRUE(HandlerRegistered());
+
+    const std::string dir = std::string(::testing::TempDir()) + "/windows-copies-" + std::to_string(getpid());
+    ASSERT_EQ(Command("mkdir -p " + Quote(dir)).status, 0);
+    const std::string same = dir + "/same/oggsource.dll", newer = dir + "/newer/oggsource.dll";
+    ASSERT_EQ(Command("mkdir -p " + Quote(dir + "/same") + " " + Quote(dir + "/newer") + " && cp " + Quote(m_module) + " " +
+                  Quote(same)).status, 0);
+    ASSERT_TRUE(MakeNewerCopy(m_module, newer));
+
+    // A copy of the same version takes the registration over; the first copy then leaves it alone.
+    ASSERT_EQ(Regsvr32(same).status, 0);
+    EXPECT_EQ(Lower(RegisteredModule()), Lower(WinePath(same)));
+    ASSERT_EQ(Regsvr32(m_module, true).status, 0);
+    EXPECT_EQ(Lower(RegisteredModule()), Lower(WinePath(same)));
+    EXPECT_TRUE(HandlerRegistered());
+
+    // A newer copy's registration is neither replaced nor removed by an older one.
+    ASSERT_EQ(Regsvr32(newer).status, 0);
+    EXPECT_EQ(Lower(RegisteredModule()), Lower(WinePath(newer)));
+    ASSERT_EQ(Regsvr32(m_module).status, 0);
+    EXPECT_EQ(Lower(RegisteredModule()), Lower(WinePath(newer)));
+    ASSERT_EQ(Regsvr32(m_module, true).status, 0);
+    EXPECT_EQ(Lower(RegisteredModule()), Lower(WinePath(newer)));
+
+    // The owner removes it; then no file plays through our source any more (proof that, registered, the
+    // resolver used ours and not a handler of Wine's own).
+    ASSERT_EQ(Regsvr32(newer, true).status, 0);
+    EXPECT_EQ(RegisteredModule(), "");
+    EXPECT_FALSE(HandlerRegistered());
+    Fixture f = MakeFile("windows-unregistered", kFiles[0][1]);
+    EXPECT_NE(WindowsPlay(f.path, "").status, 0);
+
+    ASSERT_EQ(Regsvr32(m_module).status, 0);
+    EXPECT_EQ(WindowsPlay(f.path, "").status, 0);
+    unlink(f.path.c_str());
+    Command("rm -rf " + Quote(dir));
+}
+} // namespace
