@@ -12,6 +12,9 @@ mkdir -p "$PREFIX"
 SRC=$(mktemp -d)
 trap 'rm -rf "$SRC"' EXIT
 cd "$SRC"
+LOG="$SRC/build.log"
+# quiet COMMAND...: runs it into the log; on failure shows the end of the log and stops.
+quiet() { "$@" >>"$LOG" 2>&1 || { tail -n 50 "$LOG"; echo "build_xiph: failed: $*" >&2; exit 1; }; }
 # The source packages come from the bookworm archive; a deb-src entry is added when none exists.
 if ! apt-get source --download-only -qq libogg >/dev/null 2>&1; then
     cat >/etc/apt/sources.list.d/oggsource-src.sources <<'SOURCES'
@@ -23,17 +26,26 @@ Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SOURCES
     apt-get update -qq
 fi
-apt-get source -qq libogg libvorbis libtheora >/dev/null 2>&1
+quiet apt-get source -qq libogg libvorbis libtheora
 export PKG_CONFIG_PATH="$PREFIX/lib/pkgconfig" PKG_CONFIG_LIBDIR="$PREFIX/lib/pkgconfig"
 common=(--host=$HOST --prefix="$PREFIX" --disable-shared --enable-static)
 JOBS=$(nproc 2>/dev/null || echo 2)
-(cd libogg-*/ && ./configure "${common[@]}" >/dev/null && make -s -j"$JOBS" >/dev/null && make -s install >/dev/null)
-(cd libvorbis-*/ && ./configure "${common[@]}" --with-ogg="$PREFIX" >/dev/null &&
-    make -s -j"$JOBS" -C lib >/dev/null && make -s -C lib install >/dev/null &&
-    make -s -C include install >/dev/null && make -s install-pkgconfigDATA >/dev/null)
+cd "$SRC"/libogg-*/
+quiet ./configure "${common[@]}"
+quiet make -j"$JOBS"
+quiet make install
+cd "$SRC"/libvorbis-*/
+quiet ./configure "${common[@]}" --with-ogg="$PREFIX"
+quiet make -j"$JOBS" -C lib
+quiet make -C lib install
+quiet make -C include install
+quiet make install-pkgconfigDATA
 # libtheora's documentation and examples do not build for this host; only the library is needed.
-(cd libtheora-*/ && ./configure "${common[@]}" --with-ogg="$PREFIX" --with-vorbis="$PREFIX" --disable-examples \
-    --disable-oggtest --disable-vorbistest --disable-sdltest --disable-spec >/dev/null &&
-    make -s -j"$JOBS" -C lib >/dev/null && make -s -C lib install >/dev/null &&
-    make -s -C include install >/dev/null && make -s install-pkgconfigDATA >/dev/null)
+cd "$SRC"/libtheora-*/
+quiet ./configure "${common[@]}" --with-ogg="$PREFIX" --with-vorbis="$PREFIX" --disable-examples \
+    --disable-oggtest --disable-vorbistest --disable-sdltest --disable-spec
+quiet make -j"$JOBS" -C lib
+quiet make -C lib install
+quiet make -C include install
+quiet make install-pkgconfigDATA
 echo "build_xiph: static Xiph libraries for $HOST in $PREFIX"
