@@ -71,10 +71,18 @@ HRESULT VideoInfo2Fields(IMFMediaType* type, const AM_MEDIA_TYPE* am) {
     return hr;
 }
 
-bool IsComplete(IMFMediaType* type) {
+bool HasGuid(IMFMediaType* type, REFGUID key) {
     GUID g;
-    return SUCCEEDED(type->GetGUID(MF_MT_MAJOR_TYPE, &g)) && SUCCEEDED(type->GetGUID(MF_MT_SUBTYPE, &g)) &&
-           SUCCEEDED(type->GetGUID(MF_MT_AM_FORMAT_TYPE, &g));
+    return SUCCEEDED(type->GetGUID(key, &g));
+}
+
+// The platform kept the major type and gave a subtype (it may map a DirectShow subtype to its own, as
+// Windows does for RGB formats, but must not leave it null: Wine's does for FOURCC video).
+bool KeptTheType(IMFMediaType* type, const AM_MEDIA_TYPE* am) {
+    GUID major = GUID_NULL, sub = GUID_NULL;
+    if (FAILED(type->GetGUID(MF_MT_MAJOR_TYPE, &major)) || !IsEqualGUID(major, am->majortype)) return false;
+    if (FAILED(type->GetGUID(MF_MT_SUBTYPE, &sub))) return false;
+    return IsEqualGUID(am->subtype, GUID_NULL) || !IsEqualGUID(sub, GUID_NULL);
 }
 } // namespace
 
@@ -97,6 +105,7 @@ HRESULT BuildMediaTypeFromAM(IMFMediaType* type, const AM_MEDIA_TYPE* am) {
 
 HRESULT InitMediaTypeFromAM(IMFMediaType* type, const AM_MEDIA_TYPE* am) {
     HRESULT hr = MFInitMediaTypeFromAMMediaType(type, am);
-    if (SUCCEEDED(hr) && IsComplete(type)) return hr;
-    return BuildMediaTypeFromAM(type, am);
+    if (FAILED(hr) || !KeptTheType(type, am)) return BuildMediaTypeFromAM(type, am);
+    // A converted type may lack the DirectShow format type (Wine's does); hosts read it to find the block.
+    return HasGuid(type, MF_MT_AM_FORMAT_TYPE) ? hr : type->SetGUID(MF_MT_AM_FORMAT_TYPE, am->formattype);
 }

@@ -2,9 +2,10 @@
 #pragma once
 #include "platform/platform.h"
 
-// The platform's MFInitMediaTypeFromAMMediaType when it gives a complete type (major type, subtype and
-// format type set), else BuildMediaTypeFromAM. Some hosts' Media Foundation converts only part of the
-// types (no audio at all, video without a subtype): the source must still announce every stream.
+// The platform's MFInitMediaTypeFromAMMediaType when it keeps the major type and gives a subtype (the
+// format type added when it lacks one), else BuildMediaTypeFromAM. Some hosts' Media Foundation converts
+// only part of the types (Wine 8: VIDEOINFOHEADER video only, and FOURCC subtypes left null): the source
+// must still announce every stream.
 HRESULT InitMediaTypeFromAM(IMFMediaType* type, const AM_MEDIA_TYPE* am);
 
 // The module's own conversion: major type, subtype, sample flags and size, format type, and what the
