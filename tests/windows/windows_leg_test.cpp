@@ -1,14 +1,15 @@
 // The Windows build of the module, registered with regsvr32 and played under Wine by the Windows build
 // of the host, against the Linux build: file by file, the same samples and the same events.
 //
-// Needs the Windows leg prepared (./run windows): OGGSOURCE_WINDOWS_HOST (oggsource.exe),
-// OGGSOURCE_WINDOWS_MODULE (oggsource.dll) and WINEPREFIX (a prefix made by wineboot).
+// Needs the Windows leg prepared (./run windows): OGGSOURCE_WINDOWS_BUILD (the cross build's folder) and
+// WINEPREFIX (a prefix made by wineboot).
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sys/wait.h>
 
 #include "common/fixtures.h"
@@ -145,12 +146,13 @@ protected:
         unlink((s_registry + ".lock").c_str());
     }
     void SetUp() override {
-        const char* hostPath = std::getenv("OGGSOURCE_WINDOWS_HOST");
-        const char* modulePath = std::getenv("OGGSOURCE_WINDOWS_MODULE");
-        ASSERT_TRUE(hostPath && modulePath && std::getenv("WINEPREFIX"))
-            << "run through ./run windows: it builds the Windows leg and prepares a Wine prefix";
-        m_host = hostPath;
-        m_module = modulePath;
+        const char* build = std::getenv("OGGSOURCE_WINDOWS_BUILD");
+        const char* prefix = std::getenv("WINEPREFIX");
+        ASSERT_TRUE(build && prefix) << "run through ./run windows: it builds the Windows leg and prepares a Wine prefix";
+        m_build = build;
+        m_prefix = prefix;
+        m_host = m_build + "/tools/oggsource/oggsource.exe";
+        m_module = m_build + "/src/server/oggsource.dll";
         ASSERT_EQ(Command(Quote(OGGSOURCE_TOOL_PATH) + " register").status, 0);
         ASSERT_EQ(Regsvr32(m_module).status, 0);
     }
@@ -163,7 +165,7 @@ protected:
     }
 
     static std::string s_registry;
-    std::string m_host, m_module;
+    std::string m_build, m_prefix, m_host, m_module;
 };
 std::string WindowsLeg::s_registry;
 
@@ -254,5 +256,29 @@ TEST_F(WindowsLeg, Regsvr32RegistersUnregistersAndRespectsOtherCopies) {
     EXPECT_EQ(WindowsPlay(f.path, "").status, 0);
     unlink(f.path.c_str());
     Command("rm -rf " + Quote(dir));
+}
+TEST_F(WindowsLeg, TraceLogOnTheSystemsKernelServices) {
+    const std::string file = m_prefix + "/drive_c/KESTTrace.txt";
+    unlink(file.c_str());
+    Output o = Wine(Quote(m_build + "/tests/windows/trace_check.exe"));
+    ASSERT_EQ(o.status, 0);
+    EXPECT_NE(o.text.find("timer 1"), std::string::npos) << "the timer queue wrote without a release";
+    EXPECT_NE(o.text.find("file c:\\KESTTrace.txt"), std::string::npos);
+    std::ifstream in(file, std::ios::binary);
+    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GE(all.size(), 3u);
+    EXPECT_EQ(all.substr(0, 3), "\xEF\xBB\xBF");
+    std::set<std::string> seen, threads;
+    for (size_t at = 3; (at = all.find("\r\n", at)) != std::string::npos; at += 2) {
+        size_t end = all.find("\r\n", at + 2);
+        std::string line = all.substr(at + 2, (end == std::string::npos ? all.size() : end) - at - 2);
+        char tid[16], tail[8];
+        int t, i;
+        ASSERT_EQ(std::sscanf(line.c_str(), "%8[0-9a-f]: line %d.%d %3s", tid, &t, &i, tail), 4) << "torn: " << line;
+        seen.insert(std::to_string(t) + "." + std::to_string(i));
+        threads.insert(tid);
+    }
+    EXPECT_EQ(seen.size(), 4u * 200u) << "no line lost";
+    EXPECT_EQ(threads.size(), 4u);
 }
 } // namespace
