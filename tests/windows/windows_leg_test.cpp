@@ -105,7 +105,8 @@ Play Parse(const Output& o) {
     return p;
 }
 
-// The probe's fields that come from the source itself, not from the platform's media type objects.
+// The probe's fields that both builds can read: from the source itself, and the basic audio and video
+// fields (from the format block on Linux; from the attributes under Wine, which gives no block back).
 nlohmann::json Structure(const std::string& text) {
     nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
     if (j.is_discarded()) return j;
@@ -113,7 +114,8 @@ nlohmann::json Structure(const std::string& text) {
     for (const auto& s : j["streams"]) {
         nlohmann::json t;
         for (const char* k : {"id", "selected", "codec", "ogm_type", "start", "end", "major", "subtype",
-                              "format_type", "media_types"})
+                              "format_type", "media_types", "channels", "sample_rate", "width", "height",
+                              "avg_time_per_frame"})
             if (s.contains(k)) t[k] = s[k];
         out["streams"].push_back(t);
     }

@@ -42,19 +42,52 @@ std::string FourccText(uint32_t f) {
 uint32_t U32(const BYTE* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 uint16_t U16(const BYTE* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
+const GUID kFormatVorbis = {0x6bddfa7e, 0x9f22, 0x46a9, {0xab, 0x5e, 0x88, 0x4e, 0xff, 0x29, 0x4d, 0x9f}};
+
+void VorbisDetails(const BYTE* b, nlohmann::json* s) {
+    (*s)["channels"] = U16(b);
+    (*s)["sample_rate"] = U32(b + 4);
+    (*s)["bitrate_lower"] = static_cast<int32_t>(U32(b + 8));
+    (*s)["bitrate_nominal"] = static_cast<int32_t>(U32(b + 12));
+    (*s)["bitrate_upper"] = static_cast<int32_t>(U32(b + 16));
+}
+
+// Where the platform gives no DirectShow form back (Wine's media types do not): the Media Foundation
+// attributes, and the Vorbis block, which the module's own conversion keeps whole as the user data.
+void AttributeDetails(IMFMediaType* type, nlohmann::json* s) {
+    GUID format = GUID_NULL;
+    type->GetGUID(MF_MT_AM_FORMAT_TYPE, &format);
+    UINT32 v = 0;
+    UINT64 pair = 0;
+    BYTE block[24];
+    if (IsEqualGUID(format, kFormatVorbis) && SUCCEEDED(type->GetBlob(MF_MT_USER_DATA, block, sizeof block, &v)) &&
+        v == sizeof block) {
+        VorbisDetails(block, s);
+        return;
+    }
+    if (SUCCEEDED(type->GetUINT32(MF_MT_AUDIO_NUM_CHANNELS, &v))) (*s)["channels"] = v;
+    if (SUCCEEDED(type->GetUINT32(MF_MT_AUDIO_SAMPLES_PER_SECOND, &v))) (*s)["sample_rate"] = v;
+    if (SUCCEEDED(type->GetUINT32(MF_MT_AUDIO_AVG_BYTES_PER_SECOND, &v))) (*s)["avg_bytes_per_sec"] = v;
+    if (SUCCEEDED(type->GetUINT32(MF_MT_AUDIO_BLOCK_ALIGNMENT, &v))) (*s)["block_align"] = v;
+    if (SUCCEEDED(type->GetUINT64(MF_MT_FRAME_SIZE, &pair))) {
+        (*s)["width"] = static_cast<int32_t>(pair >> 32);
+        (*s)["height"] = static_cast<int32_t>(pair & 0xFFFFFFFF);
+    }
+    if (SUCCEEDED(type->GetUINT64(MF_MT_FRAME_RATE, &pair)) && (pair >> 32))
+        (*s)["avg_time_per_frame"] = ((pair & 0xFFFFFFFF) * 10000000 + (pair >> 33)) / (pair >> 32);
+}
+
 // The kind's details, read from the DirectShow form of the media type (the format block as announced).
 void Details(IMFMediaType* type, const GUID& major, nlohmann::json* s) {
     AM_MEDIA_TYPE* am = nullptr;
-    if (FAILED(type->GetRepresentation(AM_MEDIA_TYPE_REPRESENTATION, reinterpret_cast<void**>(&am)))) return;
+    if (FAILED(type->GetRepresentation(AM_MEDIA_TYPE_REPRESENTATION, reinterpret_cast<void**>(&am)))) {
+        AttributeDetails(type, s);
+        return;
+    }
     const BYTE* b = am->pbFormat;
     const ULONG n = am->cbFormat;
-    const GUID formatVorbis = {0x6bddfa7e, 0x9f22, 0x46a9, {0xab, 0x5e, 0x88, 0x4e, 0xff, 0x29, 0x4d, 0x9f}};
-    if (IsEqualGUID(am->formattype, formatVorbis) && n >= 24) {
-        (*s)["channels"] = U16(b);
-        (*s)["sample_rate"] = U32(b + 4);
-        (*s)["bitrate_lower"] = static_cast<int32_t>(U32(b + 8));
-        (*s)["bitrate_nominal"] = static_cast<int32_t>(U32(b + 12));
-        (*s)["bitrate_upper"] = static_cast<int32_t>(U32(b + 16));
+    if (IsEqualGUID(am->formattype, kFormatVorbis) && n >= 24) {
+        VorbisDetails(b, s);
     } else if (IsEqualGUID(am->formattype, FORMAT_WaveFormatEx) && n >= 18) {
         (*s)["format_tag"] = U16(b);
         (*s)["channels"] = U16(b + 2);
