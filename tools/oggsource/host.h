@@ -45,6 +45,7 @@ struct PlayOptions {
     unsigned timeoutMs = 60000;    // no event for this long: give up
     size_t maxSamples = 0;         // stop after this many samples (0: no limit)
     int requests = 2;              // sample requests kept outstanding per active stream
+    bool checksums = true;         // the CRC-32 of every payload (Sample::crc; 0 when off)
     // Every source and stream event as it is handled (stream: its id, or -1 for the source).
     std::function<void(MediaEventType type, long stream, HRESULT status)> onEvent;
 };

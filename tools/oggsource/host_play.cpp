@@ -67,7 +67,7 @@ HRESULT ListenTo(IMFMediaEventGenerator* generator, DWORD from, const std::share
     return listener->Listen();
 }
 
-bool ReadSample(IMFSample* sample, DWORD id, Sample* out) {
+bool ReadSample(IMFSample* sample, DWORD id, bool checksum, Sample* out) {
     out->stream = id;
     sample->GetSampleTime(&out->time);
     sample->GetSampleDuration(&out->duration);
@@ -81,7 +81,7 @@ bool ReadSample(IMFSample* sample, DWORD id, Sample* out) {
     DWORD length = 0;
     if (FAILED(buffer->Lock(&data, nullptr, &length))) return false;
     out->size = length;
-    out->crc = Crc32(data, length);
+    out->crc = checksum ? Crc32(data, length) : 0;
     buffer->Unlock();
     return true;
 }
@@ -269,7 +269,7 @@ private:
             if (v.vt == VT_UNKNOWN && v.punkVal) v.punkVal->QueryInterface(IID_IMFSample, reinterpret_cast<void**>(&sample));
             PropVariantClear(&v);
             Sample s;
-            if (sample && ReadSample(sample.Get(), id, &s)) {
+            if (sample && ReadSample(sample.Get(), id, m_options.checksums, &s)) {
                 m_result.samples.push_back(s);
                 if (m_onSample) m_onSample(s);
                 if (m_options.seekWhen >= 0 && !m_seeked && s.time >= m_options.seekWhen) {

@@ -111,6 +111,7 @@ int PlayCommand(const std::vector<std::string>& args) {
     }
     struct stat st {};
     stat(file.c_str(), &st);
+    options.checksums = mode == "json"; // only the JSON lines show them
     Progress progress(mode == "null" && st.st_size > (64 << 20), Duration(source.Get()));
     std::map<DWORD, StreamTotals> totals;
     if (mode == "json") {
