@@ -174,20 +174,39 @@ TEST_F(PlayTest, SourceMethodChecksAndShutdown) {
     EXPECT_EQ(s->QueueEvent(MEError, GUID_NULL, S_OK, nullptr), MF_E_SHUTDOWN);
 }
 
-TEST_F(PlayTest, RateTwoHalvesTheTimes) {
+TEST_F(PlayTest, RatesDivideTheTimesAndTheStopIsComparedWithTheDividedTimes) {
     Fixture f = MakeFile("rate", R"({"streams": [{"kind": "ogm_video", "serial": 2, "packets": 20}]})");
-    OpenedSource s(f.path);
-    ASSERT_EQ(s.hr, S_OK);
-    host::PlayOptions o;
-    o.rate = 2.0f;
-    host::PlayResult r = host::Play(s.source.Get(), o);
-    ASSERT_EQ(r.status, S_OK);
-    ASSERT_EQ(r.samples.size(), 20u);
-    for (size_t i = 0; i < r.samples.size(); ++i) {
-        EXPECT_EQ(r.samples[i].time, static_cast<LONGLONG>(i) * 200000);
-        EXPECT_EQ(r.samples[i].duration, 200000);
+    // rate, and the time and duration of every 400000-long packet at that rate
+    const struct {
+        float rate;
+        LONGLONG step;
+    } cases[] = {{2.0f, 200000}, {0.5f, 800000}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rate);
+        OpenedSource s(f.path);
+        ASSERT_EQ(s.hr, S_OK);
+        const LONGLONG stop = Probe(s.source.Get())["duration"].get<LONGLONG>();
+        host::PlayOptions o;
+        o.rate = c.rate;
+        host::PlayResult r = host::Play(s.source.Get(), o);
+        ASSERT_EQ(r.status, S_OK);
+        ASSERT_FALSE(r.samples.empty());
+        for (size_t i = 0; i < r.samples.size(); ++i) {
+            EXPECT_EQ(r.samples[i].time, static_cast<LONGLONG>(i) * c.step);
+            EXPECT_EQ(r.samples[i].duration, c.step);
+        }
+        // The stop position is the presentation's, not divided by the rate: the first packet whose divided
+        // end passes it is the last one delivered (at 0.5, about half the file).
+        const host::Sample& last = r.samples.back();
+        if (c.rate > 1.0f) {
+            EXPECT_EQ(r.samples.size(), 20u);
+        } else {
+            EXPECT_GT(last.time + last.duration, stop);
+            EXPECT_LE(last.time, stop);
+        }
+        EXPECT_EQ(r.endOfStream[2], 1);
+        EXPECT_NE(std::find(r.sourceEvents.begin(), r.sourceEvents.end(), MESourceRateChanged), r.sourceEvents.end());
     }
-    EXPECT_NE(std::find(r.sourceEvents.begin(), r.sourceEvents.end(), MESourceRateChanged), r.sourceEvents.end());
 }
 
 TEST_F(PlayTest, ReadFailuresEndThePresentationInsteadOfHanging) {
