@@ -1,12 +1,12 @@
 // The source resolver: finds the byte-stream handler registered for a URL's extension, loads its module
 // once per process, and creates the media source through the handler's begin/end pair.
-#include <condition_variable>
 #include <cwctype>
 #include <map>
 #include <mutex>
 #include <string>
 
 #include "com_impl.h"
+#include "completion.h"
 #include "mfapi.h"
 #include "mfidl.h"
 #include "module.h"
@@ -105,35 +105,6 @@ HRESULT CreateHandler(LPCWSTR url, IMFByteStreamHandler** handler) {
     return factory->CreateInstance(nullptr, IID_IMFByteStreamHandler, reinterpret_cast<void**>(handler));
 }
 
-// Waits for the handler's callback.
-class Completion final : public IMFAsyncCallback {
-    PLAT_REFCOUNT(Completion)
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        static const QITAB table[] = {QITABENT(Completion, IMFAsyncCallback), {nullptr, 0}};
-        return QISearch(this, table, riid, ppv);
-    }
-    HRESULT GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }
-    HRESULT Invoke(IMFAsyncResult* result) override {
-        std::lock_guard<std::mutex> g(m_lock);
-        m_result.Reset(result);
-        m_wake.notify_all();
-        return S_OK;
-    }
-    PlatRef<IMFAsyncResult> Take() {
-        std::unique_lock<std::mutex> g(m_lock);
-        m_wake.wait(g, [this] { return bool(m_result); });
-        PlatRef<IMFAsyncResult> r = m_result;
-        m_result.Reset(nullptr); // the result holds this callback: not kept, or the two would hold each other
-        return r;
-    }
-
-private:
-    virtual ~Completion() = default;
-    std::mutex m_lock;
-    std::condition_variable m_wake;
-    PlatRef<IMFAsyncResult> m_result;
-};
-
 class SourceResolver final : public IMFSourceResolver {
     PLAT_REFCOUNT(SourceResolver)
     HRESULT QueryInterface(REFIID riid, void** ppv) override {
@@ -159,8 +130,8 @@ class SourceResolver final : public IMFSourceResolver {
         PlatRef<IMFByteStreamHandler> handler;
         HRESULT hr = CreateHandler(url ? url : L"", &handler);
         if (FAILED(hr)) return hr;
-        PlatRef<Completion> done;
-        done.Attach(new (std::nothrow) Completion);
+        PlatRef<PlatCompletion> done;
+        done.Attach(new (std::nothrow) PlatCompletion);
         if (!done) return E_OUTOFMEMORY;
         IUnknown* cookie = nullptr;
         hr = handler->BeginCreateObject(stream, url, flags, props, &cookie, done.Get(), nullptr);
