@@ -37,37 +37,32 @@ HRESULT AudioFields(IMFMediaType* type, const AM_MEDIA_TYPE* am) {
     return hr;
 }
 
-HRESULT PictureFields(IMFMediaType* type, const BITMAPINFOHEADER& bmi, REFERENCE_TIME perFrame, DWORD bitRate) {
-    const UINT64 width = static_cast<UINT32>(bmi.biWidth);
-    const UINT64 height = static_cast<UINT32>(std::llabs(static_cast<long long>(bmi.biHeight)));
-    HRESULT hr = type->SetUINT64(MF_MT_FRAME_SIZE, Pair(width, height));
-    if (SUCCEEDED(hr) && perFrame > 0) hr = type->SetUINT64(MF_MT_FRAME_RATE, Reduced(10000000, static_cast<UINT64>(perFrame)));
-    if (SUCCEEDED(hr) && bitRate) hr = type->SetUINT32(MF_MT_AVG_BITRATE, bitRate);
-    return hr;
+UINT64 Width(const BITMAPINFOHEADER& bmi) { return static_cast<UINT32>(bmi.biWidth); }
+UINT64 Height(const BITMAPINFOHEADER& bmi) { return static_cast<UINT32>(std::llabs(static_cast<long long>(bmi.biHeight))); }
+
+// VIDEOINFOHEADER pictures have square pixels.
+HRESULT PixelAspect(IMFMediaType* type, const VIDEOINFOHEADER&) {
+    return type->SetUINT64(MF_MT_PIXEL_ASPECT_RATIO, Pair(1, 1));
 }
 
-HRESULT VideoInfoFields(IMFMediaType* type, const AM_MEDIA_TYPE* am) {
-    if (am->cbFormat < sizeof(VIDEOINFOHEADER)) return S_OK;
-    VIDEOINFOHEADER vih;
-    std::memcpy(&vih, am->pbFormat, sizeof vih);
-    HRESULT hr = PictureFields(type, vih.bmiHeader, vih.AvgTimePerFrame, vih.dwBitRate);
-    if (SUCCEEDED(hr)) hr = type->SetUINT64(MF_MT_PIXEL_ASPECT_RATIO, Pair(1, 1));
-    if (SUCCEEDED(hr)) hr = SetExtraBytes(type, am, sizeof(VIDEOINFOHEADER), am->cbFormat);
-    return hr;
+// VIDEOINFOHEADER2: the pixel shape that makes the picture's aspect ratio out of its width and height.
+HRESULT PixelAspect(IMFMediaType* type, const VIDEOINFOHEADER2& vih) {
+    const UINT64 width = Width(vih.bmiHeader), height = Height(vih.bmiHeader);
+    if (!vih.dwPictAspectRatioX || !vih.dwPictAspectRatioY || !width || !height) return S_OK;
+    return type->SetUINT64(MF_MT_PIXEL_ASPECT_RATIO, Reduced(vih.dwPictAspectRatioX * height, vih.dwPictAspectRatioY * width));
 }
 
-HRESULT VideoInfo2Fields(IMFMediaType* type, const AM_MEDIA_TYPE* am) {
-    if (am->cbFormat < sizeof(VIDEOINFOHEADER2)) return S_OK;
-    VIDEOINFOHEADER2 vih;
+// Frame size, rate, bit rate, pixel aspect and the bytes after the header, from either video header.
+template <class Header> HRESULT VideoFields(IMFMediaType* type, const AM_MEDIA_TYPE* am) {
+    if (am->cbFormat < sizeof(Header)) return S_OK;
+    Header vih;
     std::memcpy(&vih, am->pbFormat, sizeof vih);
-    HRESULT hr = PictureFields(type, vih.bmiHeader, vih.AvgTimePerFrame, vih.dwBitRate);
-    // The pixel shape that makes the picture's aspect ratio out of its width and height.
-    const UINT64 width = static_cast<UINT32>(vih.bmiHeader.biWidth);
-    const UINT64 height = static_cast<UINT32>(std::llabs(static_cast<long long>(vih.bmiHeader.biHeight)));
-    if (SUCCEEDED(hr) && vih.dwPictAspectRatioX && vih.dwPictAspectRatioY && width && height)
-        hr = type->SetUINT64(MF_MT_PIXEL_ASPECT_RATIO,
-                             Reduced(vih.dwPictAspectRatioX * height, vih.dwPictAspectRatioY * width));
-    if (SUCCEEDED(hr)) hr = SetExtraBytes(type, am, sizeof(VIDEOINFOHEADER2), am->cbFormat);
+    HRESULT hr = type->SetUINT64(MF_MT_FRAME_SIZE, Pair(Width(vih.bmiHeader), Height(vih.bmiHeader)));
+    if (SUCCEEDED(hr) && vih.AvgTimePerFrame > 0)
+        hr = type->SetUINT64(MF_MT_FRAME_RATE, Reduced(10000000, static_cast<UINT64>(vih.AvgTimePerFrame)));
+    if (SUCCEEDED(hr) && vih.dwBitRate) hr = type->SetUINT32(MF_MT_AVG_BITRATE, vih.dwBitRate);
+    if (SUCCEEDED(hr)) hr = PixelAspect(type, vih);
+    if (SUCCEEDED(hr)) hr = SetExtraBytes(type, am, sizeof(Header), am->cbFormat);
     return hr;
 }
 
@@ -98,8 +93,8 @@ HRESULT BuildMediaTypeFromAM(IMFMediaType* type, const AM_MEDIA_TYPE* am) {
     if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_AM_FORMAT_TYPE, am->formattype);
     if (FAILED(hr)) return hr;
     if (IsEqualGUID(am->formattype, FORMAT_WaveFormatEx)) return AudioFields(type, am);
-    if (IsEqualGUID(am->formattype, FORMAT_VideoInfo)) return VideoInfoFields(type, am);
-    if (IsEqualGUID(am->formattype, FORMAT_VideoInfo2)) return VideoInfo2Fields(type, am);
+    if (IsEqualGUID(am->formattype, FORMAT_VideoInfo)) return VideoFields<VIDEOINFOHEADER>(type, am);
+    if (IsEqualGUID(am->formattype, FORMAT_VideoInfo2)) return VideoFields<VIDEOINFOHEADER2>(type, am);
     return am->cbFormat ? type->SetBlob(MF_MT_USER_DATA, am->pbFormat, am->cbFormat) : S_OK;
 }
 
