@@ -10,19 +10,14 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
-#include <sys/wait.h>
 
 #include "common/fixtures.h"
+#include "common/shell.h"
 
 namespace {
 const char kClsid[] = "{D3A2C1B4-7E58-4F2A-9B6C-1E0F3A5D7C92}";
 const char kClassKey[] = "HKLM\\Software\\Classes\\CLSID\\{D3A2C1B4-7E58-4F2A-9B6C-1E0F3A5D7C92}\\InprocServer32";
 const char kHandlerKey[] = "HKCU\\Software\\Microsoft\\Windows Media Foundation\\ByteStreamHandlers\\.OGG";
-
-struct Output {
-    int status = -1;
-    std::string text;
-};
 
 std::string Quote(const std::string& s) {
     std::string q = "'";
@@ -30,17 +25,7 @@ std::string Quote(const std::string& s) {
     return q + "'";
 }
 
-Output Command(const std::string& command) {
-    Output o;
-    FILE* p = popen((command + " 2>/dev/null").c_str(), "r");
-    if (!p) return o;
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) o.text.append(buf, n);
-    int status = pclose(p);
-    o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return o;
-}
+ShellOutput Command(const std::string& command) { return RunShell(command + " 2>/dev/null"); }
 
 // Wine's drive Z: is the root of the Linux file system.
 std::string WinePath(const std::string& path) {
@@ -55,15 +40,15 @@ std::string Lower(std::string s) {
     return s;
 }
 
-Output Wine(const std::string& args) { return Command("wine " + args); }
+ShellOutput Wine(const std::string& args) { return Command("wine " + args); }
 
-Output Regsvr32(const std::string& module, bool unregister = false) {
+ShellOutput Regsvr32(const std::string& module, bool unregister = false) {
     return Wine(std::string("regsvr32 /s ") + (unregister ? "/u " : "") + Quote(WinePath(module)));
 }
 
 // The module path registered for our class, "" when there is none.
 std::string RegisteredModule() {
-    Output o = Wine(std::string("reg query ") + Quote(kClassKey) + " /ve");
+    ShellOutput o = Wine(std::string("reg query ") + Quote(kClassKey) + " /ve");
     if (o.status != 0) return "";
     size_t at = o.text.find("REG_SZ");
     if (at == std::string::npos) return "";
@@ -84,7 +69,7 @@ struct Play {
     std::map<long, std::vector<std::string>> events;
 };
 
-Play Parse(const Output& o) {
+Play Parse(const ShellOutput& o) {
     Play p;
     p.status = o.status;
     size_t at = 0;
@@ -211,8 +196,8 @@ TEST_F(WindowsLeg, EveryKindOfFilePlaysAlikeOnBothBuilds) {
             EXPECT_EQ(windows.samples.size(), linux.samples.size());
             EXPECT_EQ(windows.events, linux.events);
         }
-        Output lp = Command(Quote(OGGSOURCE_TOOL_PATH) + " probe --json " + Quote(f.path));
-        Output wp = Wine(Quote(m_host) + " probe --json " + Quote(WinePath(f.path)));
+        ShellOutput lp = Command(Quote(OGGSOURCE_TOOL_PATH) + " probe --json " + Quote(f.path));
+        ShellOutput wp = Wine(Quote(m_host) + " probe --json " + Quote(WinePath(f.path)));
         EXPECT_EQ(wp.status, 0);
         EXPECT_EQ(Structure(wp.text), Structure(lp.text));
         unlink(f.path.c_str());
@@ -262,7 +247,7 @@ TEST_F(WindowsLeg, Regsvr32RegistersUnregistersAndRespectsOtherCopies) {
 TEST_F(WindowsLeg, TraceLogOnTheSystemsKernelServices) {
     const std::string file = m_prefix + "/drive_c/KESTTrace.txt";
     unlink(file.c_str());
-    Output o = Wine(Quote(m_build + "/tests/windows/trace_check.exe"));
+    ShellOutput o = Wine(Quote(m_build + "/tests/windows/trace_check.exe"));
     ASSERT_EQ(o.status, 0);
     EXPECT_NE(o.text.find("timer 1"), std::string::npos) << "the timer queue wrote without a release";
     EXPECT_NE(o.text.find("file c:\\KESTTrace.txt"), std::string::npos);
