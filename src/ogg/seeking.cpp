@@ -71,22 +71,28 @@ BOOL COggSourceCore::HasVideoStream() {
     return FALSE;
 }
 
+// The seeking lock guards the positions only: the search runs after it is let go, since it takes the
+// source lock (for the duration), which the operation thread holds when it comes here.
 HRESULT COggSourceCore::ApplyPositions() {
-    CAutoLock lock(m_csSeeking);
-    LONGLONG start = m_rtStart, stop = m_rtStop;
-    if (!m_bTimeFormatIsTime && (FAILED(FramesToTime(m_rtStart, &start)) || FAILED(FramesToTime(m_rtStop, &stop))))
-        return S_OK;
-    double rate = m_dRateSeeking == 0.0 ? 1.0 : m_dRateSeeking;
-    if (m_bApplied && m_rtAppliedStart == start && m_rtAppliedStop == stop && m_dAppliedRate == m_dRateSeeking)
-        return S_OK;
-    int32_t state = m_state;
-    if (state != SourceStarted) {
-        m_rtAppliedStart = start;
-        m_rtAppliedStop = stop;
-        m_dAppliedRate = rate;
-        m_bApplied = TRUE;
+    LONGLONG start = 0, stop = 0;
+    {
+        CAutoLock lock(m_csSeeking);
+        start = m_rtStart;
+        stop = m_rtStop;
+        if (!m_bTimeFormatIsTime && (FAILED(FramesToTime(m_rtStart, &start)) || FAILED(FramesToTime(m_rtStop, &stop))))
+            return S_OK;
+        double rate = m_dRateSeeking == 0.0 ? 1.0 : m_dRateSeeking;
+        if (m_bApplied && m_rtAppliedStart == start && m_rtAppliedStop == stop && m_dAppliedRate == m_dRateSeeking)
+            return S_OK;
+        int32_t state = m_state;
+        if (state != SourceStarted) {
+            m_rtAppliedStart = start;
+            m_rtAppliedStop = stop;
+            m_dAppliedRate = rate;
+            m_bApplied = TRUE;
+        }
+        if (state != SourceStopped) return S_OK;
     }
-    if (state != SourceStopped) return S_OK;
     return PositionReaders(start, stop);
 }
 

@@ -7,7 +7,10 @@
 #include "ogg_stream.h"
 #include "source_core.h"
 
-COggStreamReader::COggStreamReader(COggStream* owner) : m_pOwner(owner) { ogg_sync_init(&m_sync); }
+COggStreamReader::COggStreamReader(COggStream* owner) : m_pOwner(owner) {
+    ogg_sync_init(&m_sync);
+    SetThreadName("ogg reader");
+}
 
 COggStreamReader::~COggStreamReader() {
     // The owner has sent the exit request; the thread is waited for before the state it uses goes away.
@@ -101,8 +104,8 @@ void COggStreamReader::ReadStep() {
                 m_evWork.Reset();
             return;
         }
-        if (!source->HasReader()) return;
-        if (m_llPosition >= source->m_llFileLength) {
+        // Without the byte stream (shut down) there is nothing to read: the reader sleeps rather than spin.
+        if (!source->HasReader() || m_llPosition >= source->m_llFileLength) {
             m_bEndOfFile = 1;
         } else {
             LONGLONG size = ReadSize();

@@ -6,6 +6,8 @@ extern "C" {
 // The calling thread's id, never 0.
 DWORD GetCurrentThreadId();
 void Sleep(DWORD milliseconds);
+// Names the calling thread as the system shows it (at most 15 characters are kept).
+void PlatNameThisThread(const char* name);
 }
 
 // Time.

@@ -182,6 +182,16 @@ extern "C" FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
     return reinterpret_cast<FARPROC>(p);
 }
 
+extern "C" HMODULE GetModuleHandleA(LPCSTR name) {
+    void* handle = name ? dlopen(name, RTLD_NOW | RTLD_NOLOAD) : nullptr;
+    if (!handle) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    dlclose(handle); // no reference is kept, as on Windows
+    return static_cast<HMODULE>(handle);
+}
+
 extern "C" BOOL FreeLibrary(HMODULE module) { return module && dlclose(module) == 0; }
 
 extern "C" HRESULT StringCchPrintfA(LPSTR dest, size_t cchDest, LPCSTR format, ...) {

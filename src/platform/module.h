@@ -68,6 +68,8 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int cchWide, L
                         LPCSTR defaultChar, BOOL* usedDefault);
 HMODULE LoadLibraryA(LPCSTR path);
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);
+// A module already loaded into the process, by file name; null when it is not (nothing is loaded here).
+HMODULE GetModuleHandleA(LPCSTR name);
 BOOL FreeLibrary(HMODULE module);
 // StringCchPrintfA: STRSAFE_E_INSUFFICIENT_BUFFER when the text does not fit (it is cut), E_INVALIDARG
 // for a size of 0 or above 0x7FFFFFFF.

@@ -193,12 +193,12 @@ HRESULT OGGStream::DeliverQueuedSamples() {
             if (!m_eosSent) {
                 m_eosSent = true;
                 hr = m_pEventQueue->QueueEventParamVar(MEEndOfStream, GUID_NULL, S_OK, nullptr);
-                if (SUCCEEDED(hr) && guard.Source()) hr = guard.Source()->QueueSimpleOperation(OpEndOfStream);
+                if (SUCCEEDED(hr) && guard.Source()) hr = guard.Source()->QueueStreamOperation(OpEndOfStream, m_id, m_runId);
             }
         } else if (WantsMoreSamples() && guard.Source() && !m_requestQueued) {
             // One request for data waits at a time: a production run fills the reserve anyway, and a
             // request per matched sample only queued work items that found nothing more to do.
-            hr = guard.Source()->QueueRequestData(m_id);
+            hr = guard.Source()->QueueStreamOperation(OpRequestData, m_id, m_runId);
             m_requestQueued = SUCCEEDED(hr);
         }
     }
@@ -217,14 +217,24 @@ void OGGStream::SetActive(BOOL active) {
     }
 }
 
-HRESULT OGGStream::StartStream(const PROPVARIANT* value, bool seeking) {
+HRESULT OGGStream::StartStream(const PROPVARIANT* value, bool seeking, bool newRun, DWORD runId) {
     SourceGuard guard(this);
-    m_endOfStream = FALSE;
-    m_eosSent = false;
+    // A resume continues the run: a stream that ended in it stays ended (clearing its end made it read on
+    // past its end and send a second MEEndOfStream).
+    if (newRun || m_state == SourceStopped) {
+        m_endOfStream = FALSE;
+        m_eosSent = false;
+    }
     if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
     HRESULT hr = QueueEvent(seeking ? MEStreamSeeked : MEStreamStarted, GUID_NULL, S_OK, value);
     if (FAILED(hr)) return hr;
-    if (seeking) m_samples.Clear();
+    // A restart at 0 is no seek, yet the samples made for the run before it must not follow its
+    // MEStreamStarted: every new run starts with nothing waiting (a resume from pause keeps them).
+    if (seeking || newRun) m_samples.Clear();
+    if (newRun) {
+        m_runId = runId;
+        m_requestQueued = false; // a request of the run before is dropped when it runs
+    }
     m_state = SourceStarted;
     if (!seeking) DeliverQueuedSamples();
     return S_OK;
@@ -242,6 +252,7 @@ HRESULT OGGStream::StopStream() {
     if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
     m_requests.Clear();
     m_samples.Clear();
+    m_requestQueued = false; // its request for data, if one waits, belongs to the run that ends here
     m_state = SourceStopped;
     return QueueEvent(MEStreamStopped, GUID_NULL, S_OK, nullptr);
 }

@@ -4,13 +4,17 @@
 #include <atomic>
 #include <mutex>
 
+#include "base_object.h"
 #include "list.h"
 #include "ogg/sample_sink.h"
 #include "source_link.h"
 
 class COggStream;
 
-class OGGStream final : public IMFMediaStream, public IOggSampleSink, public CNoThrowAlloc {
+class OGGStream final : private MediaFoundationSamples::BaseObject,
+                        public IMFMediaStream,
+                        public IOggSampleSink,
+                        public CNoThrowAlloc {
 public:
     OGGStream(SourceLink* link, IMFStreamDescriptor* sd, DWORD id, HRESULT* phr);
 
@@ -35,18 +39,23 @@ public:
 
     // Transitions carried out by the source.
     void SetActive(BOOL active);
-    HRESULT StartStream(const PROPVARIANT* value, bool seeking);
+    // newRun: the start begins a run (from stopped, or a restart at a position); what was made for the
+    // run before is dropped. A resume from pause keeps it.
+    HRESULT StartStream(const PROPVARIANT* value, bool seeking, bool newRun, DWORD runId);
     HRESULT PauseStream();
     HRESULT StopStream();
     void ShutdownStream();
     HRESULT DeliverQueuedSamples();
 
+    bool EndSent() const { return m_eosSent; }
     BOOL m_active = FALSE;
     BOOL m_endOfStream = FALSE;
     int32_t m_state = 0;
     DWORD m_id;
     COggStream* m_pOggStream = nullptr;
-    void RequestTaken() { m_requestQueued = false; } // its OpRequestData runs (under the source lock)
+    // Its OpRequestData of this run runs (under the source lock): another may be posted.
+    void RequestTaken() { m_requestQueued = false; }
+    DWORD m_runId = 0; // the run the stream is in; stamped into its requests for data and its end
 
 private:
     class SourceGuard;
@@ -61,6 +70,6 @@ private:
     ComPtrList<IMFSample> m_samples;
     ComPtrList<IUnknown, true> m_requests;
     std::recursive_mutex m_orphanLock; // serialises the stream's methods once its source is gone
-    bool m_eosSent = false;
-    bool m_requestQueued = false; // an OpRequestData for this stream waits in the queue // MEEndOfStream goes out once per run, however often the end is marked
+    bool m_eosSent = false;       // MEEndOfStream goes out once per run, however often the end is marked
+    bool m_requestQueued = false; // an OpRequestData of this run waits in the queue
 };

@@ -154,10 +154,11 @@ HRESULT OGGSource::QueueSimpleOperation(DWORD type) {
     return hr;
 }
 
-HRESULT OGGSource::QueueRequestData(DWORD streamId) {
-    SourceOp* op = new SourceOp(OpRequestData);
+HRESULT OGGSource::QueueStreamOperation(DWORD type, DWORD streamId, DWORD runId) {
+    SourceOp* op = new SourceOp(type);
     if (!op) return E_OUTOFMEMORY;
     op->m_streamId = streamId;
+    op->m_runId = runId;
     HRESULT hr = PostOperation(op);
     op->Release();
     return hr;
@@ -182,6 +183,8 @@ HRESULT OGGSource::Shutdown() {
     if (m_pPendingOp) m_pPendingOp->Release();
     m_pPendingOp = nullptr;
     m_state = SourceShutdown;
+    // No reader thread outlives the shutdown: a reader without its byte stream has nothing left to do.
+    EndReaderThreads();
     return S_OK;
 }
 

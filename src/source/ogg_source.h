@@ -59,9 +59,10 @@ public:
     void OnReadFailure() override;
 
     HRESULT QueueSimpleOperation(DWORD type);
-    HRESULT QueueRequestData(DWORD streamId);
-    // Ends every active media stream (after a failed read).
-    void EndActiveStreams();
+    // A media stream's request for data or end of stream, stamped with the stream's run.
+    HRESULT QueueStreamOperation(DWORD type, DWORD streamId, DWORD runId);
+    // Ends every active media stream after a failed read during the run given (a later run is left alone).
+    void EndActiveStreams(DWORD runId);
 
     OGGStream* m_streams[MaxMediaStreams] = {};
     BYTE m_streamIds[MaxMediaStreams] = {};
@@ -83,16 +84,25 @@ private:
     HRESULT DoEndOfStream(SourceOp* op);
     template <class Fn> HRESULT ForEachStream(IMFPresentationDescriptor* pd, Fn fn);
     HRESULT SelectStreams(IMFPresentationDescriptor* pd);
-    HRESULT StartStreams(IMFPresentationDescriptor* pd, const PROPVARIANT* value, bool seek);
+    bool EverySelectedStreamEnded();
+    HRESULT StartStreams(IMFPresentationDescriptor* pd, const PROPVARIANT* value, bool seek, bool newRun);
     void RepositionReaders(LONGLONG position, HRESULT* hr);
     void StopReaders();
+    void EndReaderThreads();
+    void BeginRun();
 
     std::atomic<ULONG> m_refCount{1};
     IMFMediaEventQueue* m_pEventQueue = nullptr;
     IMFPresentationDescriptor* m_pPD = nullptr;
-    int32_t m_cPendingEOS = 0;
+    // The end of the presentation went out in this run. It goes out once per run, when every selected stream
+    // has sent its end: a count of pending ends, as kept before, counted ends of another run and was reset by
+    // a resume although ends already sent in the run would not come again.
+    bool m_bPresentationEnded = false;
     uint32_t m_nStopCount = 0;
     SourceOp* m_pPendingOp = nullptr;
     SourceOp* m_pPendingRequestOp = nullptr;
+    // The run: counted up by every start that begins one (from stopped, or at a new position) and by every
+    // stop, always while no reader thread reads. Read by the reader threads when a read fails.
+    std::atomic<DWORD> m_runId{0};
     SourceLink* m_pLink;
 };

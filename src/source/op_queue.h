@@ -31,6 +31,9 @@ public:
     DWORD m_type;
     PROPVARIANT m_data;
     DWORD m_streamId = 0;
+    // The run the operation was made for (requests for data and ends of streams): the source drops one
+    // that outlived its run, so that nothing of an earlier run acts on a later one.
+    DWORD m_runId = 0;
 
 protected:
     virtual ~SourceOp() { PropVariantClear(&m_data); }

@@ -38,11 +38,12 @@ HRESULT OGGSource::SetRate(BOOL, float rate) {
     if (rate < 0.0f) return MF_E_REVERSE_UNSUPPORTED;
     if (!IsSupported(rate)) return MF_E_UNSUPPORTED_RATE;
     const double wide = rate;
+    // A new rate is stored and moves no reader: the next run reads it. (Applying the positions here ran the
+    // search on the host's thread under the seeking lock, against the operation thread's lock order, and
+    // moved readers that a start executing at the same time was using.)
     if (wide != CurrentRate()) {
         Trace("\nSetRate(%f)", wide);
         StoreRate(wide);
-        HRESULT hr = ApplyPositions();
-        if (FAILED(hr)) return hr;
     }
     PROPVARIANT value;
     PropVariantInit(&value);

@@ -32,6 +32,23 @@ void OGGSource::Unclaim(SourceOp* op) {
     ScheduleProcessing();
 }
 
+// A new run begins; called while no reader thread reads (stopped, or each waiting for its next request),
+// so a read failure is always reported with the run it happened in.
+void OGGSource::BeginRun() {
+    ++m_runId;
+    m_bPresentationEnded = false;
+}
+
+// Ends every reader thread and its production loop; the next request for data makes the thread anew.
+void OGGSource::EndReaderThreads() {
+    for (int32_t i = 0; i < m_cOggStreams; ++i) {
+        COggStream* s = m_ppOggStreams[i];
+        s->SignalStop();
+        s->m_reader.SendRequest(ReaderExit);
+        s->m_reader.EndThread();
+    }
+}
+
 // Stops every reader and its production loop and empties the page queues.
 void OGGSource::StopReaders() {
     for (int32_t i = 0; i < m_cOggStreams; ++i) {
@@ -50,6 +67,7 @@ void OGGSource::StopReaders() {
 void OGGSource::RepositionReaders(LONGLONG position, HRESULT* hr) {
     const bool running = m_state != SourceStopped;
     StopReaders();
+    BeginRun();
     if (SUCCEEDED(*hr)) *hr = SetCurrentPosition(&position);
     if (SUCCEEDED(*hr) && running) {
         InvalidateApplied();
@@ -78,7 +96,9 @@ HRESULT OGGSource::DoStart(StartOp* op) {
         position = op->m_data.hVal.QuadPart;
         seek = position > 0;
     } else if (op->m_data.vt == VT_EMPTY) {
-        if (!wasStopped && SUCCEEDED(hr)) {
+        // After the end of the presentation there is nothing to resume: a start from the current position
+        // plays it again from the start, as from the stopped state.
+        if (!wasStopped && !m_bPresentationEnded && SUCCEEDED(hr)) {
             hr = GetCurrentPosition(&position);
             resuming = true;
         }
@@ -88,8 +108,11 @@ HRESULT OGGSource::DoStart(StartOp* op) {
     }
     if (SUCCEEDED(hr) && typeOk) hr = SelectStreams(pd);
     // A start at 0 while running is no seek, but it must still go back to the start.
-    const bool reposition = seek || (op->m_data.vt == VT_I8 && !wasStopped);
+    const bool reposition = seek || (!wasStopped && (op->m_data.vt == VT_I8 || (typeOk && !resuming)));
     if (reposition && typeOk) RepositionReaders(position, &hr);
+    else if (wasStopped) BeginRun();
+    // Every start begins a run but a resume (a start from the current position while paused or started).
+    const bool newRun = wasStopped || reposition;
 
     PROPVARIANT value;
     PropVariantInit(&value);
@@ -106,7 +129,7 @@ HRESULT OGGSource::DoStart(StartOp* op) {
     }
     m_state = SourceStarted;
     SetFileEnded(false);
-    if (SUCCEEDED(hr)) hr = StartStreams(pd, &value, seek);
+    if (SUCCEEDED(hr)) hr = StartStreams(pd, &value, seek, newRun);
     if (SUCCEEDED(hr) && reposition && !wasStopped) {
         // Requests the host made before the seek still wait: production must start again for them.
         for (uint32_t i = 0; i < m_cStreams; ++i)
@@ -138,20 +161,19 @@ template <class Fn> HRESULT OGGSource::ForEachStream(IMFPresentationDescriptor* 
 }
 
 HRESULT OGGSource::SelectStreams(IMFPresentationDescriptor* pd) {
-    m_cPendingEOS = 0;
     return ForEachStream(pd, [this](OGGStream* stream, bool selected) {
         const bool wasActive = stream->m_active != FALSE;
         stream->SetActive(selected);
         if (!selected) return S_OK;
-        ++m_cPendingEOS;
         return m_pEventQueue->QueueEventParamUnk(wasActive ? MEUpdatedStream : MENewStream, GUID_NULL, S_OK,
                                                  static_cast<IMFMediaStream*>(stream));
     });
 }
 
-HRESULT OGGSource::StartStreams(IMFPresentationDescriptor* pd, const PROPVARIANT* value, bool seek) {
+HRESULT OGGSource::StartStreams(IMFPresentationDescriptor* pd, const PROPVARIANT* value, bool seek, bool newRun) {
+    const DWORD run = m_runId;
     return ForEachStream(pd, [&](OGGStream* stream, bool selected) {
-        return selected ? stream->StartStream(value, seek) : S_OK;
+        return selected ? stream->StartStream(value, seek, newRun, run) : S_OK;
     });
 }
 
@@ -175,11 +197,10 @@ HRESULT OGGSource::DoStop(SourceOp* op) {
     for (uint32_t i = 0; i < m_cStreams && SUCCEEDED(hr); ++i)
         if (m_streams[i] && m_streams[i]->m_active) hr = m_streams[i]->StopStream();
     if (m_pReader) m_pReader->Flush();
+    EndReaderThreads();
+    BeginRun(); // what the run made and asked for is dropped from here on
     for (int32_t i = 0; i < m_cOggStreams; ++i) {
         COggStream* s = m_ppOggStreams[i];
-        s->SignalStop();
-        s->m_reader.SendRequest(ReaderExit);
-        s->m_reader.EndThread();
         s->Clear();
         {
             CAutoLock lock(s->m_csStarved);
@@ -209,10 +230,14 @@ HRESULT OGGSource::DoStop(SourceOp* op) {
 }
 
 HRESULT OGGSource::DoRequestData(SourceOp* op) {
-    if (OGGStream* media = FindMediaStream(op->m_streamId)) media->RequestTaken();
+    // A request made for an earlier run (before a stop or a restart) asks for nothing any more: running it
+    // would start a reader and a production run in the wrong run, or while stopped.
+    OGGStream* media = FindMediaStream(op->m_streamId);
+    const bool current = media && op->m_runId == m_runId && media->m_runId == m_runId && m_state != SourceStopped;
+    if (current) media->RequestTaken();
     if (!Claim(op)) return E_FAIL;
     HRESULT hr = S_OK;
-    if (!m_pPendingRequestOp) {
+    if (current && !m_pPendingRequestOp) {
         PROPVARIANT stamp;
         PropVariantInit(&stamp);
         stamp.vt = VT_UI4;
@@ -246,14 +271,27 @@ HRESULT OGGSource::DoRequestData(SourceOp* op) {
     return hr;
 }
 
+bool OGGSource::EverySelectedStreamEnded() {
+    for (uint32_t i = 0; i < m_cStreams; ++i)
+        if (m_streams[i] && m_streams[i]->m_active && !m_streams[i]->EndSent()) return false;
+    return true;
+}
+
 HRESULT OGGSource::DoEndOfStream(SourceOp* op) {
     HRESULT hr = S_OK;
     const bool claimed = Claim(op);
-    if (claimed && --m_cPendingEOS == 0)
+    if (claimed && op->m_runId != m_runId) { // the end of a stream in an earlier run: counts for nothing now
+        Unclaim(op);
+        return S_OK;
+    }
+    const bool presentationEnds = claimed && !m_bPresentationEnded && EverySelectedStreamEnded();
+    if (presentationEnds) {
+        m_bPresentationEnded = true;
         hr = m_pEventQueue->QueueEventParamVar(MEEndOfPresentation, GUID_NULL, S_OK, nullptr);
+    }
     // The rewind waits for the end of the whole presentation: rewinding when the first of several
     // streams ends would make the others read the file again from its start and deliver it twice.
-    if (m_cPendingEOS <= 0) {
+    if (presentationEnds) {
         if (m_pReader) m_pReader->Flush();
         LONGLONG zero = 0;
         SetCurrentPosition(&zero);
@@ -266,34 +304,50 @@ HRESULT OGGSource::DoEndOfStream(SourceOp* op) {
     return FAILED(hr) ? hr : scheduled;
 }
 
+namespace {
+// The work item that ends the streams after a failed read. It holds the weak link, not the source: the
+// reader thread neither waits for the source lock nor holds a reference it could drop last. It keeps the
+// module loaded while it waits in the work queue.
+class EndStreamsItem final : private MediaFoundationSamples::BaseObject, public IMFAsyncCallback, public CNoThrowAlloc {
+public:
+    EndStreamsItem(SourceLink* link, DWORD runId) : m_pLink(link), m_runId(runId) { m_pLink->AddRef(); }
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        static const QITAB table[] = {QITABENT(EndStreamsItem, IMFAsyncCallback), {nullptr, 0}};
+        return QISearch(this, table, riid, ppv);
+    }
+    ULONG AddRef() override { return ++m_cRef; }
+    ULONG Release() override {
+        ULONG n = --m_cRef;
+        if (n == 0) delete this;
+        return n;
+    }
+    HRESULT GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }
+    HRESULT Invoke(IMFAsyncResult*) override {
+        if (OGGSource* source = m_pLink->Acquire()) {
+            source->EndActiveStreams(m_runId);
+            source->Release();
+        }
+        return S_OK;
+    }
+
+private:
+    ~EndStreamsItem() override { m_pLink->Release(); }
+    std::atomic<ULONG> m_cRef{1};
+    SourceLink* m_pLink;
+    DWORD m_runId;
+};
+} // namespace
+
 void OGGSource::OnReadFailure() {
-    // Posted with the weak link as state: the reader thread neither waits for the source lock nor holds
-    // a reference it could drop last.
-    class EndStreams final : public IMFAsyncCallback {
-    public:
-        HRESULT QueryInterface(REFIID riid, void** ppv) override {
-            static const QITAB table[] = {QITABENT(EndStreams, IMFAsyncCallback), {nullptr, 0}};
-            return QISearch(this, table, riid, ppv);
-        }
-        ULONG AddRef() override { return 2; } // a single static object
-        ULONG Release() override { return 1; }
-        HRESULT GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }
-        HRESULT Invoke(IMFAsyncResult* result) override {
-            auto* link = static_cast<SourceLink*>(result->GetStateNoAddRef());
-            if (OGGSource* source = link ? link->Acquire() : nullptr) {
-                source->EndActiveStreams();
-                source->Release();
-            }
-            return S_OK;
-        }
-    };
-    static EndStreams callback;
-    MFPutWorkItem(MFASYNC_CALLBACK_QUEUE_STANDARD, &callback, m_pLink);
+    EndStreamsItem* item = new EndStreamsItem(m_pLink, m_runId);
+    if (!item) return; // no memory: the streams end when their readers find the end of the data
+    MFPutWorkItem(MFASYNC_CALLBACK_QUEUE_STANDARD, item, nullptr);
+    item->Release();
 }
 
-void OGGSource::EndActiveStreams() {
+void OGGSource::EndActiveStreams(DWORD runId) {
     CAutoLock lock(m_lock);
-    if (m_state == SourceShutdown) return;
+    if (m_state == SourceShutdown || runId != m_runId) return;
     for (uint32_t i = 0; i < m_cStreams; ++i) {
         if (m_streams[i] && m_streams[i]->IsActive() && FAILED(m_streams[i]->MarkEndOfStream())) break;
     }

@@ -28,9 +28,21 @@ BOOL CAMThread::Create() {
 }
 
 void CAMThread::Entry(CAMThread* self) {
-    // No COM apartment to enter here: straight to the worker's body.
+    // The worker calls the host's COM objects (its byte stream): it enters the multithreaded apartment
+    // when COM is in the process. ole32 is looked up, never loaded; without it the worker goes straight on.
+    typedef HRESULT(WINAPI * CoInitializeExFn)(void*, DWORD);
+    typedef void(WINAPI * CoUninitializeFn)();
+    HRESULT com = E_FAIL;
+    CoUninitializeFn uninitialize = nullptr;
+    if (HMODULE ole32 = GetModuleHandleA("ole32.dll")) {
+        auto initialize = reinterpret_cast<CoInitializeExFn>(reinterpret_cast<void*>(GetProcAddress(ole32, "CoInitializeEx")));
+        uninitialize = reinterpret_cast<CoUninitializeFn>(reinterpret_cast<void*>(GetProcAddress(ole32, "CoUninitialize")));
+        if (initialize && uninitialize) com = initialize(nullptr, 4); // COINIT_MULTITHREADED | COINIT_DISABLE_OLE1DDE
+    }
+    PlatNameThisThread(self->m_name);
     self->m_dwWorkerId = GetCurrentThreadId();
     self->WorkerMain();
+    if (SUCCEEDED(com)) uninitialize();
 }
 
 DWORD CAMThread::SendRequest(DWORD request) {

@@ -11,6 +11,8 @@
 class CAMThread : public CNoThrowAlloc {
 public:
     explicit CAMThread(HRESULT* phr = nullptr);
+    // The name the worker thread carries (the system's thread list shows it).
+    void SetThreadName(const char* name) { m_name = name; }
     virtual ~CAMThread();
     CAMThread(const CAMThread&) = delete;
     CAMThread& operator=(const CAMThread&) = delete;
@@ -46,4 +48,5 @@ private:
     std::atomic<std::thread*> m_hThread{nullptr};
     std::atomic<DWORD> m_dwWorkerId{0};
     CLock m_AccessLock;
+    const char* m_name = "worker";
 };

@@ -22,3 +22,10 @@ inline ShellOutput RunShell(const std::string& command) {
 }
 
 inline std::string Shell(const std::string& command) { return RunShell(command).text; }
+
+// A word for the shell: quoted, with its own quotes escaped.
+inline std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}

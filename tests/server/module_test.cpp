@@ -224,3 +224,11 @@ TEST_F(ModuleTest, ARegistryWrittenByRegisterOpensFilesInAnotherProcess) {
     unlink(reg.c_str());
     unlink((reg + ".lock").c_str());
 }
+
+TEST_F(ModuleTest, TheDemoRunsToTheEndAndExitsZero) {
+    // demo.sh pipes the last play into a reader that stops early: the demo must still exit 0.
+    ShellOutput o = RunShell(std::string("'") + OGGSOURCE_SOURCE_DIR + "/tools/demo.sh' '" + OGGSOURCE_BINARY_DIR +
+                             "' 2>&1");
+    EXPECT_EQ(o.status, 0) << o.text;
+    EXPECT_NE(o.text.find("end of presentation"), std::string::npos) << o.text;
+}

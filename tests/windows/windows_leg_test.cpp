@@ -19,12 +19,6 @@ const char kClsid[] = "{D3A2C1B4-7E58-4F2A-9B6C-1E0F3A5D7C92}";
 const char kClassKey[] = "HKLM\\Software\\Classes\\CLSID\\{D3A2C1B4-7E58-4F2A-9B6C-1E0F3A5D7C92}\\InprocServer32";
 const char kHandlerKey[] = "HKCU\\Software\\Microsoft\\Windows Media Foundation\\ByteStreamHandlers\\.OGG";
 
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
 ShellOutput Command(const std::string& command) { return RunShell(command + " 2>/dev/null"); }
 
 // Wine's drive Z: is the root of the Linux file system.

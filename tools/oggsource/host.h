@@ -47,7 +47,7 @@ struct PlayOptions {
     int requests = 2;              // sample requests kept outstanding per active stream
     bool checksums = true;         // the CRC-32 of every payload (Sample::crc; 0 when off)
     // Every source and stream event as it is handled (stream: its id, or -1 for the source).
-    std::function<void(MediaEventType type, long stream, HRESULT status)> onEvent;
+    std::function<void(MediaEventType type, int64_t stream, HRESULT status)> onEvent;
 };
 
 // "MESourceStarted", or the number for an event this host does not name.
@@ -61,6 +61,10 @@ struct PlayResult {
     std::vector<MediaEventType> sourceEvents;
     std::map<DWORD, std::vector<MediaEventType>> streamEvents;
     std::map<DWORD, int> endOfStream;    // MEEndOfStream count per stream
+    // The presentation selected no stream by default (a file of subtitles alone, say): the host selected
+    // these, every stream that has a media type; none at all when nothing can be played.
+    std::vector<DWORD> selectedForPlay;
+    bool nothingToPlay = false;
 };
 
 // A host that listens to a source's events once and can play it several times (stop, play again).

@@ -145,6 +145,7 @@ private:
         m_listening = SUCCEEDED(hr);
         if (SUCCEEDED(hr)) hr = m_source->CreatePresentationDescriptor(&m_pd);
         if (SUCCEEDED(hr) && !m_options.streams.empty()) hr = SelectStreams();
+        else if (SUCCEEDED(hr)) hr = SelectPlayableWhenNoneIs();
         if (SUCCEEDED(hr) && m_options.rate != 1.0f) {
             PlatRef<IMFGetService> service;
             PlatRef<IMFRateControl> rate;
@@ -170,6 +171,42 @@ private:
             for (DWORD s : m_options.streams) want = want || s == id;
             HRESULT hr = want ? m_pd->SelectStream(i) : m_pd->DeselectStream(i);
             if (FAILED(hr)) return hr;
+        }
+        return S_OK;
+    }
+
+    // A presentation that selects nothing by default cannot be started: the host then plays every stream
+    // that has a media type, or reports that there is nothing to play.
+    HRESULT SelectPlayableWhenNoneIs() {
+        DWORD count = 0;
+        HRESULT hr = m_pd->GetStreamDescriptorCount(&count);
+        std::vector<DWORD> playable;
+        for (DWORD i = 0; SUCCEEDED(hr) && i < count; ++i) {
+            BOOL selected = FALSE;
+            PlatRef<IMFStreamDescriptor> sd;
+            PlatRef<IMFMediaTypeHandler> handler;
+            GUID major = GUID_NULL;
+            hr = m_pd->GetStreamDescriptorByIndex(i, &selected, &sd);
+            if (FAILED(hr)) break;
+            if (selected) return S_OK;
+            if (SUCCEEDED(sd->GetMediaTypeHandler(&handler)) && SUCCEEDED(handler->GetMajorType(&major)) &&
+                !IsEqualGUID(major, GUID_NULL))
+                playable.push_back(i);
+        }
+        if (FAILED(hr)) return hr;
+        if (playable.empty()) {
+            m_result.nothingToPlay = true;
+            return MF_E_NO_MORE_TYPES;
+        }
+        for (DWORD i : playable) {
+            BOOL selected = FALSE;
+            PlatRef<IMFStreamDescriptor> sd;
+            DWORD id = 0;
+            m_pd->GetStreamDescriptorByIndex(i, &selected, &sd);
+            sd->GetStreamIdentifier(&id);
+            hr = m_pd->SelectStream(i);
+            if (FAILED(hr)) return hr;
+            m_result.selectedForPlay.push_back(id);
         }
         return S_OK;
     }
@@ -244,7 +281,7 @@ private:
 
     void HandleStream(DWORD id, IMFMediaEvent* event, MediaEventType type, HRESULT status) {
         m_result.streamEvents[id].push_back(type);
-        if (m_options.onEvent && type != MEMediaSample) m_options.onEvent(type, static_cast<long>(id), status);
+        if (m_options.onEvent && type != MEMediaSample) m_options.onEvent(type, static_cast<int64_t>(id), status);
         if (FAILED(status)) {
             Fail(status);
             m_done = true;

@@ -115,7 +115,7 @@ int PlayCommand(const std::vector<std::string>& args) {
     Progress progress(mode == "null" && st.st_size > (64 << 20), Duration(source.Get()));
     std::map<DWORD, StreamTotals> totals;
     if (mode == "json") {
-        options.onEvent = [](MediaEventType type, long stream, HRESULT status) {
+        options.onEvent = [](MediaEventType type, int64_t stream, HRESULT status) {
             nlohmann::json j{{"type", "event"}, {"name", host::EventName(type)}, {"status", StatusText(status)}};
             j["stream"] = stream < 0 ? nlohmann::json(nullptr) : nlohmann::json(stream);
             std::printf("%s\n", j.dump().c_str());
@@ -143,6 +143,12 @@ int PlayCommand(const std::vector<std::string>& args) {
     };
     host::PlayResult r = host::Play(source.Get(), options, onSample);
     source->Shutdown();
+    if (r.nothingToPlay) {
+        std::fprintf(stderr, "%s: nothing to play: no stream is selected by default and none has a media type\n", file.c_str());
+        return 1;
+    }
+    for (DWORD id : r.selectedForPlay)
+        std::fprintf(stderr, "%s: no stream is selected by default: playing stream %u\n", file.c_str(), static_cast<unsigned>(id));
     if (mode == "summary") {
         std::printf("%-10s %8s %12s %12s %12s %8s\n", "stream", "samples", "bytes", "first (s)", "last (s)", "clean");
         for (const auto& [id, t] : totals)

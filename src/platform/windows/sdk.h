@@ -36,6 +36,9 @@ inline constexpr GUID GuidFromFourcc(uint32_t fourcc) {
 #define PLAT_MODULE_ENTRY(dllMain)
 #define PLAT_EXPORT extern "C"
 
+// Thread names are a debugging aid that the Linux stand-in shows (the tests count reader threads by name).
+inline void PlatNameThisThread(const char*) {}
+
 // Where registration writes: the system's registry.
 inline const char* PlatRegistryPath() { return "the system registry"; }
 
