@@ -11,5 +11,6 @@
 #include "platform/winreg.h"
 #include "platform/kernel.h"
 #include "platform/mfidl.h"
+#include "platform/mfreadwrite.h"
 #include "platform/module.h"
 #endif

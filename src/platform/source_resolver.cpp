@@ -9,6 +9,7 @@
 #include "completion.h"
 #include "mfapi.h"
 #include "mfidl.h"
+#include "mfreadwrite.h"
 #include "module.h"
 #include "winreg.h"
 
@@ -158,6 +159,12 @@ private:
 } // namespace
 
 extern "C" HRESULT MFCreateSourceResolver(IMFSourceResolver** resolver) { return PlatCreate<SourceResolver>(resolver); }
+
+// The Source Reader is a Windows component: a host that wants it is told there is none here.
+extern "C" HRESULT MFCreateSourceReaderFromURL(LPCWSTR, IMFAttributes*, IMFSourceReader** reader) {
+    if (reader) *reader = nullptr;
+    return E_NOTIMPL;
+}
 
 extern "C" void CoFreeUnusedLibraries() {
     std::lock_guard<std::mutex> g(ModulesLock());

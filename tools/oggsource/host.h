@@ -50,6 +50,9 @@ struct PlayOptions {
     std::function<void(MediaEventType type, int64_t stream, HRESULT status)> onEvent;
 };
 
+// What a host reads of a sample: times, flags, size and (when asked) the payload's CRC-32.
+bool ReadSample(IMFSample* sample, DWORD id, bool checksum, Sample* out);
+
 // "MESourceStarted", or the number for an event this host does not name.
 std::string EventName(MediaEventType type);
 

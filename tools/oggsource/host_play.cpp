@@ -67,6 +67,8 @@ HRESULT ListenTo(IMFMediaEventGenerator* generator, DWORD from, const std::share
     return listener->Listen();
 }
 
+} // namespace
+
 bool ReadSample(IMFSample* sample, DWORD id, bool checksum, Sample* out) {
     out->stream = id;
     sample->GetSampleTime(&out->time);
@@ -85,8 +87,6 @@ bool ReadSample(IMFSample* sample, DWORD id, bool checksum, Sample* out) {
     buffer->Unlock();
     return true;
 }
-
-} // namespace
 
 std::string EventName(MediaEventType type) {
     switch (type) {

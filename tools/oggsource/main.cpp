@@ -11,6 +11,7 @@ const char* kUsage = R"(usage: oggsource register [--module PATH] | unregister [
        oggsource probe [--json] FILE...
        oggsource play [--summary | --json | --null] [--start SECONDS] [--rate R] [--stream ID]...
                       [--seek-at SECONDS:TARGET] FILE
+       oggsource read [--json] [--start SECONDS] [--seek-at SECONDS:TARGET] FILE
 
 probe   opens each file as a Media Foundation host does and prints its streams: codec, media type,
         serial, start and end (100-ns units), duration. --json prints one JSON object per file.
@@ -18,6 +19,11 @@ play    starts the source and pulls samples from every selected stream until the
         presentation: one line per sample (stream, time, duration, size, clean point, discontinuity),
         or --summary, --json, --null (nothing; for timing). --start seeks before playing, --rate sets the
         rate, --stream chooses streams, --seek-at seeks while playing when a sample at SECONDS arrives.
+        A file that selects no stream by default (subtitles alone) plays every stream that has a media
+        type, and says so on stderr.
+read    (Windows) plays the file through the system's Source Reader instead of driving the source: every
+        stream with a media type, in its native type, until every stream has ended; JSON Lines samples as
+        play --json prints them. --start and --seek-at as for play.
 
 register     registers the module (by default the one built with this host) in the registry store
 unregister   removes it again; the store is $OGGSOURCE_REGISTRY, else ~/.config/oggsource/registry.reg
@@ -99,6 +105,7 @@ int Probe(const std::vector<std::string>& args) {
 } // namespace
 
 int PlayCommand(const std::vector<std::string>& args);
+int ReadCommand(const std::vector<std::string>& args);
 
 namespace {
 int Register(const std::vector<std::string>& args, bool unregister) {
@@ -132,6 +139,7 @@ int main(int argc, char** argv) {
     int rc;
     if (verb == "probe") rc = Probe(args);
     else if (verb == "play") rc = PlayCommand(args);
+    else if (verb == "read") rc = ReadCommand(args);
     else if (verb == "register") rc = Register(args, false);
     else if (verb == "unregister") rc = Register(args, true);
     else {

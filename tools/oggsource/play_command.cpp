@@ -10,23 +10,10 @@
 #include <vector>
 
 #include "host.h"
+#include "json_lines.h"
+#include "options.h"
 
 namespace {
-bool ParseSeconds(const std::string& s, LONGLONG* out) {
-    char* end = nullptr;
-    double v = std::strtod(s.c_str(), &end);
-    if (end == s.c_str() || *end) return false;
-    *out = static_cast<LONGLONG>(v * 1e7 + (v < 0 ? -0.5 : 0.5));
-    return true;
-}
-
-std::string StatusText(HRESULT hr) {
-    const char* name = PlatHResultName(hr);
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(hr));
-    return name ? name : buf;
-}
-
 struct StreamTotals {
     size_t samples = 0, clean = 0;
     uint64_t bytes = 0;
@@ -71,7 +58,7 @@ int PlayCommand(const std::vector<std::string>& args) {
         if (a == "--summary" || a == "--json" || a == "--null") {
             mode = a.substr(2);
         } else if (a == "--start" && more) {
-            if (!ParseSeconds(args[++i], &options.start)) return 2;
+            if (!host::ParseSeconds(args[++i], &options.start)) return 2;
             options.startAt = true;
         } else if (a == "--requests" && more) {
             options.requests = std::max(1, std::atoi(args[++i].c_str()));
@@ -80,10 +67,7 @@ int PlayCommand(const std::vector<std::string>& args) {
         } else if (a == "--stream" && more) {
             options.streams.push_back(static_cast<DWORD>(std::strtoul(args[++i].c_str(), nullptr, 0)));
         } else if (a == "--seek-at" && more) {
-            std::string v = args[++i];
-            size_t colon = v.find(':');
-            if (colon == std::string::npos || !ParseSeconds(v.substr(0, colon), &options.seekWhen) ||
-                !ParseSeconds(v.substr(colon + 1), &options.seekTo)) {
+            if (!host::ParseSeekAt(args[++i], &options.seekWhen, &options.seekTo)) {
                 std::fprintf(stderr, "oggsource play: --seek-at wants SECONDS:TARGET\n");
                 return 2;
             }
@@ -116,9 +100,7 @@ int PlayCommand(const std::vector<std::string>& args) {
     std::map<DWORD, StreamTotals> totals;
     if (mode == "json") {
         options.onEvent = [](MediaEventType type, int64_t stream, HRESULT status) {
-            nlohmann::json j{{"type", "event"}, {"name", host::EventName(type)}, {"status", StatusText(status)}};
-            j["stream"] = stream < 0 ? nlohmann::json(nullptr) : nlohmann::json(stream);
-            std::printf("%s\n", j.dump().c_str());
+            std::printf("%s\n", host::EventLine(type, stream, status).c_str());
         };
     }
     auto onSample = [&](const host::Sample& s) {
@@ -132,11 +114,7 @@ int PlayCommand(const std::vector<std::string>& args) {
             std::printf("stream %u time %.4f duration %.4f size %u%s%s\n", static_cast<unsigned>(s.stream), s.time / 1e7,
                         s.duration / 1e7, static_cast<unsigned>(s.size), s.clean ? " clean" : "", s.discontinuity ? " discontinuity" : "");
         } else if (mode == "json") {
-            char crc[16];
-            std::snprintf(crc, sizeof crc, "%08x", s.crc);
-            nlohmann::json j{{"type", "sample"}, {"stream", s.stream}, {"time", s.time}, {"duration", s.duration},
-                             {"size", s.size}, {"clean", s.clean}, {"discontinuity", s.discontinuity}, {"crc32", crc}};
-            std::printf("%s\n", j.dump().c_str());
+            std::printf("%s\n", host::SampleLine(s).c_str());
         } else if (mode == "null") {
             progress.At(s.time);
         }

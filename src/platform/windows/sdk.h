@@ -18,6 +18,7 @@
 #include <uuids.h>
 #include <mfapi.h>
 #include <mfidl.h>
+#include <mfreadwrite.h>
 #include <mferror.h>
 #include <cstdint>
 

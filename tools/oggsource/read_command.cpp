@@ -1,0 +1,150 @@
+// oggsource read: plays a file through the system's Source Reader, a client of the source that nobody here
+// wrote, and prints the same JSON Lines samples as play. Every stream with a media type is selected with its
+// native type; samples are read from any stream until every selected stream has ended.
+#include <cstdio>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "host.h"
+#include "json_lines.h"
+#include "options.h"
+
+namespace {
+std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+int Fail(const std::string& file, const char* what, HRESULT hr) {
+    std::fprintf(stderr, "%s: %s (%s)\n", file.c_str(), what, host::HResultText(hr).c_str());
+    return 1;
+}
+
+HRESULT SetPosition(IMFSourceReader* reader, LONGLONG position) {
+    PROPVARIANT v;
+    PropVariantInit(&v);
+    v.vt = VT_I8;
+    v.hVal.QuadPart = position;
+    return reader->SetCurrentPosition(GUID_NULL, v);
+}
+
+// The stream ids in presentation order (the reader's stream indexes), with the streams that can play.
+HRESULT Streams(IMFSourceReader* reader, std::vector<DWORD>* ids, std::vector<bool>* playable) {
+    PlatRef<IMFMediaSource> source;
+    HRESULT hr = reader->GetServiceForStream(MF_SOURCE_READER_MEDIASOURCE, GUID_NULL, IID_IMFMediaSource,
+                                             reinterpret_cast<void**>(&source));
+    if (FAILED(hr)) return hr;
+    if (!host::IsOggSource(source.Get())) return MF_E_UNSUPPORTED_BYTESTREAM_TYPE;
+    PlatRef<IMFPresentationDescriptor> pd;
+    DWORD count = 0;
+    hr = source->CreatePresentationDescriptor(&pd);
+    if (SUCCEEDED(hr)) hr = pd->GetStreamDescriptorCount(&count);
+    for (DWORD i = 0; SUCCEEDED(hr) && i < count; ++i) {
+        BOOL selected = FALSE;
+        PlatRef<IMFStreamDescriptor> sd;
+        PlatRef<IMFMediaTypeHandler> handler;
+        DWORD id = 0;
+        GUID major = GUID_NULL;
+        hr = pd->GetStreamDescriptorByIndex(i, &selected, &sd);
+        if (SUCCEEDED(hr)) hr = sd->GetStreamIdentifier(&id);
+        if (FAILED(hr)) break;
+        ids->push_back(id);
+        playable->push_back(SUCCEEDED(sd->GetMediaTypeHandler(&handler)) && SUCCEEDED(handler->GetMajorType(&major)) &&
+                            !IsEqualGUID(major, GUID_NULL));
+    }
+    return hr;
+}
+
+// Every stream that can play, selected with its first native type as the current one.
+HRESULT SelectNative(IMFSourceReader* reader, const std::vector<bool>& playable) {
+    for (DWORD i = 0; i < playable.size(); ++i) {
+        HRESULT hr = reader->SetStreamSelection(i, playable[i] ? TRUE : FALSE);
+        if (FAILED(hr) || !playable[i]) {
+            if (FAILED(hr)) return hr;
+            continue;
+        }
+        PlatRef<IMFMediaType> type;
+        hr = reader->GetNativeMediaType(i, 0, &type);
+        if (SUCCEEDED(hr)) hr = reader->SetCurrentMediaType(i, nullptr, type.Get());
+        if (FAILED(hr)) return hr;
+    }
+    return S_OK;
+}
+} // namespace
+
+int ReadCommand(const std::vector<std::string>& args) {
+    std::string file;
+    LONGLONG start = 0, seekWhen = -1, seekTo = 0;
+    bool startAt = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        bool more = i + 1 < args.size();
+        if (a == "--json") {
+        } else if (a == "--start" && more && host::ParseSeconds(args[i + 1], &start)) {
+            startAt = true;
+            ++i;
+        } else if (a == "--seek-at" && more && host::ParseSeekAt(args[i + 1], &seekWhen, &seekTo)) {
+            ++i;
+        } else if (!a.empty() && a[0] != '-' && file.empty()) {
+            file = a;
+        } else {
+            std::fprintf(stderr, "oggsource read: unexpected argument %s\n", a.c_str());
+            return 2;
+        }
+    }
+    if (file.empty()) {
+        std::fprintf(stderr, "usage: oggsource read [--json] [--start SECONDS] [--seek-at SECONDS:TARGET] FILE\n");
+        return 2;
+    }
+    PlatRef<IMFSourceReader> reader;
+    HRESULT hr = MFCreateSourceReaderFromURL(Wide(file).c_str(), nullptr, &reader);
+    if (hr == E_NOTIMPL) {
+        std::fprintf(stderr, "oggsource read: the Source Reader is a Windows component, and this platform has none; "
+                             "oggsource play drives the source itself\n");
+        return 1;
+    }
+    if (FAILED(hr)) return Fail(file, "the Source Reader cannot open it", hr);
+    std::vector<DWORD> ids;
+    std::vector<bool> playable;
+    hr = Streams(reader.Get(), &ids, &playable);
+    if (hr == MF_E_UNSUPPORTED_BYTESTREAM_TYPE) return Fail(file, "opened by another media source, not the Ogg source", hr);
+    if (SUCCEEDED(hr)) hr = SelectNative(reader.Get(), playable);
+    if (FAILED(hr)) return Fail(file, "cannot be read", hr);
+    std::set<DWORD> ended;
+    size_t selected = 0;
+    for (bool p : playable) selected += p;
+    // Wine's reader starts the source at 0 on the first read, whatever position was set before it: the
+    // position is set after the first sample, which is not printed.
+    bool positioned = !startAt, seeked = false;
+    while (ended.size() < selected) {
+        // Any stream, until one has ended; then the others one by one (Wine's reader keeps answering a read
+        // from any stream with the end of the stream that ended first).
+        DWORD want = MF_SOURCE_READER_ANY_STREAM;
+        if (!ended.empty())
+            for (DWORD i = 0; i < playable.size() && want == MF_SOURCE_READER_ANY_STREAM; ++i)
+                if (playable[i] && !ended.count(i)) want = i;
+        DWORD index = 0, flags = 0;
+        LONGLONG timestamp = 0;
+        PlatRef<IMFSample> sample;
+        hr = reader->ReadSample(want, 0, &index, &flags, &timestamp, &sample);
+        if (FAILED(hr) || (flags & MF_SOURCE_READERF_ERROR)) return Fail(file, "reading failed", FAILED(hr) ? hr : E_FAIL);
+        if (!positioned) {
+            positioned = true;
+            hr = SetPosition(reader.Get(), start);
+            if (FAILED(hr)) return Fail(file, "the start position cannot be set", hr);
+            continue;
+        }
+        if (index < ids.size() && sample) {
+            host::Sample s;
+            if (host::ReadSample(sample.Get(), ids[index], true, &s)) std::printf("%s\n", host::SampleLine(s).c_str());
+            if (seekWhen >= 0 && !seeked && s.time >= seekWhen) {
+                seeked = true;
+                hr = SetPosition(reader.Get(), seekTo);
+                if (FAILED(hr)) return Fail(file, "the seek failed", hr);
+                ended.clear();
+                continue;
+            }
+        }
+        if (flags & MF_SOURCE_READERF_ENDOFSTREAM) ended.insert(index);
+    }
+    return 0;
+}
