@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "ogg_stream.h"
 #include "ogm_header.h"
 #include "registry_stuff.h"
 
@@ -103,63 +102,6 @@ bool BuildAudio(const BYTE* h, size_t size, CAMMediaType* t) {
     return true;
 }
 } // namespace
-
-void BuildVorbisMediaType(COggStream* s) {
-    CAMMediaType* t = &s->m_mediaType;
-    t->Clear();
-    t->Init();
-    t->SetType(MEDIATYPE_Audio);
-    t->SetSubtype(MEDIASUBTYPE_OggVorbis);
-    t->SetFormatType(FORMAT_OggVorbis);
-    BYTE* block = t->AllocFormatBuffer(24);
-    if (!block) return;
-    std::memset(block, 0, 24);
-    WriteLE16(block, static_cast<uint32_t>(s->m_vorbisInfo.channels));
-    WriteLE32(block + 4, static_cast<uint32_t>(s->m_vorbisInfo.rate));
-    WriteLE32(block + 8, static_cast<uint32_t>(s->m_vorbisInfo.bitrate_lower));
-    WriteLE32(block + 12, static_cast<uint32_t>(s->m_vorbisInfo.bitrate_nominal));
-    WriteLE32(block + 16, static_cast<uint32_t>(s->m_vorbisInfo.bitrate_upper));
-}
-
-void BuildTheoraMediaType(COggStream* s) {
-    CAMMediaType* t = &s->m_mediaType;
-    const theora_info& ti = s->m_theoraInfo;
-    t->Clear();
-    t->Init();
-    t->SetType(MEDIATYPE_Video);
-    t->SetSubtype(GuidFromFourcc(FOURCC_KTHE));
-    t->SetFormatType(FORMAT_VideoInfo2);
-    t->SetTemporalCompression(TRUE);
-    uint32_t l0 = static_cast<uint32_t>(s->m_theoraHeaders[0].bytes), l1 = static_cast<uint32_t>(s->m_theoraHeaders[1].bytes),
-             l2 = static_cast<uint32_t>(s->m_theoraHeaders[2].bytes);
-    BYTE* block = t->AllocFormatBuffer(125 + l0 + l1 + l2);
-    if (!block) return;
-    std::memset(block, 0, 112);
-    // A frame-rate numerator of 0 gives no frame duration rather than a division by zero.
-    uint64_t avg = ti.fps_numerator ? static_cast<uint64_t>(ti.fps_denominator) * 10000000ull / ti.fps_numerator : 0;
-    WriteLE64(block + 40, static_cast<uint32_t>(avg));
-    LONG x = 0, y = 0;
-    // The picture size: libtheora's legacy frame_width/frame_height (width/height are the coded size).
-    CAMMediaType::ScaleToAspect(&x, &y, ti.frame_width, ti.frame_height, static_cast<LONG>(ti.aspect_numerator),
-                                static_cast<LONG>(ti.aspect_denominator));
-    WriteLE32(block + 56, static_cast<uint32_t>(x));
-    WriteLE32(block + 60, static_cast<uint32_t>(y));
-    WriteLE32(block + 72, 53 + l0 + l1 + l2);
-    WriteLE32(block + 76, ti.frame_width);
-    WriteLE32(block + 80, ti.frame_height);
-    WriteLE16(block + 84, 1);
-    WriteLE16(block + 86, 24);
-    WriteLE32(block + 88, FOURCC_KTHE);
-    WriteLE32(block + 96, 1);
-    WriteLE32(block + 100, 1);
-    block[112] = 3;
-    BYTE* at = block + 113;
-    for (const SavedPacket& p : s->m_theoraHeaders) {
-        WriteLE32(at, static_cast<uint32_t>(p.bytes));
-        if (p.bytes) std::memcpy(at + 4, p.data, static_cast<size_t>(p.bytes));
-        at += 4 + p.bytes;
-    }
-}
 
 bool BuildOgmMediaType(CRegistryStuff* settings, BYTE* h, size_t size, CAMMediaType* t, int32_t* high,
                        int32_t* low) {

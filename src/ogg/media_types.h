@@ -9,8 +9,6 @@ PLAT_GUID(MEDIASUBTYPE_OggVorbis, 0xcddca2d5, 0x6d75, 0x4f98, 0x84, 0x0e, 0x73, 
 PLAT_GUID(FORMAT_OggVorbis, 0x6bddfa7e, 0x9f22, 0x46a9, 0xab, 0x5e, 0x88, 0x4e, 0xff, 0x29, 0x4d, 0x9f);
 constexpr uint32_t FOURCC_KTHE = 0x4548544B; // "KTHE"
 
-void BuildVorbisMediaType(COggStream* stream);
-void BuildTheoraMediaType(COggStream* stream);
 // Fills the record from an OGM stream header of `size` bytes; false when the header is not usable
 // (then the stream has no media type).
 bool BuildOgmMediaType(CRegistryStuff* settings, BYTE* header, size_t size, CAMMediaType* type,

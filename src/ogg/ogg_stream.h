@@ -2,23 +2,14 @@
 // of its sample production.
 #pragma once
 #include <ogg/ogg.h>
-#include <theora/theora.h>
-#include <vorbis/codec.h>
 
+#include "codecs/codec.h"
 #include "page_queue.h"
 #include "sample_sink.h"
 #include "stream_page_reader.h"
 #include "support/am_media_type.h"
 
 class COggSourceCore;
-
-struct SavedPacket {
-    BYTE* data = nullptr;
-    LONG bytes = 0;
-    LONG bos = 0, eos = 0;
-    LONGLONG granulepos = 0;
-    LONGLONG packetno = 0;
-};
 
 // One packet as sample production sees it.
 struct OggPacketInfo {
@@ -32,6 +23,9 @@ struct OggPacketInfo {
     LONG granuleDuration = 0;
 };
 
+// The first data packets of a stream before its first granule position: how many the look-back takes at most.
+constexpr int32_t kMaxFirstUnits = 64;
+
 class COggStream : public COggPageQueue {
 public:
     COggStream(uint32_t serial, COggSourceCore* source);
@@ -39,12 +33,12 @@ public:
 
     // Discovery: one page of this stream; 1 when the stream was just given up as unknown.
     uint32_t ParseHeaderPage(ogg_page* page);
-    // Converts the DirectShow-embedded first packet into an OGM stream header; 0 on success.
-    static int ConvertDirectShowHeader(const ogg_packet* packet, BYTE** header, size_t* size);
     // The granule-to-time rule of this stream's codec; -1 when it has no time.
-    LONGLONG GranuleToTime(LONGLONG granule) const;
-    bool IsOgmType(const char* type) const;
+    LONGLONG GranuleToTime(LONGLONG granule) const { return m_pCodec ? m_pCodec->GranuleTime(granule) : -1; }
+    const char* OgmType() const { return m_pCodec ? m_pCodec->OgmType() : nullptr; }
     LONGLONG FrameDuration() const; // 100-ns units of one video frame; 0 when not video
+    // The first time of the stream's first data packet is known (discovery met a granule position).
+    bool FirstTimeKnown() const { return !(m_headerFlags & START_TIME_PENDING) && m_firstTime != -1; }
 
     // Page reader side.
     bool QueuePage(ogg_page* page);
@@ -70,21 +64,12 @@ public:
     BYTE m_bNoGranuleRef = 1;
     LONGLONG m_lastPacketNo = -1;
     LONGLONG m_lastGranule = -1;
-    LONG m_lastDuration = 0;
+    int64_t m_lastUnits = 0; // the codec's length of the last packet (its steps of granule arithmetic)
     CLock m_csStarved;
     BOOL m_bStarved = FALSE;
 
     ogg_stream_state m_oggStream;
-    BYTE* m_pOgmHeader = nullptr;
-    size_t m_cbOgmHeader = 0;
-    vorbis_comment m_vorbisComment;
-    theora_comment m_theoraComment;
-    theora_state m_theoraState;
-    bool m_theoraReady = false; // theora_decode_init succeeded: granule times can be asked
-    SavedPacket m_vorbisHeaders[3];
-    SavedPacket m_theoraHeaders[3];
-    vorbis_info m_vorbisInfo;
-    theora_info m_theoraInfo;
+    COggCodec* m_pCodec = nullptr; // null while (or when) the stream's codec is not known
     int32_t m_queueHigh = 32;
     int32_t m_queueLow = 16;
     uint32_t m_maxSampleSize = 8192;
@@ -98,24 +83,25 @@ public:
     LONGLONG m_endTime = 0;
     BOOL m_endTimeKnown = FALSE;
     LONGLONG m_startTime = 0;
+    // The time of the stream's first data packet (its own timeline), worked back from the first granule
+    // position over the packets completed before it on that page; -1 until known.
+    LONGLONG m_firstTime = -1;
 
 private:
     void ParsePacket(ogg_packet* packet, bool* gaveUp);
-    void ParseIdentification(ogg_packet* packet, bool* gaveUp);
-    void ParseTheoraPacket(ogg_packet* packet, bool* gaveUp);
+    void Identify(ogg_packet* packet, bool* gaveUp);
+    void Describe();
     void StartTimeStep(const ogg_packet* packet);
     void GiveUp();
-    static bool SavePacket(SavedPacket* slot, const ogg_packet* packet);
 
-    bool TakePacket(ogg_packet* packet);
-    bool TimeVorbis(ogg_packet* packet, OggPacketInfo* info);
-    bool TimeTheora(ogg_packet* packet, OggPacketInfo* info);
-    bool TimeOgm(ogg_packet* packet, OggPacketInfo* info);
     bool Follows(const ogg_packet* packet) const;
-    bool LookAhead(LONG* count, LONGLONG* granule) const;
-    LONGLONG AdvanceGranule(LONGLONG g, LONGLONG n) const;
-    LONGLONG FirstFrameGranule() const;
+    // The granule of the packet just taken (of `units`), worked back from the next granule position held in
+    // the stream state; -1 when there is none.
+    LONGLONG GranuleFromAhead(int64_t units) const;
+    int64_t m_firstUnits[kMaxFirstUnits] = {}; // discovery: the data packets before the first granule position
+    int32_t m_cFirstUnits = 0;
     HRESULT DeliverBuffer(const BYTE* data, DWORD length, DWORD capacity, LONGLONG time, LONGLONG duration,
                           int cleanPoint, int discontinuity);
     void InitRun();
 };
+

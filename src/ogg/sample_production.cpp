@@ -2,7 +2,6 @@
 #include <cstring>
 
 #include "ogg_stream.h"
-#include "ogm_header.h"
 #include "source_core.h"
 
 void COggStream::SignalStop() {
@@ -15,7 +14,7 @@ void COggStream::InitRun() {
     m_bNoGranuleRef = 1;
     m_lastPacketNo = -1;
     m_lastGranule = -1;
-    m_lastDuration = 0;
+    m_lastUnits = 0;
     ogg_stream_reset(&m_oggStream);
     m_bStop = 0;
     m_evData.Reset();
@@ -63,7 +62,7 @@ HRESULT COggStream::DeliverSamples() {
     if (newRun) {
         InitRun();
         m_bNewRun = 0;
-        if (m_selected && IsOgmType("text")) {
+        if (m_selected && m_pCodec && m_pCodec->WantsStartSample()) {
             const BYTE byte = 0; // the start sample's one byte carries nothing
             HRESULT hr = DeliverBuffer(&byte, 1, 1, 0, 1, 1, 1);
             if (hr != S_OK) return hr;
@@ -103,12 +102,12 @@ HRESULT COggStream::DeliverSamples() {
                 m_bDiscontinuity = 1;
                 if (pk.end > m_tStop) return S_OK;
             } else {
-                if (m_bDiscontinuity && m_codec == CODEC_VORBIS) {
-                    for (const SavedPacket& h : m_vorbisHeaders) {
-                        if (static_cast<DWORD>(h.bytes) > m_maxSampleSize || !h.data) break;
-                        if (DeliverBuffer(h.data, static_cast<DWORD>(h.bytes), m_maxSampleSize, 0, 0, -1, -1) != S_OK)
-                            break;
-                    }
+                int headers = 0;
+                const SavedPacket* saved = m_bDiscontinuity && m_pCodec ? m_pCodec->HeaderSamples(&headers) : nullptr;
+                for (int i = 0; i < headers; ++i) { // the codec's headers go ahead of the first sample of a run
+                    const SavedPacket& h = saved[i];
+                    if (static_cast<DWORD>(h.bytes) > m_maxSampleSize || !h.data) break;
+                    if (DeliverBuffer(h.data, static_cast<DWORD>(h.bytes), m_maxSampleSize, 0, 0, -1, -1) != S_OK) break;
                 }
                 const int discontinuity = m_bDiscontinuity;
                 m_bDiscontinuity = 0;

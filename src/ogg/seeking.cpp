@@ -97,10 +97,18 @@ HRESULT COggSourceCore::ApplyPositions() {
 }
 
 HRESULT COggSourceCore::PositionReaders(LONGLONG start, LONGLONG stop) {
+    // A start at 0 is the start of the file: every reader at byte 0, no search (the origin is the time of the
+    // first packet, which a search for it would land after when that packet does not end its page).
+    if (start == 0) {
+        for (int32_t i = 0; i < m_cOggStreams; ++i) m_ppOggStreams[i]->m_reader.SetPosition(0);
+        for (int32_t i = 0; i < m_cOggStreams; ++i) m_ppOggStreams[i]->SetLastTime(0);
+        return S_OK;
+    }
     for (int32_t i = 0; i < m_cOggStreams; ++i) {
         COggStream* s = m_ppOggStreams[i];
         LONGLONG t = 0;
-        HRESULT hr = s->m_reader.FindPagePosition(m_llFirstStart + start, m_llFirstStart + stop, &t);
+        // Seek targets are positions on the presentation's timeline: the origin gives the streams' own time.
+        HRESULT hr = s->m_reader.FindPagePosition(m_llOrigin + start, m_llOrigin + stop, &t);
         if (FAILED(hr)) return hr;
         s->SetLastTime(t);
     }

@@ -79,7 +79,7 @@ LONGLONG COggSourceCore::CommentDurations(int32_t* unknownEnds) {
     LONGLONG end = 0;
     for (int32_t i = 0; i < m_cOggStreams; ++i) {
         COggStream* s = m_ppOggStreams[i];
-        const char* text = vorbis_comment_query(&s->m_vorbisComment, "DIRECTX_DURATION", 0);
+        const char* text = s->m_pCodec ? s->m_pCodec->Comment("DIRECTX_DURATION") : nullptr;
         if (!text) continue;
         int64_t v = 0;
         std::sscanf(text, "%" SCNi64, &v); // scanf's %i: sign, decimal, 0x hexadecimal or 0 octal
@@ -169,11 +169,25 @@ HRESULT COggSourceCore::Discover(IMFByteStream* byteStream, bool* shutDown) {
         }
     }
     SetReaderPositions(0);
+    // One timeline: the duration and every position count from the origin, so a file cut or written with an
+    // offset lasts its span and its first sample is at 0 (the end time alone was announced before, and seek
+    // targets were offset by the first granule's time, the end of the first page, so that seeks landed late).
+    m_llOrigin = Origin();
+    if (end < UnknownLength) end -= m_llOrigin;
     m_rtStart = 0;
     if (m_bTimeFormatIsTime) m_rtStop = end;
     else TimeToFrames(end, &m_rtStop);
-    m_llSpan = end - m_llFirstStart;
+    m_llSpan = end;
     return status;
+}
+
+LONGLONG COggSourceCore::Origin() const {
+    LONGLONG origin = MaxTime;
+    for (int32_t i = 0; i < m_cOggStreams; ++i) {
+        const COggStream* s = m_ppOggStreams[i];
+        if (s->m_mediaType.HasMediaType() && s->FirstTimeKnown() && s->m_firstTime < origin) origin = s->m_firstTime;
+    }
+    return origin == MaxTime || origin < 0 ? 0 : origin; // below zero counts as zero
 }
 
 void COggSourceCore::SetReaderPositions(LONGLONG position) {

@@ -65,6 +65,9 @@ public:
     COggStream** m_ppOggStreams = nullptr;
     int32_t m_cOggStreams = 0;
     LONGLONG m_llFirstStart = 0;
+    // The presentation's origin, in the streams' own timeline: the earliest time of a first data packet of any
+    // media stream (0 when it would be below 0). Sample times, the duration and positions count from it.
+    LONGLONG m_llOrigin = 0;
     LONGLONG m_llSpan = 0;
     CLock m_csRead;
     CLock m_csSeeking;
@@ -87,5 +90,6 @@ private:
     int32_t CountUndescribed();
     LONGLONG CommentDurations(int32_t* unknownEnds);
     HRESULT EndScan(int32_t* unknownEnds, LONGLONG* end);
+    LONGLONG Origin() const;
     static void NoteEndTime(COggStream* s, LONGLONG t, int32_t* unknownEnds, LONGLONG* end);
 };

@@ -225,6 +225,7 @@ HRESULT OGGSource::BuildPresentationDescriptor() {
     }
     if (SUCCEEDED(hr)) {
         m_pPD->SetUINT64(MF_PD_DURATION, static_cast<UINT64>(m_rtStop));
+        m_pPD->SetUINT64(MF_PD_OGG_ORIGIN, static_cast<UINT64>(m_llOrigin));
         m_state = SourceStopped;
     }
     for (IMFStreamDescriptor* sd : sds)
@@ -287,13 +288,14 @@ void OGGSource::DescribeStreams() {
         IMFStreamDescriptor* sd = nullptr;
         if (!media || FAILED(media->GetStreamDescriptor(&sd))) continue;
         sd->SetUINT32(MF_SD_OGG_CODEC, static_cast<UINT32>(s->m_codec));
-        for (const wchar_t* type : {L"video", L"audio", L"text", L"directx"}) {
-            char narrow[8] = {};
-            for (int k = 0; type[k] && k < 7; ++k) narrow[k] = static_cast<char>(type[k]);
-            if (s->IsOgmType(narrow)) sd->SetString(MF_SD_OGM_TYPE, type);
+        if (const char* type = s->OgmType()) {
+            wchar_t wide[8] = {};
+            for (int k = 0; type[k] && k < 7; ++k) wide[k] = static_cast<wchar_t>(type[k]);
+            sd->SetString(MF_SD_OGM_TYPE, wide);
         }
-        sd->SetUINT64(MF_SD_OGG_START_TIME, static_cast<UINT64>(s->m_startTime));
-        if (s->m_endTimeKnown) sd->SetUINT64(MF_SD_OGG_END_TIME, static_cast<UINT64>(s->m_endTime));
+        const LONGLONG start = s->FirstTimeKnown() ? s->m_firstTime : s->m_startTime;
+        sd->SetUINT64(MF_SD_OGG_START_TIME, static_cast<UINT64>(start - m_llOrigin));
+        if (s->m_endTimeKnown) sd->SetUINT64(MF_SD_OGG_END_TIME, static_cast<UINT64>(s->m_endTime - m_llOrigin));
         sd->Release();
     }
 }

@@ -5,6 +5,7 @@
 #include "ogg/media_types.h"
 #include "ogg/ogg_stream.h"
 #include "ogg/ogm_header.h"
+#include "ogg/codecs/codec_kinds.h"
 
 namespace {
 // Feeds packets to a stream record, each on a page of its own, as discovery would.
@@ -128,20 +129,20 @@ TEST(Headers, DirectShowEmbeddedHeadersShortOrStrange) {
     std::vector<uint8_t> p = packet(0x05589F80, 150); // video, shorter than its VIDEOINFOHEADER
     op.packet = p.data();
     op.bytes = static_cast<long>(p.size());
-    EXPECT_NE(COggStream::ConvertDirectShowHeader(&op, &header, &size), 0);
+    EXPECT_NE(ConvertDirectShowHeader(&op, &header, &size), 0);
     p = packet(0x05589F81, 142);
     WriteLE16(&p[140], 10); // claims ten extra bytes that are not there
     op.packet = p.data();
     op.bytes = static_cast<long>(p.size());
-    EXPECT_NE(COggStream::ConvertDirectShowHeader(&op, &header, &size), 0);
+    EXPECT_NE(ConvertDirectShowHeader(&op, &header, &size), 0);
     p = packet(0x12345678, 200); // neither video nor audio
     op.packet = p.data();
     op.bytes = static_cast<long>(p.size());
-    EXPECT_NE(COggStream::ConvertDirectShowHeader(&op, &header, &size), 0);
+    EXPECT_NE(ConvertDirectShowHeader(&op, &header, &size), 0);
     p = packet(0x05589F81, 142);
     op.packet = p.data();
     op.bytes = static_cast<long>(p.size());
-    ASSERT_EQ(COggStream::ConvertDirectShowHeader(&op, &header, &size), 0);
+    ASSERT_EQ(ConvertDirectShowHeader(&op, &header, &size), 0);
     EXPECT_EQ(std::memcmp(header + ogm::kSubtype, "0055", 4), 0);
     EXPECT_EQ(ogm::SamplesPerUnit(header), 48000);
     EXPECT_EQ(ogm::TimeUnit(header), 10000000);

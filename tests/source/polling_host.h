@@ -3,6 +3,7 @@
 // which it sees events is the order in which the source queued them.
 #pragma once
 #include <chrono>
+#include <cstdio>
 #include <dirent.h>
 #include <fstream>
 #include <map>
@@ -101,9 +102,25 @@ public:
     template <class Pred> bool PumpUntil(Pred pred, unsigned ms = 20000) {
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         while (!pred()) {
-            if (!PollOnce() && std::chrono::steady_clock::now() > until) return false;
+            if (!PollOnce() && std::chrono::steady_clock::now() > until) {
+                std::fprintf(stderr, "%s", State().c_str()); // what the host saw, for the failure at hand
+                return false;
+            }
         }
         return true;
+    }
+
+    std::string State() {
+        std::string s = "source events:";
+        for (MediaEventType t : sourceEvents) s += " " + host::EventName(t);
+        s += "\nruns " + std::to_string(sourceRuns) + ", ends of presentation " + std::to_string(endsOfPresentation) + "\n";
+        for (auto& [id, st] : streams)
+            s += "stream " + std::to_string(id) + ": selected " + std::to_string(st.selected) + " started " +
+                 std::to_string(st.started) + " stopped " + std::to_string(st.stopped) + " ended " + std::to_string(st.ended) +
+                 " outstanding " + std::to_string(st.outstanding) + " run samples " + std::to_string(st.samples.size()) +
+                 " total " + std::to_string(st.total) + "\n";
+        for (auto& v : violations) s += "violation: " + v + "\n";
+        return s;
     }
     void PumpFor(unsigned ms) {
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -227,6 +244,9 @@ private:
         switch (type) {
         case MEStreamStarted:
         case MEStreamSeeked:
+            // The source queued its started or seeked event before this one; it may have come after the source's
+            // queue was last read: read it now, so the run's start is known.
+            DrainSource();
             s.started = true;
             s.stopped = false;
             s.outstanding = 0;

@@ -14,7 +14,8 @@ const char* kUsage = R"(usage: oggsource register [--module PATH] | unregister [
        oggsource read [--json] [--start SECONDS] [--seek-at SECONDS:TARGET] FILE
 
 probe   opens each file as a Media Foundation host does and prints its streams: codec, media type,
-        serial, start and end (100-ns units), duration. --json prints one JSON object per file.
+        serial, start and end, and the duration, on the presentation's timeline (it counts from the
+        origin, the time of the earliest first packet, shown when not 0). --json prints one object per file.
 play    starts the source and pulls samples from every selected stream until the end of the
         presentation: one line per sample (stream, time, duration, size, clean point, discontinuity),
         or --summary, --json, --null (nothing; for timing). --start seeks before playing, --rate sets the
@@ -43,8 +44,11 @@ std::string Hms(LONGLONG t) {
 }
 
 void PrintHuman(const std::string& file, const nlohmann::json& j) {
-    std::printf("%s: duration %s (%lld)\n", file.c_str(), Hms(j["duration"].get<int64_t>()).c_str(),
+    std::printf("%s: duration %s (%lld)", file.c_str(), Hms(j["duration"].get<int64_t>()).c_str(),
                 static_cast<long long>(j["duration"].get<int64_t>()));
+    if (j["origin"].is_number() && j["origin"].get<int64_t>() != 0)
+        std::printf(", origin %s in the file's own time (times count from it)", Hms(j["origin"].get<int64_t>()).c_str());
+    std::printf("\n");
     for (const auto& s : j["streams"]) {
         std::string kind = s["codec"].get<std::string>();
         if (!s["ogm_type"].is_null()) kind += " " + s["ogm_type"].get<std::string>();

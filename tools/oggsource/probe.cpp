@@ -149,9 +149,10 @@ HRESULT Describe(IMFMediaSource* source, nlohmann::json* out) {
     PlatRef<IMFPresentationDescriptor> pd;
     HRESULT hr = source->CreatePresentationDescriptor(&pd);
     if (FAILED(hr)) return hr;
-    UINT64 duration = 0;
+    UINT64 duration = 0, origin = 0;
     pd->GetUINT64(MF_PD_DURATION, &duration);
     (*out)["duration"] = static_cast<int64_t>(duration);
+    (*out)["origin"] = SUCCEEDED(pd->GetUINT64(MF_PD_OGG_ORIGIN, &origin)) ? nlohmann::json(static_cast<int64_t>(origin)) : nullptr;
     (*out)["streams"] = nlohmann::json::array();
     DWORD count = 0;
     pd->GetStreamDescriptorCount(&count);
