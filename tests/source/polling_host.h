@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <map>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,6 +45,8 @@ public:
         LONGLONG firstTime = -1; // that first sample's time
         std::vector<host::Sample> samples; // of the current run
         size_t total = 0;                  // of every run
+        int run = 0;                       // the host's count of the run the stream is in
+        std::set<int> endedRuns;           // the runs in which it ended
     };
 
     explicit PollingHost(IMFMediaSource* source) : m_source(source) { source->CreatePresentationDescriptor(&m_pd); }
@@ -79,8 +82,14 @@ public:
     // so only from the stopped state.
     HRESULT StartAt(LONGLONG position) { return DoStart(true, position); }
     HRESULT Resume() { return DoStart(false, 0); }
-    HRESULT Stop() { return m_source->Stop(); }
-    HRESULT Pause() { return m_source->Pause(); }
+    HRESULT Stop() {
+        Note("host: stop");
+        return m_source->Stop();
+    }
+    HRESULT Pause() {
+        Note("host: pause");
+        return m_source->Pause();
+    }
 
     HRESULT SetRate(float rate) {
         PlatRef<IMFGetService> service;
@@ -126,8 +135,9 @@ public:
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         while (std::chrono::steady_clock::now() < until) PollOnce();
     }
+    // Until the end of the presentation of the last start asked for.
     bool PumpToEnd(unsigned ms = 30000) {
-        return PumpUntil([this] { return endsOfPresentation > 0; }, ms);
+        return PumpUntil([this] { return m_expected.empty() && endsOfPresentation > 0; }, ms);
     }
     size_t SamplesOf(DWORD id) { return streams[id].samples.size(); }
 
@@ -146,10 +156,18 @@ private:
         }
         HRESULT hr = m_source->Start(m_pd.Get(), nullptr, &v);
         if (SUCCEEDED(hr)) m_expected.push_back({at || m_stopped, at ? position : 0});
+        Note(at ? "host: start at " + std::to_string(position) : std::string("host: start"));
         return hr;
     }
 
-    void Violation(const std::string& what) { violations.push_back(what); }
+    void Violation(const std::string& what) { violations.push_back(what + "\n" + Trail()); }
+    // The last events the host handled, on every queue, for a violation's report.
+    std::string Trail() const {
+        std::string s;
+        for (size_t i = m_trail.size() > 40 ? m_trail.size() - 40 : 0; i < m_trail.size(); ++i) s += "  " + m_trail[i] + "\n";
+        return s;
+    }
+    void Note(const std::string& what) { m_trail.push_back(what); }
 
     // One pass over every queue; true when an event was handled.
     bool PollOnce() {
@@ -187,6 +205,7 @@ private:
         e->GetType(&type);
         e->GetStatus(&status);
         sourceEvents.push_back(type);
+        Note("source " + host::EventName(type));
         if (type == MEError) {
             // Requests that reach a stream after its end or after a stop are refused this way; a host cannot
             // know in time. Anything else is a failure.
@@ -223,11 +242,17 @@ private:
                 endsOfPresentation = 0;
             }
         } else if (type == MEEndOfPresentation) {
-            // Every selected stream's end was queued before this: it must be there to read now.
-            for (auto& [id, s] : streams) Drain(id);
+            // Every selected stream's end was queued before this: it must be there to read now (reading on may
+            // also meet the start of a later run, so the run is noted first).
+            const int run = sourceRuns;
+            std::vector<DWORD> selected;
             for (auto& [id, s] : streams)
-                if (s.selected && !s.ended) Violation("MEEndOfPresentation before the MEEndOfStream of stream " + std::to_string(id));
+                if (s.selected) selected.push_back(id);
             if (++endsOfPresentation > 1) Violation("a second MEEndOfPresentation in one run");
+            for (DWORD id : selected) Drain(id);
+            for (DWORD id : selected)
+                if (!streams[id].endedRuns.count(run))
+                    Violation("MEEndOfPresentation before the MEEndOfStream of stream " + std::to_string(id));
         } else if (type == MESourceStopped) {
             m_stopped = true;
             if (ReaderThreads() != 0) Violation("a reader thread alive after MESourceStopped");
@@ -240,6 +265,7 @@ private:
         HRESULT status = S_OK;
         e->GetType(&type);
         e->GetStatus(&status);
+        if (type != MEMediaSample) Note("stream " + std::to_string(id) + " " + host::EventName(type));
         if (FAILED(status)) Violation(host::EventName(type) + " " + host::HResultText(status) + " on stream " + std::to_string(id));
         switch (type) {
         case MEStreamStarted:
@@ -251,6 +277,7 @@ private:
             s.stopped = false;
             s.outstanding = 0;
             if (m_current.newRun) {
+                s.run = sourceRuns;
                 s.ended = false;
                 s.awaitFirst = true;
                 s.headers = 0;
@@ -264,6 +291,7 @@ private:
         case MEEndOfStream:
             if (s.ended) Violation("a second MEEndOfStream in one run on stream " + std::to_string(id));
             s.ended = true;
+            s.endedRuns.insert(s.run);
             break;
         case MEMediaSample: OnSample(id, e); break;
         default: break;
@@ -286,6 +314,7 @@ private:
         UINT32 flag = 0;
         x.discontinuity = SUCCEEDED(sample->GetUINT32(MFSampleExtension_Discontinuity, &flag)) && flag;
         const std::string where = "stream " + std::to_string(id) + " sample at " + std::to_string(x.time);
+        Note(where + (x.discontinuity ? " discontinuity" : ""));
         if (s.stopped) Violation(where + " after MEStreamStopped");
         if (s.ended) Violation(where + " after MEEndOfStream");
         if (s.awaitFirst) {
@@ -318,4 +347,5 @@ private:
     Expected m_current{false, 0};
     std::vector<DWORD> m_selectedNow;
     bool m_stopped = true;
+    std::vector<std::string> m_trail;
 };
