@@ -24,7 +24,7 @@ struct OggPacketInfo {
 };
 
 // The first data packets of a stream before its first granule position: how many the look-back takes at most.
-constexpr int32_t kMaxFirstUnits = 64;
+constexpr int32_t kMaxFirstUnits = 256; // a page completes at most 255 packets
 
 class COggStream : public COggPageQueue {
 public:

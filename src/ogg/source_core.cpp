@@ -1,6 +1,8 @@
 // Discovery: the open of a file, up to the presentation descriptor.
 #include "source_core.h"
 
+#include "page_scanner.h"
+
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -54,12 +56,14 @@ int32_t COggSourceCore::CountUndescribed() {
 HRESULT COggSourceCore::DiscoveryScan(LONGLONG length, bool) {
     const int32_t limit = static_cast<int32_t>(length <= DiscoveryLimit ? length : DiscoveryLimit);
     ogg_sync_reset(&m_sync);
+    m_llDiscovered = 0;
     for (int32_t offset = 0; limit > 0 && offset < limit; offset += DiscoveryChunk) {
         const int32_t n = limit - offset < DiscoveryChunk ? limit - offset : DiscoveryChunk;
         char* buffer = ogg_sync_buffer(&m_sync, n);
         if (!buffer || m_pReader->SyncRead(offset, n, reinterpret_cast<BYTE*>(buffer)) != S_OK)
             return MF_E_CANNOT_PARSE_BYTESTREAM;
         ogg_sync_wrote(&m_sync, n);
+        m_llDiscovered = offset + n;
         ogg_page page;
         while (ogg_sync_pageout(&m_sync, &page) > 0) {
             uint32_t serial = static_cast<uint32_t>(ogg_page_serialno(&page));
@@ -72,7 +76,30 @@ HRESULT COggSourceCore::DiscoveryScan(LONGLONG length, bool) {
         }
         if (CountUndescribed() == 0) break;
     }
+    m_llDiscovered -= m_sync.fill - m_sync.returned; // the first byte no page was taken from
     return S_OK;
+}
+
+// Media streams whose first timed data packet lies beyond the discovery window (a file written with an offset
+// whose video pages are large, say) need it for the origin: their pages are looked for from where discovery
+// stopped, header to header, the other streams' bodies not read.
+void COggSourceCore::FirstTimeScan() {
+    auto pending = [this] {
+        for (int32_t i = 0; i < m_cOggStreams; ++i)
+            if (m_ppOggStreams[i]->m_mediaType.HasMediaType() && (m_ppOggStreams[i]->m_headerFlags & START_TIME_PENDING))
+                return true;
+        return false;
+    };
+    if (!pending() || m_llFileLength >= UnknownLength) return;
+    const LONGLONG limit = m_llFileLength - m_llDiscovered > kFirstTimeSpan ? m_llDiscovered + kFirstTimeSpan : m_llFileLength;
+    CPageScanner scan(this, m_llFileLength);
+    PageInfo page;
+    for (bool more = scan.SyncAt(m_llDiscovered, limit, &page); more && pending(); more = scan.Next(page, limit, &page)) {
+        COggStream* s = FindStream(page.serial);
+        ogg_page og;
+        if (s && s->m_mediaType.HasMediaType() && (s->m_headerFlags & START_TIME_PENDING) && scan.Whole(page, &og))
+            s->ParseHeaderPage(&og);
+    }
 }
 
 LONGLONG COggSourceCore::CommentDurations(int32_t* unknownEnds) {
@@ -151,6 +178,7 @@ HRESULT COggSourceCore::Discover(IMFByteStream* byteStream, bool* shutDown) {
             if (FAILED(hr)) return hr;
         }
     }
+    FirstTimeScan();
     m_llFirstStart = MaxTime;
     for (int32_t i = 0; i < m_cOggStreams; ++i) {
         COggStream* s = m_ppOggStreams[i];

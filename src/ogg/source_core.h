@@ -91,5 +91,8 @@ private:
     LONGLONG CommentDurations(int32_t* unknownEnds);
     HRESULT EndScan(int32_t* unknownEnds, LONGLONG* end);
     LONGLONG Origin() const;
+    void FirstTimeScan();
+    static constexpr LONGLONG kFirstTimeSpan = 16 << 20; // how far past discovery a first time is looked for
+    LONGLONG m_llDiscovered = 0;                         // where discovery stopped taking pages
     static void NoteEndTime(COggStream* s, LONGLONG t, int32_t* unknownEnds, LONGLONG* end);
 };

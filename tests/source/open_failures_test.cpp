@@ -84,6 +84,22 @@ TEST_F(OpenFailures, OneDiscoveryReadWhenEveryStreamIsDescribedEarly) {
     ASSERT_EQ(s.hr, S_OK);
     uint64_t reads = 0, bytes = 0;
     Counters(bs.Get(), &reads, &bytes);
+    // One discovery read and one end-scan window; the Vorbis stream's first data page lies past the first
+    // window (oggmux wrote the video first), and is found by reading page headers only (small reads, no body).
+    EXPECT_GT(reads, 2u);
+    EXPECT_LE(reads, 12u);
+    EXPECT_GE(bytes, 2u * 0x10000);
+    EXPECT_LE(bytes, 2u * 0x10000 + 0x4000);
+    nlohmann::json j = Probe(s.source.Get());
+    EXPECT_EQ((*StreamById(j, 1))["start"], 0) << "its first time was found";
+
+    // Both first data pages in the first window: nothing but the two reads.
+    Fixture both = MakeFile("early-both", R"({"streams": [{"kind": "vorbis", "serial": 1, "seconds": 30},
+        {"kind": "ogm_video", "serial": 2, "packets": 750, "packet_size": 300}]})");
+    PlatRef<IMFByteStream> bbs = Faulty(both, FaultConfig{});
+    OpenedSource bs2(bbs.Get());
+    ASSERT_EQ(bs2.hr, S_OK);
+    Counters(bbs.Get(), &reads, &bytes);
     EXPECT_EQ(reads, 2u) << "one discovery read and one end-scan window";
     EXPECT_EQ(bytes, 2u * 0x10000);
 

@@ -1,0 +1,132 @@
+#include "page_scanner.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <ogg/ogg.h>
+
+#include "source_core.h"
+
+namespace {
+constexpr size_t kMaxPage = 27 + 255 + 255 * 255;
+constexpr LONGLONG kSyncChunk = 8192;
+} // namespace
+
+int PageInfo::CompletedPackets() const {
+    int n = 0;
+    for (int i = 0; i < segments; ++i) n += lacing[i] < 255;
+    return n;
+}
+
+CPageScanner::CPageScanner(COggSourceCore* source, LONGLONG length) : m_pSource(source), m_llLength(length) {
+    m_pSlotBlock = static_cast<LONGLONG*>(std::malloc(kSlots * sizeof(LONGLONG)));
+    m_pBlocks = static_cast<BYTE*>(std::malloc(kSlots * kBlock));
+    m_pPage = static_cast<BYTE*>(std::malloc(kMaxPage));
+    if (m_pSlotBlock)
+        for (size_t i = 0; i < kSlots; ++i) m_pSlotBlock[i] = -1;
+}
+
+CPageScanner::~CPageScanner() {
+    std::free(m_pSlotBlock);
+    std::free(m_pBlocks);
+    std::free(m_pPage);
+}
+
+// Missing blocks are read in runs: one read for every run of consecutive blocks not held.
+bool CPageScanner::Read(LONGLONG pos, LONGLONG n, BYTE* out) {
+    if (!m_pSlotBlock || !m_pBlocks || pos < 0 || n < 0 || pos > m_llLength || n > m_llLength - pos) return false;
+    const LONGLONG first = pos / kBlock, last = (pos + n - 1) / kBlock;
+    for (LONGLONG b = first; n > 0 && b <= last;) {
+        if (m_pSlotBlock[b % kSlots] == b) {
+            ++b;
+            continue;
+        }
+        LONGLONG run = b;
+        while (run <= last && m_pSlotBlock[run % kSlots] != run && run - b < 64) ++run;
+        const LONGLONG start = b * kBlock, end = run * kBlock < m_llLength ? run * kBlock : m_llLength;
+        BYTE buffer[64 * kBlock];
+        ++m_reads;
+        m_bytes += static_cast<uint64_t>(end - start);
+        if (m_pSource->LockedRead(start, static_cast<LONG>(end - start), buffer) != S_OK) return false;
+        for (LONGLONG k = b; k < run; ++k) {
+            m_pSlotBlock[k % kSlots] = k;
+            std::memcpy(m_pBlocks + (k % kSlots) * kBlock, buffer + (k - b) * kBlock, kBlock);
+        }
+        b = run;
+    }
+    for (LONGLONG at = pos, left = n; left > 0;) {
+        const LONGLONG b = at / kBlock, off = at % kBlock, take = kBlock - off < left ? kBlock - off : left;
+        if (m_pSlotBlock[b % kSlots] != b) return false; // pushed out by the same read: too long to hold
+        std::memcpy(out + (at - pos), m_pBlocks + (b % kSlots) * kBlock + off, static_cast<size_t>(take));
+        at += take;
+        left -= take;
+    }
+    return true;
+}
+
+bool CPageScanner::HeaderAt(LONGLONG pos, PageInfo* page) {
+    BYTE h[27];
+    if (pos + 27 > m_llLength || !Read(pos, 27, h)) return false;
+    if (std::memcmp(h, "OggS", 4) != 0 || h[4] != 0) return false;
+    page->pos = pos;
+    page->flags = h[5];
+    page->granule = ReadLE64(h + 6);
+    page->serial = ReadLE32(h + 14);
+    page->segments = h[26];
+    if (pos + 27 + page->segments > m_llLength || !Read(pos + 27, page->segments, page->lacing)) return false;
+    page->bodyLen = 0;
+    for (int i = 0; i < page->segments; ++i) page->bodyLen += page->lacing[i];
+    return page->End() <= m_llLength;
+}
+
+bool CPageScanner::ChecksumRight(const PageInfo& page) {
+    ogg_page og;
+    if (!Whole(page, &og)) return false;
+    BYTE stored[4];
+    std::memcpy(stored, og.header + 22, 4);
+    ogg_page_checksum_set(&og);
+    return std::memcmp(stored, og.header + 22, 4) == 0;
+}
+
+bool CPageScanner::SyncAt(LONGLONG pos, LONGLONG limit, PageInfo* page) {
+    if (limit > m_llLength) limit = m_llLength;
+    BYTE chunk[kSyncChunk + 3];
+    for (LONGLONG at = pos < 0 ? 0 : pos; at < limit;) {
+        const LONGLONG n = limit - at < kSyncChunk + 3 ? limit - at : kSyncChunk + 3;
+        if (n < 4 || !Read(at, n, chunk)) return false;
+        for (LONGLONG i = 0; i + 4 <= n; ++i) {
+            if (chunk[i] != 'O' || std::memcmp(chunk + i, "OggS", 4) != 0) continue;
+            // A capture pattern in the data is no page: its header must chain to the next page (or reach the
+            // end exactly), or else its checksum must be right (a real page followed by damage).
+            PageInfo candidate;
+            if (!HeaderAt(at + i, &candidate)) continue;
+            PageInfo after;
+            if (candidate.End() == m_llLength || HeaderAt(candidate.End(), &after) || ChecksumRight(candidate)) {
+                *page = candidate;
+                return true;
+            }
+        }
+        at += n - 3; // the last three bytes again: a pattern across the chunks' border
+    }
+    return false;
+}
+
+bool CPageScanner::Next(const PageInfo& page, LONGLONG limit, PageInfo* next) {
+    if (page.End() >= limit || page.End() >= m_llLength) return false;
+    if (HeaderAt(page.End(), next)) return true;
+    return SyncAt(page.End(), limit, next);
+}
+
+const BYTE* CPageScanner::Body(const PageInfo& page) {
+    if (!m_pPage || !Read(page.pos + page.HeaderLen(), page.bodyLen, m_pPage)) return nullptr;
+    return m_pPage;
+}
+
+bool CPageScanner::Whole(const PageInfo& page, ogg_page* out) {
+    const LONGLONG size = page.End() - page.pos;
+    if (!m_pPage || size > static_cast<LONGLONG>(kMaxPage) || !Read(page.pos, size, m_pPage)) return false;
+    out->header = m_pPage;
+    out->header_len = page.HeaderLen();
+    out->body = m_pPage + page.HeaderLen();
+    out->body_len = page.bodyLen;
+    return true;
+}
