@@ -62,6 +62,9 @@ public:
     BYTE m_bStop = 0;
     BYTE m_bDiscontinuity = 0;
     BYTE m_bNoGranuleRef = 1;
+    // Where delivery resumes after a seek (presentation time): video read from the page where its key frame
+    // begins may meet an earlier key frame first; it is not delivered. MinTime: anywhere.
+    LONGLONG m_llFirstWanted = MinTime;
     LONGLONG m_lastPacketNo = -1;
     LONGLONG m_lastGranule = -1;
     int64_t m_lastUnits = 0; // the codec's length of the last packet (its steps of granule arithmetic)

@@ -14,6 +14,7 @@ constexpr int32_t EndScanWindow = 0x10000;
 constexpr int32_t EndScanStep = 0xF000;
 constexpr LONGLONG UnknownLength = 0x3fffffffffffffffLL;
 constexpr LONGLONG MaxTime = 0x7fffffffffffffffLL;
+constexpr LONGLONG MinTime = -0x7fffffffffffffffLL - 1;
 constexpr uint32_t MaxMediaStreams = 32;
 
 // a / d rounded to nearest: one more when the remainder exceeds half the divisor (a remainder of exactly
@@ -27,6 +28,13 @@ inline LONGLONG RoundDiv(LONGLONG a, LONGLONG d) {
 inline LONGLONG ScaleGranule(LONGLONG g, LONGLONG num, LONGLONG den) {
     if (den <= 0) return -1;                           // a zero rate or samples-per-unit: untimed
     return RoundDiv(static_cast<LONGLONG>(static_cast<uint64_t>(g) * static_cast<uint64_t>(num)), den);
+}
+
+// a + b, held at the ends of the 64-bit range instead of overflowing (times from files can be anything).
+inline LONGLONG SatAdd(LONGLONG a, LONGLONG b) {
+    LONGLONG r;
+    if (__builtin_add_overflow(a, b, &r)) return b > 0 ? MaxTime : -MaxTime - 1;
+    return r;
 }
 
 inline uint32_t ReadLE32(const uint8_t* p) {

@@ -41,6 +41,9 @@ public:
     bool Next(const PageInfo& page, LONGLONG limit, PageInfo* next);
     // The page's body (valid until the next call).
     const BYTE* Body(const PageInfo& page);
+    // n bytes of the file at pos; false when they are not all there or a read fails.
+    bool Bytes(LONGLONG pos, LONGLONG n, BYTE* out) { return Read(pos, n, out); }
+    LONGLONG Length() const { return m_llLength; }
     // The whole page as libogg's ogg_page (valid until the next call).
     bool Whole(const PageInfo& page, ogg_page* out);
 

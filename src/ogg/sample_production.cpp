@@ -91,6 +91,8 @@ HRESULT COggStream::DeliverSamples() {
             }
         } else if (m_bDiscontinuity && !pk.key && (!pk.hasTime || m_mediaType.bTemporalCompression)) {
             // after a start or a seek, compressed video resumes at a key frame
+        } else if (m_bDiscontinuity && m_mediaType.bTemporalCompression && pk.hasTime && pk.start < m_llFirstWanted) {
+            // ...the one the seek found, not an earlier one on the page read first
         } else {
             if (m_dRate < 0.9999 || m_dRate > 1.0001) {
                 pk.start = static_cast<LONGLONG>(pk.start / m_dRate);

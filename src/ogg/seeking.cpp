@@ -1,6 +1,7 @@
 // Positions, duration and the applying of a new start position to every stream's reader.
 #include <cstdio>
 
+#include "seek_search.h"
 #include "source_core.h"
 #include "support/trace.h"
 
@@ -100,17 +101,19 @@ HRESULT COggSourceCore::PositionReaders(LONGLONG start, LONGLONG stop) {
     // A start at 0 is the start of the file: every reader at byte 0, no search (the origin is the time of the
     // first packet, which a search for it would land after when that packet does not end its page).
     if (start == 0) {
-        for (int32_t i = 0; i < m_cOggStreams; ++i) m_ppOggStreams[i]->m_reader.SetPosition(0);
+        SetReaderPositions(0);
         for (int32_t i = 0; i < m_cOggStreams; ++i) m_ppOggStreams[i]->SetLastTime(0);
         return S_OK;
     }
+    CSeekSearch search(this); // one search for every stream: what one reads, the others find in its cache
     for (int32_t i = 0; i < m_cOggStreams; ++i) {
         COggStream* s = m_ppOggStreams[i];
-        LONGLONG t = 0;
+        LONGLONG t = 0, wanted = MinTime;
         // Seek targets are positions on the presentation's timeline: the origin gives the streams' own time.
-        HRESULT hr = s->m_reader.FindPagePosition(m_llOrigin + start, m_llOrigin + stop, &t);
+        HRESULT hr = s->m_reader.FindPagePosition(&search, SatAdd(m_llOrigin, start), SatAdd(m_llOrigin, stop), &t, &wanted);
         if (FAILED(hr)) return hr;
         s->SetLastTime(t);
+        s->m_llFirstWanted = wanted == MinTime ? MinTime : wanted - m_llOrigin;
     }
     return S_OK;
 }

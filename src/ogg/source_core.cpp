@@ -219,7 +219,10 @@ LONGLONG COggSourceCore::Origin() const {
 }
 
 void COggSourceCore::SetReaderPositions(LONGLONG position) {
-    for (int32_t i = 0; i < m_cOggStreams; ++i) m_ppOggStreams[i]->m_reader.SetPosition(position);
+    for (int32_t i = 0; i < m_cOggStreams; ++i) {
+        m_ppOggStreams[i]->m_reader.SetPosition(position);
+        m_ppOggStreams[i]->m_llFirstWanted = MinTime;
+    }
 }
 
 void COggSourceCore::SetFileEnded(bool ended) {

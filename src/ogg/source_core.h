@@ -33,6 +33,7 @@ public:
     void StoreStart(LONGLONG start) override;
     void InvalidateApplied();
     void SetReaderPositions(LONGLONG position);
+    COggStream* FindStream(uint32_t serial);
     // The start, stop and rate a new run reads, taken together under the seeking lock.
     void ReadRunPositions(LONGLONG* start, LONGLONG* stop, double* rate);
     void StoreRate(double rate);
@@ -86,7 +87,6 @@ protected:
 private:
     HRESULT DiscoveryScan(LONGLONG length, bool lengthKnown);
     HRESULT AddStream(uint32_t serial, COggStream** stream);
-    COggStream* FindStream(uint32_t serial);
     int32_t CountUndescribed();
     LONGLONG CommentDurations(int32_t* unknownEnds);
     HRESULT EndScan(int32_t* unknownEnds, LONGLONG* end);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "ogg_stream.h"
+#include "seek_search.h"
 #include "source_core.h"
 
 COggStreamReader::COggStreamReader(COggStream* owner) : m_pOwner(owner) {
@@ -135,4 +136,36 @@ void COggStreamReader::EndOfData() {
     }
     m_pOwner->m_evData.Set();
     m_evWork.Reset();
+}
+
+HRESULT COggStreamReader::FindPagePosition(CSeekSearch* search, LONGLONG target, LONGLONG limit, LONGLONG* time,
+                                           LONGLONG* firstWanted) {
+    COggSourceCore* source = m_pOwner->m_pSource;
+    // The duration takes the source lock: read it before the reader's lock, which comes after it.
+    LONGLONG duration = 0;
+    if (target != 0 && target >= limit) source->GetDuration(&duration);
+    CAutoLock lock(m_lock);
+    LONGLONG position = 0, found = 0, wanted = MinTime;
+    if (target == 0) {
+        position = 0;
+        found = 0;
+    } else if (target >= limit) {
+        position = source->m_llFileLength;
+        found = duration;
+    } else if (m_seekCache.valid && m_seekCache.target == target) {
+        position = m_seekCache.position;
+        found = m_seekCache.time;
+        wanted = m_seekCache.firstWanted;
+    } else {
+        if (!source->HasReader()) return E_FAIL;
+        HRESULT hr = search->Position(m_pOwner, target, limit, &position, &found, &wanted);
+        if (FAILED(hr)) return hr;
+        m_seekCache = SeekCache{TRUE, position, target, found, wanted};
+    }
+    m_bEndOfFile = 0;
+    ogg_sync_reset(&m_sync);
+    m_llPosition = position;
+    *time = found;
+    *firstWanted = wanted;
+    return S_OK;
 }

@@ -7,6 +7,7 @@
 #include "support/am_thread.h"
 
 class COggStream;
+class CSeekSearch;
 
 enum : DWORD { ReaderRun = 1, ReaderStop = 2, ReaderExit = 3 };
 
@@ -15,6 +16,7 @@ struct SeekCache {
     LONGLONG position = 0;
     LONGLONG target = 0;
     LONGLONG time = 0;
+    LONGLONG firstWanted = MinTime;
 };
 
 class COggStreamReader : public CAMThread {
@@ -28,8 +30,9 @@ public:
     // Moves the reader to a byte position with an empty sync state.
     void SetPosition(LONGLONG position);
     bool EndOfFile();
-    // Bisection for the byte position of a page at or before target (and, where needed, at a key frame).
-    HRESULT FindPagePosition(LONGLONG target, LONGLONG limit, LONGLONG* time);
+    // The byte position to read from for a target (the search of a seek, shared by every stream's reader).
+    // *firstWanted: where the stream's delivery resumes (video: the key frame's start), MinTime for anywhere.
+    HRESULT FindPagePosition(CSeekSearch* search, LONGLONG target, LONGLONG limit, LONGLONG* time, LONGLONG* firstWanted);
     void InvalidateSeekCache() { m_seekCache.valid = FALSE; }
 
     ogg_sync_state m_sync;
@@ -45,7 +48,5 @@ protected:
 
 private:
     void EndOfData();
-    int PageFlags(ogg_page* page);
     LONGLONG ReadSize();
-    void Bisect(LONGLONG target, LONGLONG* position, LONGLONG* time);
 };

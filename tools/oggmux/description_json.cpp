@@ -45,6 +45,8 @@ StreamDescription Stream(const nlohmann::json& j) {
     Get(j, "seconds", &d.seconds);
     Get(j, "repeat_to_seconds", &d.repeatToSeconds);
     Get(j, "noise", &d.noise);
+    Get(j, "start", &d.start);
+    Get(j, "key_size", &d.keySize);
     Get(j, "rate", &d.rate);
     Get(j, "channels", &d.channels);
     Get(j, "quality", &d.quality);

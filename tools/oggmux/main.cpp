@@ -41,7 +41,9 @@ Description: {"seed": N, "streams": [STREAM...], "damage": {...}}
     dshow      media "video" | "audio": the "Direct Show Samples embedded in Ogg" first packet
     unknown    a first packet 0x7F "UNKNOWN", then data packets
     vorbis, theora: noise (compresses badly), repeat_to_seconds (the encoded packets repeated; benchmarks)
+    ogm_video: key_size (key frames of this many bytes: they span pages)
     for every kind: count, serial_step (many streams: count copies, serials step apart),
+    start (seconds: data granules begin this far in, a granule origin as in a cut or offset file),
     flush_every (a page after every n data packets), page_fill (page body size),
     empty_packet_every, big_packet_every, big_packet_size (packets spanning pages)
   damage: garbage {"every": n, "bytes": m} (m bytes before every n-th page), truncate_at BYTES,

@@ -21,6 +21,7 @@ struct StreamDescription {
     double seconds = 1.0;
     double repeatToSeconds = 0; // Vorbis, Theora: repeat the encoded data packets until this long (benchmarks)
     bool noise = false;         // Theora, Vorbis: noise, which compresses badly (large packets)
+    double start = 0;           // the granule origin: data granules begin this many seconds in (a cut file)
 
     // Vorbis
     int rate = 44100;
@@ -52,6 +53,7 @@ struct StreamDescription {
     int lengthBytes = 0;                        // 0..7 length bytes per OGM data packet
     int packetDuration = 1;                     // duration written in the length bytes
     int keyEvery = 1;                           // every n-th OGM video packet is a key frame
+    int keySize = 0;                            // OGM video: key frames of this many bytes (they span pages)
     std::vector<TextLine> lines;                // OGM text
 
     // Page cutting

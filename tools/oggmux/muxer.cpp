@@ -67,6 +67,23 @@ void Paginate(const StreamPackets& s, const StreamDescription& d, Paginated* out
     ogg_stream_clear(&os);
 }
 
+// A granule origin: every data packet's granule and time moved on by d.start seconds, as in a file cut out of
+// a longer one or written with an offset.
+void ShiftStart(const StreamDescription& d, StreamPackets* s) {
+    if (d.start <= 0) return;
+    int64_t units = 0;
+    if (s->kind == Kind::Vorbis) units = static_cast<int64_t>(d.start * d.rate + 0.5);
+    else if (s->kind == Kind::Theora) units = static_cast<int64_t>(d.start * d.fpsNum / (d.fpsDen ? d.fpsDen : 1) + 0.5);
+    else if (d.timeUnit > 0) units = static_cast<int64_t>(d.start * 1e7 * static_cast<double>(d.samplesPerUnit) / d.timeUnit + 0.5);
+    for (MuxPacket& p : s->packets) {
+        if (p.header) continue;
+        p.time += d.start;
+        if (p.granule < 0) continue;
+        if (s->kind == Kind::Theora) p.granule += units << s->granuleShift; // whole frames on the key frame part
+        else p.granule += units;
+    }
+}
+
 bool Contains(const std::vector<int>& v, int x) {
     for (int y : v)
         if (y == x) return true;
@@ -111,6 +128,7 @@ bool Mux(const Description& desc, MuxResult* out, std::string* error) {
             *error = "a stream without packets";
             return false;
         }
+        ShiftStart(d, &streams[i]);
         Paginate(streams[i], d, &paged[i]);
     }
 

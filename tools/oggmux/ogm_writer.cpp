@@ -229,6 +229,7 @@ bool MakeOgm(const StreamDescription& desc, uint64_t seed, StreamPackets* out, s
             p.key = true;
         } else {
             bool key = video ? i % std::max(1, d.keyEvery) == 0 : true;
+            if (key && video && d.keySize > 0) size = static_cast<size_t>(d.keySize);
             p = DataPacket(d.lengthBytes, duration, key, Payload(rng, size));
         }
         p.granule = granule;

@@ -27,6 +27,7 @@ struct StreamPackets {
     std::vector<MuxPacket> packets; // headers first
     int64_t timeUnit = 0;           // OGM forms: for the record
     int64_t samplesPerUnit = 0;
+    int granuleShift = 0;           // Theora: the key frame shift of its granules
 };
 
 // Each returns false with a message when the description cannot be encoded.

@@ -58,6 +58,7 @@ bool MakeTheora(const StreamDescription& d, StreamPackets* out, std::string* err
     ti.pixel_fmt = TH_PF_420;
     ti.quality = 32;
     ti.keyframe_granule_shift = Ilog(static_cast<unsigned>(d.keyint > 1 ? d.keyint - 1 : 1));
+    out->granuleShift = ti.keyframe_granule_shift;
     th_enc_ctx* enc = th_encode_alloc(&ti);
     if (!enc) {
         th_info_clear(&ti);

@@ -1,0 +1,58 @@
+// The search behind a seek: for each stream, the byte position to read from so that its first sample is at or
+// just before the target. One search serves every stream of a seek and shares its reads (a page scanner).
+//
+//   audio, text, uncompressed video: the stream's last page whose time is at or before the target;
+//   Theora: the page before the one where the target frame's key frame begins (the granule names the key
+//           frame, so that page is found by a second search, in O(log n));
+//   other compressed video (the OGM family): the page where the last key frame at or before the target
+//           begins, looked for backwards from the target's page in windows that grow.
+#pragma once
+#include "page_scanner.h"
+
+class COggStream;
+
+class CSeekSearch {
+public:
+    explicit CSeekSearch(COggSourceCore* source);
+
+    // target and limit in the streams' own time; *time: the time of the page found (for the read-ahead);
+    // *firstWanted: video, the start of the key frame to resume at (packets before it, key frames of the
+    // page read first included, are not delivered); MinTime otherwise.
+    HRESULT Position(COggStream* s, LONGLONG target, LONGLONG limit, LONGLONG* position, LONGLONG* time,
+                     LONGLONG* firstWanted);
+
+    uint64_t Reads() const { return m_scan.Reads(); }
+    uint64_t BytesRead() const { return m_scan.BytesRead(); }
+
+private:
+    // Whether an own page belongs before the target: its granule's time (or frame) at or before it.
+    struct Before {
+        LONGLONG time = 0;   // page time at or before this
+        LONGLONG frame = -1; // or, when not -1: last frame of the page below this (Theora key frames)
+    };
+    bool IsBefore(const COggStream* s, const Before& b, LONGLONG granule) const;
+
+    // The last own page with a granule that is before (best), and the first own timed page after it (next,
+    // pos -1 when the stream has none). False when the stream has no page before.
+    bool LastPageBefore(COggStream* s, const Before& b, LONGLONG hiPos, LONGLONG hiTime, PageInfo* best, PageInfo* next);
+    bool Probe(COggStream* s, const Before& b, LONGLONG from, LONGLONG hi, PageInfo* found, bool* before);
+    void WalkOn(COggStream* s, const Before& b, LONGLONG from, PageInfo* best, PageInfo* next);
+
+    LONGLONG TheoraKeyFrame(COggStream* s, LONGLONG target, const PageInfo& best, const PageInfo& next);
+    LONGLONG OgmKeyPage(COggStream* s, LONGLONG target, const PageInfo& best, LONGLONG* keyStart);
+    // The packets that begin on the page (after a continued packet's tail), in order: the first byte, the file
+    // offset and the bytes on this page of each.
+    struct Starts {
+        int n = 0;
+        BYTE first[255];
+        LONGLONG at[255];
+        LONGLONG size[255];
+    };
+    void PacketStarts(const PageInfo& page, Starts* out);
+    // The start granule of each packet that begins on an OGM page (-1 where it cannot be told).
+    void StartGranules(COggStream* s, const PageInfo& page, const Starts& st, LONGLONG* granules);
+
+    COggSourceCore* m_pSource;
+    CPageScanner m_scan;
+    LONGLONG m_pageSize = 4096; // the size of the pages probes meet, averaged
+};
