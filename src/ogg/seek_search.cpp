@@ -132,7 +132,7 @@ void CSeekSearch::PacketStarts(const PageInfo& page, Starts* out) {
     }
 }
 
-void CSeekSearch::StartGranules(COggStream* s, const PageInfo& page, const Starts& st, LONGLONG* granules) {
+LONGLONG CSeekSearch::StartGranules(COggStream* s, const PageInfo& page, const Starts& st, LONGLONG* granules) {
     for (int k = 0; k < st.n; ++k) granules[k] = -1;
     const int open = page.EndsInsidePacket() ? 1 : 0, done = st.n - open; // begun here and completed here
     auto units = [&](int k) {
@@ -140,90 +140,117 @@ void CSeekSearch::StartGranules(COggStream* s, const PageInfo& page, const Start
         const LONGLONG len = st.size[k] < 8 ? st.size[k] : 8;
         return m_scan.Bytes(st.at[k], len, head) ? s->m_pCodec->Units(head, static_cast<long>(len)) : -1;
     };
-    if (page.granule == -1) return;
-    if (done > 0) { // the last completed packet carries the page's granule; the others go back from it
-        granules[done - 1] = page.granule;
-        for (int k = done - 1; k > 0; --k) {
-            const int64_t u = units(k - 1);
-            if (u < 0) break;
-            granules[k - 1] = granules[k] - u;
-        }
-        if (open) {
-            const int64_t u = units(done - 1);
-            if (u >= 0) granules[st.n - 1] = page.granule + u;
-        }
+    if (page.granule == -1 || done <= 0) return -1;
+    // The last completed packet carries the page's granule; the others go back from it.
+    granules[done - 1] = page.granule;
+    for (int k = done - 1; k > 0; --k) {
+        const int64_t u = units(k - 1);
+        if (u < 0) break;
+        granules[k - 1] = granules[k] - u;
     }
+    const int64_t u = units(done - 1);
+    const LONGLONG after = u >= 0 ? page.granule + u : -1;
+    if (open) granules[st.n - 1] = after;
+    return after;
 }
 
-// The key frame of the frame at the target: the next timed page's granule names its own key frame, which is
-// the one when it is not after the target frame; otherwise a key frame may begin between the two pages, and
-// the packets that begin there are looked at.
-LONGLONG CSeekSearch::TheoraKeyFrame(COggStream* s, LONGLONG target, const PageInfo& best, const PageInfo& next) {
+// What begins on a page: for each data packet that begins there, whether it is a key frame and when it starts
+// (the stream's own time, -1 when that cannot be told). Packets completed on the page are timed back from its
+// granule; the packet it leaves open starts where the last completed one ends; on a page without a granule the
+// one packet that begins there starts at openStart.
+void CSeekSearch::Begun(COggStream* s, const PageInfo& page, LONGLONG openStart, BegunList* out) {
     const COggCodec* codec = s->m_pCodec;
-    const LONGLONG d = static_cast<uint32_t>(codec->FrameDuration());
-    const LONGLONG frame = d > 0 ? target / d : 0;
-    LONGLONG key = codec->KeyFrameOfGranule(best.granule);
-    if (next.pos < 0) return key;
-    const LONGLONG nextKey = codec->KeyFrameOfGranule(next.granule);
-    if (nextKey >= 0 && nextKey <= frame) return nextKey;
-    LONGLONG f = codec->FrameOfGranule(best.granule) + 1;
+    const bool theora = codec->GranuleNamesKeyFrame();
     Starts st;
-    PageInfo p = best;
-    for (bool first = true; f <= frame; first = false) {
-        PacketStarts(p, &st);
-        int k = first ? st.n - (best.EndsInsidePacket() ? 1 : 0) : 0; // on the page found, only the packet it leaves open
-        for (; k < st.n && f <= frame; ++k, ++f)
-            if (!(st.first[k] & 0x80) && !(st.first[k] & 0x40)) key = f; // a data packet with bit 6 clear: a key frame
-        if (p.pos == next.pos) break;
-        do {
-            if (!m_scan.Next(p, m_scan.Length(), &p)) return key;
-        } while (p.serial != s->m_serialNo);
+    PacketStarts(page, &st);
+    out->n = 0;
+    const int open = page.EndsInsidePacket() ? 1 : 0, done = st.n - open;
+    LONGLONG granules[255];
+    const LONGLONG after = theora ? -1 : StartGranules(s, page, st, granules);
+    const LONGLONG frame = theora && page.granule != -1 ? codec->FrameOfGranule(page.granule) : -1;
+    const LONGLONG d = static_cast<uint32_t>(codec->FrameDuration());
+    out->nextStart = theora ? (frame >= 0 ? d * (frame + 1) : -1) : (after >= 0 ? s->GranuleToTime(after) : -1);
+    for (int k = 0; k < st.n; ++k) {
+        const BYTE b = st.first[k];
+        if (theora ? (b & 0x80) != 0 : (b & 1) != 0) continue; // a header packet
+        LONGLONG start = -1;
+        if (page.granule == -1) start = k == st.n - 1 && open ? openStart : -1;
+        else if (theora && frame >= 0) start = d * (k < done ? frame - (done - 1 - k) : frame + 1);
+        else if (!theora && granules[k] >= 0) start = s->GranuleToTime(granules[k]);
+        out->key[out->n] = theora ? !(b & 0x40) : (b & 8) != 0;
+        out->start[out->n] = start;
+        out->completed[out->n] = k < done;
+        ++out->n;
     }
-    return key;
 }
 
-// The page on which the last key frame at or before the target begins: on the target's own page (a packet that
-// begins there and starts in time), else in windows further back. *keyStart: that key frame's start granule,
-// -1 when it cannot be told.
-LONGLONG CSeekSearch::OgmKeyPage(COggStream* s, LONGLONG target, const PageInfo& best, LONGLONG* keyStart) {
-    auto isKey = [](BYTE b) { return !(b & 1) && (b & 8); };
-    Starts st;
-    LONGLONG granules[255];
-    PacketStarts(best, &st);
-    StartGranules(s, best, st, granules);
-    const int open = best.EndsInsidePacket() ? 1 : 0;
-    for (int k = st.n - 1; k >= 0; --k) {
-        // The packet left open starts after the page's time: only when that is known to be in time.
-        if (k == st.n - 1 && open && (granules[k] < 0 || s->GranuleToTime(granules[k]) > target)) continue;
-        if (isKey(st.first[k])) {
-            *keyStart = granules[k];
-            return best.pos;
+// The latest key frame that starts at or before the target among the packets that begin after the target's
+// page's last completed packet and up to the next page: on that next page, on a page without a granule between
+// the two (a key frame that spans pages), or left open on the target's page. For the OGM family (no key frame
+// in its granules) the packets completed on the target's page count too.
+CSeekSearch::KeyFound CSeekSearch::NearKey(COggStream* s, LONGLONG target, const PageInfo& best, const PageInfo& next,
+                                           bool ogm) {
+    KeyFound found;
+    BegunList list;
+    auto latest = [&](const PageInfo& page, bool completedToo) {
+        for (int k = list.n - 1; k >= 0; --k) {
+            if (!list.key[k] || (!completedToo && list.completed[k])) continue;
+            if (list.start[k] < 0 ? !(list.completed[k] && completedToo) : list.start[k] > target) continue;
+            found = KeyFound{page.pos, list.start[k]};
+            return true;
+        }
+        return false;
+    };
+    if (next.pos >= 0) {
+        Begun(s, next, -1, &list);
+        if (latest(next, true)) return found;
+    }
+    if (best.pos < 0) return found;
+    Begun(s, best, -1, &list);
+    if (!best.EndsInsidePacket() && next.pos >= 0) {
+        // The packet after the target page's last completed one begins on a later page: one without a granule
+        // before the next page is where a key frame that spans pages begins.
+        const LONGLONG after = list.nextStart;
+        PageInfo p = best;
+        while (m_scan.Next(p, next.pos, &p) && p.pos < next.pos) {
+            if (p.serial != s->m_serialNo || p.granule != -1) continue;
+            BegunList gap;
+            Begun(s, p, after, &gap);
+            if (gap.n > 0 && gap.key[0] && gap.start[0] >= 0 && gap.start[0] <= target) return KeyFound{p.pos, gap.start[0]};
         }
     }
-    LONGLONG end = best.pos, window = kFirstWindow;
-    while (end > 0 && best.pos - end < kBackSpan) {
+    latest(best, ogm);
+    return found;
+}
+
+// The page on which the last key frame before `before` begins, looked for in windows further back from it.
+CSeekSearch::KeyFound CSeekSearch::KeyBefore(COggStream* s, LONGLONG before) {
+    LONGLONG end = before, window = kFirstWindow;
+    BegunList list;
+    while (end > 0 && before - end < kBackSpan) {
         const LONGLONG start = end > window ? end - window : 0;
-        PageInfo p, found;
-        int foundAt = -1;
+        PageInfo p, page;
+        bool have = false;
         for (bool more = m_scan.SyncAt(start, end, &p); more && p.pos < end; more = m_scan.Next(p, end, &p)) {
             if (p.serial != s->m_serialNo) continue;
-            PacketStarts(p, &st);
-            for (int k = 0; k < st.n; ++k)
-                if (isKey(st.first[k])) {
-                    found = p;
-                    foundAt = k;
+            Begun(s, p, -1, &list);
+            for (int k = 0; k < list.n; ++k)
+                if (list.key[k]) {
+                    page = p;
+                    have = true;
                 }
         }
-        if (foundAt >= 0) {
-            PacketStarts(found, &st);
-            StartGranules(s, found, st, granules);
-            *keyStart = granules[foundAt];
-            return found.pos;
+        if (have) {
+            Begun(s, page, -1, &list);
+            LONGLONG start = -1;
+            for (int k = 0; k < list.n; ++k)
+                if (list.key[k]) start = list.start[k];
+            return KeyFound{page.pos, start};
         }
         end = start;
         window *= 2;
     }
-    return best.pos; // none within reach: reading starts here and the video waits for its next key frame
+    return KeyFound{};
 }
 
 HRESULT CSeekSearch::Position(COggStream* s, LONGLONG target, LONGLONG, LONGLONG* position, LONGLONG* time,
@@ -235,31 +262,36 @@ HRESULT CSeekSearch::Position(COggStream* s, LONGLONG target, LONGLONG, LONGLONG
     Before b;
     b.time = target;
     PageInfo best, next;
-    if (!LastPageBefore(s, b, m_scan.Length(), s->m_endTimeKnown ? s->m_endTime : 0, &best, &next))
-        return S_OK; // nothing before: from the start
-    *position = best.pos;
-    *time = s->GranuleToTime(best.granule);
-    if (next.pos < 0 && !s->OgmType()) {
-        // The stream ended at or before the target: nothing of it is left to play.
-        *position = m_scan.Length();
-        return S_OK;
+    const bool before = LastPageBefore(s, b, m_scan.Length(), s->m_endTimeKnown ? s->m_endTime : 0, &best, &next);
+    if (before) {
+        *position = best.pos;
+        *time = s->GranuleToTime(best.granule);
+        if (next.pos < 0 && !s->OgmType()) {
+            // The stream ended at or before the target: nothing of it is left to play.
+            *position = m_scan.Length();
+            return S_OK;
+        }
     }
     if (!s->m_mediaType.bTemporalCompression) return S_OK;
-    if (s->m_pCodec->KeyFrameOfGranule(best.granule) >= 0) {
+    // Compressed video resumes at the last key frame that starts at or before the target.
+    const bool ogm = s->OgmType() != nullptr;
+    KeyFound key = NearKey(s, target, best, next, ogm);
+    if (key.pos < 0 && before && !ogm) {
+        // Theora: the key frame is the one the target page's granule names; the page before the one where it
+        // begins is found by a second search on frame numbers.
         Before k;
-        k.time = target;
-        k.frame = TheoraKeyFrame(s, target, best, next);
+        k.frame = s->m_pCodec->KeyFrameOfGranule(best.granule);
         PageInfo q, after;
         if (k.frame >= 0) {
-            *position = LastPageBefore(s, k, best.End(), *time, &q, &after) ? q.pos : 0;
-            *firstWanted = k.frame * static_cast<uint32_t>(s->m_pCodec->FrameDuration());
+            key.pos = LastPageBefore(s, k, best.End(), *time, &q, &after) ? q.pos : 0;
+            key.start = k.frame * static_cast<uint32_t>(s->m_pCodec->FrameDuration());
         }
-    } else {
-        LONGLONG key = -1;
-        *position = OgmKeyPage(s, target, best, &key);
-        LONGLONG start = 0, end = 0;
-        if (key >= 0 && s->m_pCodec->PacketTimes(key, 0, &start, &end) == COggCodec::Time::Timed) *firstWanted = start;
+    } else if (key.pos < 0 && before) {
+        key = KeyBefore(s, best.pos);
+        if (key.pos < 0) key.pos = best.pos; // none within reach: the video waits for its next key frame
     }
+    if (key.pos >= 0) *position = key.pos;
+    if (key.start >= 0) *firstWanted = key.start;
     Trace("\nStartPage(%08x)", static_cast<unsigned>(*position));
     return S_OK;
 }

@@ -38,8 +38,20 @@ private:
     bool Probe(COggStream* s, const Before& b, LONGLONG from, LONGLONG hi, PageInfo* found, bool* before);
     void WalkOn(COggStream* s, const Before& b, LONGLONG from, PageInfo* best, PageInfo* next);
 
-    LONGLONG TheoraKeyFrame(COggStream* s, LONGLONG target, const PageInfo& best, const PageInfo& next);
-    LONGLONG OgmKeyPage(COggStream* s, LONGLONG target, const PageInfo& best, LONGLONG* keyStart);
+    struct KeyFound {
+        LONGLONG pos = -1;   // the page where the key frame begins
+        LONGLONG start = -1; // when it starts (own time), -1 when that cannot be told
+    };
+    struct BegunList {
+        int n = 0;
+        bool key[255];
+        bool completed[255];
+        LONGLONG start[255];
+        LONGLONG nextStart = -1; // when the packet after the last completed one starts, -1 when not known
+    };
+    void Begun(COggStream* s, const PageInfo& page, LONGLONG openStart, BegunList* out);
+    KeyFound NearKey(COggStream* s, LONGLONG target, const PageInfo& best, const PageInfo& next, bool ogm);
+    KeyFound KeyBefore(COggStream* s, LONGLONG before);
     // The packets that begin on the page (after a continued packet's tail), in order: the first byte, the file
     // offset and the bytes on this page of each.
     struct Starts {
@@ -49,8 +61,9 @@ private:
         LONGLONG size[255];
     };
     void PacketStarts(const PageInfo& page, Starts* out);
-    // The start granule of each packet that begins on an OGM page (-1 where it cannot be told).
-    void StartGranules(COggStream* s, const PageInfo& page, const Starts& st, LONGLONG* granules);
+    // The start granule of each packet that begins on an OGM page (-1 where it cannot be told); the return:
+    // the granule of the packet after the last completed one.
+    LONGLONG StartGranules(COggStream* s, const PageInfo& page, const Starts& st, LONGLONG* granules);
 
     COggSourceCore* m_pSource;
     CPageScanner m_scan;

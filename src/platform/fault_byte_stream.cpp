@@ -21,6 +21,12 @@ class FaultByteStream final : public IMFByteStream, public IFaultByteStreamContr
         if (reads) *reads = m_reads;
         if (bytes) *bytes = m_bytes;
     }
+    uint64_t TakeLowestRead() override {
+        std::lock_guard<std::mutex> g(m_lock);
+        uint64_t lowest = m_lowest;
+        m_lowest = ~uint64_t(0);
+        return lowest;
+    }
     void Reconfigure(const FaultConfig& config) override {
         std::lock_guard<std::mutex> g(m_lock);
         m_config = config;
@@ -56,9 +62,12 @@ class FaultByteStream final : public IMFByteStream, public IFaultByteStreamContr
         if (fail >= 0 && (index == static_cast<uint64_t>(fail) || (c.failAllAfter && index > uint64_t(fail))))
             return c.readError;
         if (c.shortReadLimit && count > c.shortReadLimit) count = c.shortReadLimit;
+        QWORD at = 0;
+        m_inner->GetCurrentPosition(&at);
         HRESULT hr = m_inner->Read(buffer, count, read);
         std::lock_guard<std::mutex> g(m_lock);
         m_bytes += *read;
+        if (*read && at < m_lowest) m_lowest = at;
         return hr;
     }
     HRESULT BeginRead(BYTE*, ULONG, IMFAsyncCallback*, IUnknown*) override { return E_NOTIMPL; }
@@ -81,7 +90,7 @@ private:
     PlatRef<IMFByteStream> m_inner;
     std::mutex m_lock;
     FaultConfig m_config;
-    uint64_t m_reads = 0, m_bytes = 0;
+    uint64_t m_reads = 0, m_bytes = 0, m_lowest = ~uint64_t(0);
 };
 } // namespace
 

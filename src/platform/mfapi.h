@@ -46,6 +46,8 @@ struct FaultConfig {
 struct IFaultByteStreamControl : IUnknown {
     virtual void GetCounters(uint64_t* reads, uint64_t* bytes) = 0;
     virtual void Reconfigure(const FaultConfig& config) = 0;
+    // The lowest offset read since the last call (the file's length when nothing was read); starts anew.
+    virtual uint64_t TakeLowestRead() = 0;
 
 protected:
     ~IFaultByteStreamControl() = default;

@@ -87,6 +87,8 @@ public:
     // Seeking.
     // Video: 100-ns units of one frame; 0 for anything else.
     virtual LONGLONG FrameDuration() const { return 0; }
+    // Whether the codec's granules name the key frame of the frame they stand for (Theora).
+    virtual bool GranuleNamesKeyFrame() const { return false; }
     // The frame index of the key frame a granule names, for codecs whose granule carries it; -1 otherwise.
     virtual LONGLONG KeyFrameOfGranule(LONGLONG) const { return -1; }
     // The frame index a granule stands for (key frame codecs), -1 when none.

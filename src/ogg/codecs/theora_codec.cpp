@@ -127,6 +127,7 @@ public:
         if (!m_info.fps_numerator) return 0;
         return static_cast<LONGLONG>(static_cast<uint64_t>(m_info.fps_denominator) * 10000000ull / m_info.fps_numerator);
     }
+    bool GranuleNamesKeyFrame() const override { return true; }
     LONGLONG FrameOfGranule(LONGLONG g) const override {
         if (g < 0 || !m_ready || m_info.fps_numerator == 0) return -1;
         return theora_granule_frame(const_cast<theora_state*>(&m_state), g);
