@@ -51,20 +51,30 @@ for f in av720.ogg vorbis.ogg; do
 done
 
 echo
-echo "## Seek (100 random targets from the stopped state, seed 1, time to MESourceSeeked)"
-echo "| file | MB | result |"
-echo "|---|---|---|"
-for f in av720.ogg vorbis.ogg ogm10.ogg ogm100.ogg ogm400.ogg; do
-    echo "| $f | $(mb "$DIR/$f") | $("$OGGBENCH" seek "$DIR/$f" 100 1 | sed 's/^seek [^:]*: //') |"
-done
+# The seek files: Theora 640x360 (noise) and Vorbis by ffmpeg, 300 s (about 410 MB), and cuts of it and a
+# loop of it for about 10 MB, 100 MB and 1 GB.
+make_ffmpeg() { # NAME ARGS...
+    local name=$1; shift
+    [ -s "$DIR/$name" ] || { echo "bench: writing $name" >&2; ffmpeg -v error -y "$@" -fflags +bitexact "$DIR/$name.tmp.ogg" && mv "$DIR/$name.tmp.ogg" "$DIR/$name"; }
+}
+make_ffmpeg seek410.ogg -f lavfi -i "testsrc2=size=640x360:rate=25,noise=alls=12:allf=t" -f lavfi -i "sine=f=440:sample_rate=48000" \
+    -t 300 -map 0:v -map 1:a -c:v libtheora -q:v 8 -g 64 -c:a libvorbis -q:a 6
+make_ffmpeg seek10.ogg -i "$DIR/seek410.ogg" -t 7.5 -c copy
+make_ffmpeg seek100.ogg -i "$DIR/seek410.ogg" -t 75 -c copy
+make_ffmpeg seek1000.ogg -stream_loop 2 -i "$DIR/seek410.ogg" -t 750 -c copy
+
 echo
-echo "ffmpeg per seek (ffmpeg -ss T -i F -map 0 -c copy -frames:v 1 -f null -, 10 targets, minus its open):"
-for f in av720.ogg ogm100.ogg; do
-    open=$(timed ffprobe -v error -show_streams "$DIR/$f" | cut -d' ' -f1)
-    total=0
-    for t in 1 2 3 4 5 6 7 8 9 10; do
-        s=$(timed ffmpeg -v error -ss "$t" -i "$DIR/$f" -map 0 -c copy -frames:v 1 -f null - | cut -d' ' -f1)
-        total=$(echo "$total + $s" | bc)
-    done
-    echo "  $f: $(echo "scale=4; ($total / 10 - $open) * 1000" | bc) ms per seek (ffprobe open $open s)"
+echo "## Seek (100 random targets from the stopped state, seed 1; GStreamer: 50 flushing key-unit seeks in one process)"
+echo "ours, search: Start with a position until MESourceSeeked. ours, preroll: until the first data sample of every"
+echo "stream. GStreamer: seek_simple(FLUSH|KEY_UNIT) until ASYNC_DONE (filesrc ! oggdemux ! queue ! fakesink per stream)."
+echo "| file | MB | search median / worst ms | search bytes / reads | preroll median / worst ms | preroll bytes / reads | GStreamer median / worst ms | GStreamer bytes / reads |"
+echo "|---|---|---|---|---|---|---|---|"
+row() { # "what FILE: N seeks, median A ms, worst B ms, C bytes/seek, D reads/seek" -> "A / B | C / D"
+    sed -E 's/.*median ([0-9.]+) ms, worst ([0-9.]+) ms, ([0-9]+) bytes\/seek, ([0-9.]+) reads\/seek/\1 \/ \2 | \3 \/ \4/'
+}
+for f in seek10.ogg seek100.ogg seek410.ogg seek1000.ogg ogm100.ogg ogm400.ogg; do
+    out=$("$OGGBENCH" seek "$DIR/$f" 100 1)
+    gst=$(/usr/bin/python3 "$(dirname "$0")/gst_seek.py" "$DIR/$f" 50 1 2>/dev/null | row)
+    [ -n "$gst" ] || gst="n/a | n/a"
+    echo "| $f | $(mb "$DIR/$f") | $(echo "$out" | grep '^search' | row) | $(echo "$out" | grep '^preroll' | row) | $gst |"
 done

@@ -1,7 +1,9 @@
 // oggbench: what an open and a seek cost, measured through the host path with a counting byte stream.
 //   oggbench open FILE [RUNS]          reads, bytes and the median wall time of an open
 //   oggbench seek FILE [COUNT] [SEED]  median and worst time of seeks to random targets from the stopped
-//                                      state (Start with a position until MESourceSeeked), bytes and reads
+//                                      state, with bytes and reads: the search (Start with a position until
+//                                      MESourceSeeked) and the preroll (until the first data sample of every
+//                                      selected stream)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -63,6 +65,54 @@ int Open(const char* path, int runs) {
     return 0;
 }
 
+// The media streams a start announces, and the source's started or seeked event.
+bool Announced(IMFMediaSource* source, std::vector<PlatRef<IMFMediaStream>>* streams) {
+    streams->clear();
+    for (;;) {
+        PlatRef<IMFMediaEvent> e;
+        if (FAILED(source->GetEvent(0, &e))) return false;
+        MediaEventType t;
+        HRESULT status;
+        e->GetType(&t);
+        e->GetStatus(&status);
+        if (FAILED(status)) return false;
+        if (t == MENewStream || t == MEUpdatedStream) {
+            PROPVARIANT v;
+            PropVariantInit(&v);
+            e->GetValue(&v);
+            PlatRef<IMFMediaStream> stream;
+            if (v.vt == VT_UNKNOWN && v.punkVal) v.punkVal->QueryInterface(IID_IMFMediaStream, reinterpret_cast<void**>(&stream));
+            PropVariantClear(&v);
+            if (stream) streams->push_back(stream);
+        }
+        if (t == MESourceSeeked || t == MESourceStarted) return true;
+    }
+}
+
+// The stream's first data sample of the run (the one marked as a discontinuity; codec headers come before it).
+bool FirstSample(IMFMediaStream* stream) {
+    if (FAILED(stream->RequestSample(nullptr))) return false;
+    for (;;) {
+        PlatRef<IMFMediaEvent> e;
+        if (FAILED(stream->GetEvent(0, &e))) return false;
+        MediaEventType t;
+        e->GetType(&t);
+        if (t == MEEndOfStream) return true;
+        if (t != MEMediaSample) continue;
+        PROPVARIANT v;
+        PropVariantInit(&v);
+        e->GetValue(&v);
+        PlatRef<IMFSample> sample;
+        if (v.vt == VT_UNKNOWN && v.punkVal) v.punkVal->QueryInterface(IID_IMFSample, reinterpret_cast<void**>(&sample));
+        PropVariantClear(&v);
+        UINT32 discontinuity = 0;
+        if (sample && SUCCEEDED(sample->GetUINT32(MFSampleExtension_Discontinuity, &discontinuity)) && discontinuity) return true;
+        if (FAILED(stream->RequestSample(nullptr))) return false;
+    }
+}
+
+// Seeks from the stopped state to random targets, each timed from Start to the first data sample of every
+// selected stream (what a player needs before it can show the target), with the bytes and reads in between.
 int Seek(const char* path, int count, unsigned seed) {
     Counted c(path);
     PlatRef<IMFMediaSource> source;
@@ -73,29 +123,42 @@ int Seek(const char* path, int count, unsigned seed) {
     UINT64 duration = 0;
     pd->GetUINT64(MF_PD_DURATION, &duration);
     std::mt19937_64 rng(seed);
-    std::vector<double> times;
-    uint64_t totalReads = 0, totalBytes = 0;
+    struct Phase {
+        std::vector<double> times;
+        uint64_t reads = 0, bytes = 0;
+        void Print(const char* path, const char* what, int count) {
+            std::sort(times.begin(), times.end());
+            std::printf("%s %s: %d seeks, median %.3f ms, worst %.3f ms, %.0f bytes/seek, %.1f reads/seek\n", what, path, count,
+                        times[times.size() / 2], times.back(), static_cast<double>(bytes) / count,
+                        static_cast<double>(reads) / count);
+        }
+    } search, preroll;
     for (int i = 0; i < count; ++i) {
         PROPVARIANT at;
         PropVariantInit(&at);
         at.vt = VT_I8;
         at.hVal.QuadPart = 1 + static_cast<LONGLONG>(rng() % (duration > 1 ? duration - 1 : 1));
-        uint64_t r0, b0, r1, b1;
+        uint64_t r0, b0, r1, b1, r2, b2;
         c.Counters(&r0, &b0);
         auto t0 = Clock::now();
-        if (FAILED(source->Start(pd.Get(), nullptr, &at)) || !WaitFor(source.Get(), MESourceSeeked)) return 1;
-        times.push_back(Ms(Clock::now() - t0));
+        std::vector<PlatRef<IMFMediaStream>> streams;
+        if (FAILED(source->Start(pd.Get(), nullptr, &at)) || !Announced(source.Get(), &streams)) return 1;
+        search.times.push_back(Ms(Clock::now() - t0));
         c.Counters(&r1, &b1);
-        totalReads += r1 - r0;
-        totalBytes += b1 - b0;
+        for (auto& s : streams)
+            if (!FirstSample(s.Get())) return 1;
+        preroll.times.push_back(Ms(Clock::now() - t0));
+        c.Counters(&r2, &b2);
+        search.reads += r1 - r0;
+        search.bytes += b1 - b0;
+        preroll.reads += r2 - r0;
+        preroll.bytes += b2 - b0;
         source->Stop();
         WaitFor(source.Get(), MESourceStopped);
     }
     source->Shutdown();
-    std::sort(times.begin(), times.end());
-    std::printf("seek %s: %d seeks, median %.3f ms, worst %.3f ms, %.0f bytes/seek, %.1f reads/seek\n", path, count,
-                times[times.size() / 2], times.back(), static_cast<double>(totalBytes) / count,
-                static_cast<double>(totalReads) / count);
+    search.Print(path, "search", count);
+    preroll.Print(path, "preroll", count);
     return 0;
 }
 } // namespace
