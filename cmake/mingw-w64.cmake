@@ -1,5 +1,5 @@
 # Cross build for 64-bit Windows with mingw-w64 (the posix-threads variant, which has std::thread and
-# std::mutex). OGGSOURCE_XIPH_PREFIX names the folder that holds libogg, libvorbis and libtheora built
+# std::mutex). OGGSOURCE_XIPH_PREFIX names the folder that holds libogg, libvorbis, libtheora and libopus built
 # for the same host (tools/windows/build_xiph.sh).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)

@@ -126,6 +126,27 @@ bool BuildOgmMediaType(CRegistryStuff* settings, BYTE* h, size_t size, CAMMediaT
     return true;
 }
 
+void BuildWaveFormatType(CAMMediaType* t, uint16_t tag, uint16_t channels, uint32_t rate, uint32_t avgBytes, uint16_t bits,
+                         const BYTE* extra, uint32_t extraBytes) {
+    t->Clear();
+    t->Init();
+    t->SetType(MEDIATYPE_Audio);
+    t->SetSubtype(GuidFromFourcc(tag));
+    t->SetFormatType(FORMAT_WaveFormatEx);
+    if (extraBytes > 0xFFFF) extraBytes = 0; // cbSize is 16 bits: a header that large is not carried
+    BYTE* block = t->AllocFormatBuffer(18 + extraBytes);
+    if (!block) return; // no memory: the type stays without its block
+    std::memset(block, 0, 18);
+    WriteLE16(block, tag);
+    WriteLE16(block + 2, channels);
+    WriteLE32(block + 4, rate);
+    WriteLE32(block + 8, avgBytes);
+    WriteLE16(block + 12, 1);
+    WriteLE16(block + 14, bits);
+    WriteLE16(block + 16, extraBytes);
+    if (extraBytes) std::memcpy(block + 18, extra, extraBytes);
+}
+
 int MakeAlternativeType(CAMMediaType* t) {
     if (IsEqualGUID(t->majortype, MEDIATYPE_Audio) && IsEqualGUID(t->formattype, FORMAT_WaveFormatEx) &&
         (IsEqualGUID(t->subtype, MEDIASUBTYPE_MPEG1AudioPayload) || IsEqualGUID(t->subtype, MEDIASUBTYPE_MPEG1Payload) ||

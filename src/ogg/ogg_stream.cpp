@@ -2,6 +2,8 @@
 // its first data packet.
 #include "ogg_stream.h"
 
+#include <cstdlib>
+
 #include "source_core.h"
 
 COggStream::COggStream(uint32_t serial, COggSourceCore* source)
@@ -12,6 +14,14 @@ COggStream::COggStream(uint32_t serial, COggSourceCore* source)
 COggStream::~COggStream() {
     ogg_stream_clear(&m_oggStream);
     delete m_pCodec;
+    std::free(m_pChain);
+}
+
+int32_t COggStream::LinkOfSerial(uint32_t serial) const {
+    if (!m_pChain) return serial == m_serialNo ? 0 : -1;
+    for (int32_t k = 0; k < m_cChain; ++k)
+        if (m_pChain[k].record && m_pChain[k].serial == serial) return k;
+    return -1;
 }
 
 uint32_t COggStream::ParseHeaderPage(ogg_page* page) {
@@ -60,6 +70,7 @@ void COggStream::ParsePacket(ogg_packet* packet, bool* gaveUp) {
 // The codec is fixed by the first identification header the table recognises. Until then a data packet (type
 // bit clear, not a Theora-style header) ends the headers of a stream that stays unknown.
 void COggStream::Identify(ogg_packet* packet, bool* gaveUp) {
+    m_bIdentified = true;
     bool refused = false;
     m_pCodec = IdentifyCodec(*packet, m_pSource, &refused);
     if (refused) {
@@ -110,7 +121,7 @@ void COggStream::StartTimeStep(const ogg_packet* packet) {
     LONGLONG g = packet->granulepos;
     for (int32_t j = m_cFirstUnits - 1; j > 0 && g != -1; --j) g = m_pCodec->PrevGranule(g, m_firstUnits[j - 1], m_firstUnits[j]);
     LONGLONG start = 0, end = 0;
-    if (g != -1 && m_pCodec->PacketTimes(g, m_firstUnits[0], &start, &end) == COggCodec::Time::Timed) m_firstTime = start;
+    if (g != -1 && m_pCodec->PacketTimes(g, m_firstUnits[0], -1, &start, &end) == COggCodec::Time::Timed) m_firstTime = start;
 }
 
 LONGLONG COggStream::FrameDuration() const {

@@ -3,6 +3,7 @@
 #pragma once
 #include <ogg/ogg.h>
 
+#include "chain.h"
 #include "codecs/codec.h"
 #include "page_queue.h"
 #include "sample_sink.h"
@@ -37,8 +38,14 @@ public:
     LONGLONG GranuleToTime(LONGLONG granule) const { return m_pCodec ? m_pCodec->GranuleTime(granule) : -1; }
     const char* OgmType() const { return m_pCodec ? m_pCodec->OgmType() : nullptr; }
     LONGLONG FrameDuration() const; // 100-ns units of one video frame; 0 when not video
+    // The stream is played: its codec is media and it has a media type (it gets a media stream).
+    bool IsMediaStream() const { return m_pCodec && m_pCodec->IsMedia() && m_mediaType.HasMediaType(); }
     // The first time of the stream's first data packet is known (discovery met a granule position).
     bool FirstTimeKnown() const { return !(m_headerFlags & START_TIME_PENDING) && m_firstTime != -1; }
+
+    // Chained files: the link of the file a serial carries this stream in, -1 when it is not this stream's.
+    int32_t LinkOfSerial(uint32_t serial) const;
+    bool OwnsSerial(uint32_t serial) const { return serial == m_serialNo || (m_pChain && LinkOfSerial(serial) >= 0); }
 
     // Page reader side.
     bool QueuePage(ogg_page* page);
@@ -83,12 +90,22 @@ public:
     IOggSampleSink* m_pStream = nullptr;
     int32_t m_codec = CODEC_UNKNOWN;
     uint32_t m_headerFlags = HEADERS_PENDING | START_TIME_PENDING;
+    bool m_bIdentified = false; // the first packet has been read (its codec is known, or known not to be)
     LONGLONG m_endTime = 0;
     BOOL m_endTimeKnown = FALSE;
     LONGLONG m_startTime = 0;
     // The time of the stream's first data packet (its own timeline), worked back from the first granule
     // position over the packets completed before it on that page; -1 until known.
     LONGLONG m_firstTime = -1;
+
+    // Chained files: what carries the stream in each link (null for a file of one link), and its last link.
+    ChainLink* m_pChain = nullptr;
+    int32_t m_cChain = 0;
+    int32_t m_lastLink = 0;
+    // Sample production's link: its codec (the stream's own in the first link) and the shift of its times.
+    int32_t m_playLink = 0;
+    COggCodec* m_pPlayCodec = nullptr;
+    LONGLONG m_playShift = 0;
 
 private:
     void ParsePacket(ogg_packet* packet, bool* gaveUp);
@@ -106,5 +123,8 @@ private:
     HRESULT DeliverBuffer(const BYTE* data, DWORD length, DWORD capacity, LONGLONG time, LONGLONG duration,
                           int cleanPoint, int discontinuity);
     void InitRun();
+    COggCodec* PlayCodec() const { return m_pPlayCodec ? m_pPlayCodec : m_pCodec; }
+    void SwitchLink(uint32_t serial);
+    LONGLONG PageTime(const ogg_page* page, LONGLONG granule) const;
 };
 

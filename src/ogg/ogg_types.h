@@ -4,7 +4,17 @@
 
 #include "platform/platform.h"
 
-enum : int32_t { CODEC_VORBIS = 0, CODEC_OGM = 1, CODEC_THEORA = 2, CODEC_UNKNOWN = 255 };
+enum : int32_t {
+    CODEC_VORBIS = 0,
+    CODEC_OGM = 1,
+    CODEC_THEORA = 2,
+    CODEC_OPUS = 3,
+    CODEC_FLAC = 4,
+    CODEC_SPEEX = 5,
+    CODEC_SKELETON = 6, // not media: no media stream
+    CODEC_KATE = 7,     // not media: no media stream
+    CODEC_UNKNOWN = 255,
+};
 
 enum : uint32_t { HEADERS_PENDING = 1, START_TIME_PENDING = 2 };
 

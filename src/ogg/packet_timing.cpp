@@ -44,7 +44,7 @@ LONGLONG COggStream::GranuleFromAhead(int64_t units) const {
         if (i >= os.lacing_packet) return -1; // the last packet is not complete yet
         bytes += os.lacing_vals[i] & 0xff;
         offset += bytes;
-        ahead[n++] = m_pCodec->Units(os.body_data + start, bytes);
+        ahead[n++] = PlayCodec()->Units(os.body_data + start, bytes);
         if (os.granule_vals[i] != -1) {
             granule = os.granule_vals[i];
             break;
@@ -52,7 +52,7 @@ LONGLONG COggStream::GranuleFromAhead(int64_t units) const {
         ++i;
     }
     if (granule == -1) return -1;
-    for (int j = n - 1; j >= 0 && granule != -1; --j) granule = m_pCodec->PrevGranule(granule, j ? ahead[j - 1] : units, ahead[j]);
+    for (int j = n - 1; j >= 0 && granule != -1; --j) granule = PlayCodec()->PrevGranule(granule, j ? ahead[j - 1] : units, ahead[j]);
     return granule;
 }
 
@@ -65,33 +65,36 @@ bool COggStream::GetPacket(OggPacketInfo* info) {
             if (!FeedPage()) return false;
             continue;
         }
-        if (packet.bytes < 1 || !m_pCodec) continue; // nothing to time or deliver; an unknown codec has no timing
-        if (m_pCodec->IsHeaderPacket(packet.packet, packet.bytes)) {
+        const COggCodec* codec = PlayCodec();
+        if (packet.bytes < 1 || !codec) continue; // nothing to time or deliver; an unknown codec has no timing
+        if (codec->IsHeaderPacket(packet.packet, packet.bytes)) {
             RememberHeader(this, &packet);
             continue;
         }
-        if (!m_pCodec->Accepts(packet.packet, packet.bytes)) continue;
-        const int64_t units = m_pCodec->Units(packet.packet, packet.bytes);
+        if (!codec->Accepts(packet.packet, packet.bytes)) continue;
+        const int64_t units = codec->Units(packet.packet, packet.bytes);
+        const LONGLONG prev = Follows(&packet) ? m_lastGranule : -1;
         LONGLONG g = packet.granulepos;
-        if (g == -1) g = Follows(&packet) && m_lastGranule != -1 ? m_pCodec->NextGranule(m_lastGranule, m_lastUnits, units)
-                                                                : GranuleFromAhead(units);
+        if (g == -1) g = prev != -1 ? codec->NextGranule(m_lastGranule, m_lastUnits, units) : GranuleFromAhead(units);
         Remember(this, &packet, g, units);
         if (g == -1) continue; // untimed: passed over
         LONGLONG start = 0, end = 0;
-        const COggCodec::Time time = m_pCodec->PacketTimes(g, units, &start, &end);
+        const COggCodec::Time time = codec->PacketTimes(g, units, prev, &start, &end);
         if (time == COggCodec::Time::Skip) continue;
         *info = OggPacketInfo{};
-        info->eos = packet.e_o_s != 0;
+        // In a chained file only the end of the stream's last link ends it.
+        info->eos = packet.e_o_s != 0 && m_playLink == m_lastLink;
         const BYTE* data = packet.packet;
         long bytes = packet.bytes;
-        m_pCodec->Payload(&data, &bytes);
+        codec->Payload(&data, &bytes);
         info->data = data;
         info->length = static_cast<LONG>(bytes);
         info->hasTime = time == COggCodec::Time::Timed;
-        // Times on the presentation's timeline: they count from its origin.
-        info->start = info->hasTime ? start - m_pSource->m_llOrigin : 0;
-        info->end = info->hasTime ? end - m_pSource->m_llOrigin : 0;
-        info->key = m_pCodec->IsKeyFrame(packet.packet, packet.bytes, true);
+        // Times on the presentation's timeline: they count from its origin (a later link's from its own start).
+        const LONGLONG shift = m_playShift - m_pSource->m_llOrigin;
+        info->start = info->hasTime ? SatAdd(start, shift) : 0;
+        info->end = info->hasTime ? SatAdd(end, shift) : 0;
+        info->key = codec->IsKeyFrame(packet.packet, packet.bytes, true);
         info->granule = g;
         info->granuleDuration = static_cast<LONG>(units);
         return true;

@@ -62,7 +62,7 @@ HRESULT COggStream::DeliverSamples() {
     if (newRun) {
         InitRun();
         m_bNewRun = 0;
-        if (m_selected && m_pCodec && m_pCodec->WantsStartSample()) {
+        if (m_selected && PlayCodec() && PlayCodec()->WantsStartSample()) {
             const BYTE byte = 0; // the start sample's one byte carries nothing
             HRESULT hr = DeliverBuffer(&byte, 1, 1, 0, 1, 1, 1);
             if (hr != S_OK) return hr;
@@ -104,8 +104,14 @@ HRESULT COggStream::DeliverSamples() {
                 m_bDiscontinuity = 1;
                 if (pk.end > m_tStop) return S_OK;
             } else {
+                // In a chained file the media stream learns the link's type first: a link of another format is
+                // announced ahead of its first sample.
+                if (m_bDiscontinuity && m_pChain) {
+                    HRESULT hr = m_pStream->NoteFormat(m_pChain[m_playLink].record->m_mediaType);
+                    if (hr != S_OK) return hr;
+                }
                 int headers = 0;
-                const SavedPacket* saved = m_bDiscontinuity && m_pCodec ? m_pCodec->HeaderSamples(&headers) : nullptr;
+                const SavedPacket* saved = m_bDiscontinuity && PlayCodec() ? PlayCodec()->HeaderSamples(&headers) : nullptr;
                 for (int i = 0; i < headers; ++i) { // the codec's headers go ahead of the first sample of a run
                     const SavedPacket& h = saved[i];
                     if (static_cast<DWORD>(h.bytes) > m_maxSampleSize || !h.data) break;

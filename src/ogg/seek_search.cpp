@@ -33,7 +33,8 @@ LONGLONG NextProbe(LONGLONG lo, LONGLONG hi, const Ref& below, const Ref& above,
 }
 } // namespace
 
-CSeekSearch::CSeekSearch(COggSourceCore* source) : m_pSource(source), m_scan(source, source->m_llFileLength) {}
+CSeekSearch::CSeekSearch(COggSourceCore* source)
+    : m_pSource(source), m_scan(source, source->m_llFileLength), m_end(source->m_llFileLength) {}
 
 bool CSeekSearch::IsBefore(const COggStream* s, const Before& b, LONGLONG granule) const {
     if (b.frame >= 0) {
@@ -58,7 +59,7 @@ bool CSeekSearch::Probe(COggStream* s, const Before& b, LONGLONG from, LONGLONG 
             *before = IsBefore(s, b, p.granule);
             return true;
         }
-        const COggStream* other = m_pSource->FindStream(p.serial);
+        const COggStream* other = m_pSource->FindAnyStream(p.serial);
         if (other && other->m_pCodec && other->m_mediaType.HasMediaType() && other->GranuleToTime(p.granule) > b.time + kSkew) {
             found->pos = -1;
             *before = false;
@@ -72,7 +73,7 @@ bool CSeekSearch::Probe(COggStream* s, const Before& b, LONGLONG from, LONGLONG 
 // is next.
 void CSeekSearch::WalkOn(COggStream* s, const Before& b, LONGLONG from, PageInfo* best, PageInfo* next) {
     next->pos = -1;
-    const LONGLONG limit = from + kWalkSpan < m_scan.Length() ? from + kWalkSpan : m_scan.Length();
+    const LONGLONG limit = from + kWalkSpan < m_end ? from + kWalkSpan : m_end;
     PageInfo p;
     for (bool more = m_scan.SyncAt(from, limit, &p); more; more = m_scan.Next(p, limit, &p)) {
         if (p.serial != s->m_serialNo || p.granule == -1 || s->GranuleToTime(p.granule) < 0) continue;
@@ -87,8 +88,8 @@ void CSeekSearch::WalkOn(COggStream* s, const Before& b, LONGLONG from, PageInfo
 bool CSeekSearch::LastPageBefore(COggStream* s, const Before& b, LONGLONG hiPos, LONGLONG hiTime, PageInfo* best,
                                  PageInfo* next) {
     best->pos = -1;
-    LONGLONG lo = 0, hi = hiPos;
-    Ref below{0, s->FirstTimeKnown() ? s->m_firstTime : 0}, above{hiPos, hiTime};
+    LONGLONG lo = m_begin, hi = hiPos;
+    Ref below{m_begin, s->FirstTimeKnown() ? s->m_firstTime : 0}, above{hiPos, hiTime};
     const LONGLONG target = b.frame >= 0 ? b.frame * s->FrameDuration() : b.time;
     int poor = 0;
     // Probes until the range holds few pages; then the walk, header to header, is cheaper than another probe
@@ -227,8 +228,8 @@ CSeekSearch::KeyFound CSeekSearch::NearKey(COggStream* s, LONGLONG target, const
 CSeekSearch::KeyFound CSeekSearch::KeyBefore(COggStream* s, LONGLONG before) {
     LONGLONG end = before, window = kFirstWindow;
     BegunList list;
-    while (end > 0 && before - end < kBackSpan) {
-        const LONGLONG start = end > window ? end - window : 0;
+    while (end > m_begin && before - end < kBackSpan) {
+        const LONGLONG start = end - m_begin > window ? end - window : m_begin;
         PageInfo p, page;
         bool have = false;
         for (bool more = m_scan.SyncAt(start, end, &p); more && p.pos < end; more = m_scan.Next(p, end, &p)) {
@@ -255,20 +256,22 @@ CSeekSearch::KeyFound CSeekSearch::KeyBefore(COggStream* s, LONGLONG before) {
 
 HRESULT CSeekSearch::Position(COggStream* s, LONGLONG target, LONGLONG, LONGLONG* position, LONGLONG* time,
                               LONGLONG* firstWanted) {
-    *position = 0;
+    *position = m_begin;
     *time = 0;
     *firstWanted = MinTime;
     if (!s->m_pCodec || !s->m_mediaType.HasMediaType()) return S_OK; // nothing of it is ever read
+    // A codec whose decoder needs to converge (Opus) starts that much before the target.
+    target = SatAdd(target, -s->m_pCodec->SeekPreroll());
     Before b;
     b.time = target;
     PageInfo best, next;
-    const bool before = LastPageBefore(s, b, m_scan.Length(), s->m_endTimeKnown ? s->m_endTime : 0, &best, &next);
+    const bool before = LastPageBefore(s, b, m_end, s->m_endTimeKnown ? s->m_endTime : 0, &best, &next);
     if (before) {
         *position = best.pos;
         *time = s->GranuleToTime(best.granule);
         if (next.pos < 0 && !s->OgmType()) {
             // The stream ended at or before the target: nothing of it is left to play.
-            *position = m_scan.Length();
+            *position = m_end;
             return S_OK;
         }
     }
@@ -283,7 +286,7 @@ HRESULT CSeekSearch::Position(COggStream* s, LONGLONG target, LONGLONG, LONGLONG
         k.frame = s->m_pCodec->KeyFrameOfGranule(best.granule);
         PageInfo q, after;
         if (k.frame >= 0) {
-            key.pos = LastPageBefore(s, k, best.End(), *time, &q, &after) ? q.pos : 0;
+            key.pos = LastPageBefore(s, k, best.End(), *time, &q, &after) ? q.pos : m_begin;
             key.start = k.frame * static_cast<uint32_t>(s->m_pCodec->FrameDuration());
         }
     } else if (key.pos < 0 && before) {

@@ -21,6 +21,14 @@ public:
     HRESULT Position(COggStream* s, LONGLONG target, LONGLONG limit, LONGLONG* position, LONGLONG* time,
                      LONGLONG* firstWanted);
 
+    // The bytes searched (the whole file unless set: a chained file's link).
+    void SetRange(LONGLONG begin, LONGLONG end) {
+        m_begin = begin;
+        m_end = end;
+    }
+    LONGLONG Begin() const { return m_begin; }
+    LONGLONG End() const { return m_end; }
+
     uint64_t Reads() const { return m_scan.Reads(); }
     uint64_t BytesRead() const { return m_scan.BytesRead(); }
 
@@ -68,4 +76,5 @@ private:
     COggSourceCore* m_pSource;
     CPageScanner m_scan;
     LONGLONG m_pageSize = 4096; // the size of the pages probes meet, averaged
+    LONGLONG m_begin = 0, m_end = 0;
 };

@@ -110,7 +110,9 @@ HRESULT COggSourceCore::PositionReaders(LONGLONG start, LONGLONG stop) {
         COggStream* s = m_ppOggStreams[i];
         LONGLONG t = 0, wanted = MinTime;
         // Seek targets are positions on the presentation's timeline: the origin gives the streams' own time.
-        HRESULT hr = s->m_reader.FindPagePosition(&search, SatAdd(m_llOrigin, start), SatAdd(m_llOrigin, stop), &t, &wanted);
+        HRESULT hr = s->m_pChain ? ChainedPosition(&search, s, start, stop, &t, &wanted)
+                                 : s->m_reader.FindPagePosition(&search, s, SatAdd(m_llOrigin, start), SatAdd(m_llOrigin, stop),
+                                                                &t, &wanted);
         if (FAILED(hr)) return hr;
         s->SetLastTime(t);
         s->m_llFirstWanted = wanted == MinTime ? MinTime : wanted - m_llOrigin;

@@ -20,6 +20,7 @@ void COggSourceCore::FreeStreams() {
     std::free(m_ppOggStreams);
     m_ppOggStreams = nullptr;
     m_cOggStreams = 0;
+    FreeLinks();
 }
 
 COggStream* COggSourceCore::FindStream(uint32_t serial) {
@@ -45,11 +46,16 @@ HRESULT COggSourceCore::AddStream(uint32_t serial, COggStream** out) {
     return S_OK;
 }
 
+// Discovery waits for the media streams whose type is still unknown, and for streams whose first packet has not
+// been read yet; not for a stream that is known not to be media (a Skeleton, Kate) or not to be understood,
+// which would have made discovery read its whole window for nothing.
 int32_t COggSourceCore::CountUndescribed() {
     CAutoLock lock(m_lock);
     int32_t n = 0;
-    for (int32_t i = 0; i < m_cOggStreams; ++i)
-        n += m_ppOggStreams[i]->m_selected && !m_ppOggStreams[i]->m_mediaType.HasMediaType();
+    for (int32_t i = 0; i < m_cOggStreams; ++i) {
+        const COggStream* s = m_ppOggStreams[i];
+        n += s->m_selected && !s->m_mediaType.HasMediaType() && (s->m_pCodec ? s->m_pCodec->IsMedia() : !s->m_bIdentified);
+    }
     return n;
 }
 
@@ -57,7 +63,9 @@ HRESULT COggSourceCore::DiscoveryScan(LONGLONG length, bool) {
     const int32_t limit = static_cast<int32_t>(length <= DiscoveryLimit ? length : DiscoveryLimit);
     ogg_sync_reset(&m_sync);
     m_llDiscovered = 0;
-    for (int32_t offset = 0; limit > 0 && offset < limit; offset += DiscoveryChunk) {
+    bool dataSeen = false;  // a page that begins no stream: the link's beginning-of-stream pages are over
+    long nextLink = 0;      // the bytes of a page that begins the next link (a chained file), not taken
+    for (int32_t offset = 0; limit > 0 && offset < limit && !nextLink; offset += DiscoveryChunk) {
         const int32_t n = limit - offset < DiscoveryChunk ? limit - offset : DiscoveryChunk;
         char* buffer = ogg_sync_buffer(&m_sync, n);
         if (!buffer || m_pReader->SyncRead(offset, n, reinterpret_cast<BYTE*>(buffer)) != S_OK)
@@ -65,18 +73,27 @@ HRESULT COggSourceCore::DiscoveryScan(LONGLONG length, bool) {
         ogg_sync_wrote(&m_sync, n);
         m_llDiscovered = offset + n;
         ogg_page page;
-        while (ogg_sync_pageout(&m_sync, &page) > 0) {
+        // Bytes that are no page (an ID3 tag, a partial page before the first) are passed over: a result of -1
+        // only says that some were skipped, and the pages after them follow in the same chunk.
+        for (int r; !nextLink && (r = ogg_sync_pageout(&m_sync, &page)) != 0;) {
+            if (r < 0) continue;
             uint32_t serial = static_cast<uint32_t>(ogg_page_serialno(&page));
             COggStream* stream = FindStream(serial);
+            if (!stream && dataSeen && ogg_page_bos(&page)) {
+                nextLink = page.header_len + page.body_len;
+                break;
+            }
+            dataSeen = dataSeen || !ogg_page_bos(&page);
             if (!stream) {
                 HRESULT hr = AddStream(serial, &stream);
                 if (FAILED(hr)) return hr;
             }
             stream->ParseHeaderPage(&page);
         }
-        if (CountUndescribed() == 0) break;
+        if (m_cOggStreams > 0 && CountUndescribed() == 0) break; // junk ahead of the first page reads on
+
     }
-    m_llDiscovered -= m_sync.fill - m_sync.returned; // the first byte no page was taken from
+    m_llDiscovered -= m_sync.fill - m_sync.returned + nextLink; // the first byte no page was taken from
     return S_OK;
 }
 
@@ -106,7 +123,7 @@ LONGLONG COggSourceCore::CommentDurations(int32_t* unknownEnds) {
     LONGLONG end = 0;
     for (int32_t i = 0; i < m_cOggStreams; ++i) {
         COggStream* s = m_ppOggStreams[i];
-        const char* text = s->m_pCodec ? s->m_pCodec->Comment("DIRECTX_DURATION") : nullptr;
+        const char* text = s->IsMediaStream() ? s->m_pCodec->Comment("DIRECTX_DURATION") : nullptr;
         if (!text) continue;
         int64_t v = 0;
         std::sscanf(text, "%" SCNi64, &v); // scanf's %i: sign, decimal, 0x hexadecimal or 0 octal
@@ -127,9 +144,10 @@ void COggSourceCore::NoteEndTime(COggStream* s, LONGLONG t, int32_t* unknownEnds
     if (t > *end) *end = t;
 }
 
-HRESULT COggSourceCore::EndScan(int32_t* unknownEnds, LONGLONG* end) {
-    for (LONGLONG pos = m_llFileLength;;) {
-        LONGLONG start = pos - EndScanWindow > 0 ? pos - EndScanWindow : 0;
+HRESULT COggSourceCore::EndScan(int32_t link, LONGLONG from, LONGLONG to, int32_t* unknownEnds, LONGLONG* end,
+                                int64_t* tail) {
+    for (LONGLONG pos = to;;) {
+        LONGLONG start = pos - EndScanWindow > from ? pos - EndScanWindow : from;
         int32_t n = static_cast<int32_t>(pos - start);
         ogg_sync_reset(&m_sync);
         char* buffer = ogg_sync_buffer(&m_sync, n);
@@ -140,15 +158,18 @@ HRESULT COggSourceCore::EndScan(int32_t* unknownEnds, LONGLONG* end) {
         ogg_page page;
         for (int r; (r = ogg_sync_pageout(&m_sync, &page)) != 0;) {
             if (r < 0) continue;
-            COggStream* s = FindStream(static_cast<uint32_t>(ogg_page_serialno(&page)));
-            if (!s || s->m_codec == CODEC_UNKNOWN) continue;
+            if (tail && pos == to) *tail = static_cast<uint32_t>(ogg_page_serialno(&page));
+            COggStream* s = LinkStream(static_cast<uint32_t>(ogg_page_serialno(&page)), link);
+            if (!s || !s->IsMediaStream()) continue;
             LONGLONG g = ogg_page_granulepos(&page);
             LONGLONG t = g == -1 ? -1 : s->GranuleToTime(g);
             if (t >= 0) NoteEndTime(s, t, unknownEnds, end);
         }
-        if (*unknownEnds <= 0) return S_OK;
+        // A last page of another link (a chain) stops the scan: that link's pages would all be read for nothing.
+        const bool foreignTail = tail && pos == to && *tail >= 0 && !LinkStream(static_cast<uint32_t>(*tail), link);
+        if (*unknownEnds <= 0 || start == from || foreignTail) return S_OK;
         pos -= EndScanStep;
-        if (pos < 1) return S_OK;
+        if (pos <= from) return S_OK;
     }
 }
 
@@ -170,43 +191,71 @@ HRESULT COggSourceCore::Discover(IMFByteStream* byteStream, bool* shutDown) {
 
     *shutDown = true;
     {
+        // A stream with a media type gets a media stream; one that is not media (a Skeleton, Kate), not
+        // understood, or without its headers gets none and is read by nothing.
         CAutoLock lock(m_lock);
         for (int32_t i = 0; i < m_cOggStreams; ++i) {
             COggStream* s = m_ppOggStreams[i];
-            if (!s->m_selected) continue;
+            if (!s->m_selected || !s->IsMediaStream()) continue;
             hr = CreateMediaStream(s, s->m_serialNo);
             if (FAILED(hr)) return hr;
         }
+        if (MediaStreamCount() == 0) return MF_E_INVALID_FILE_FORMAT; // an Ogg file, but nothing in it can be played
     }
     FirstTimeScan();
     m_llFirstStart = MaxTime;
-    for (int32_t i = 0; i < m_cOggStreams; ++i) {
-        COggStream* s = m_ppOggStreams[i];
-        s->m_endTimeKnown = FALSE;
-        s->m_endTime = 0;
-        if (s->m_startTime < m_llFirstStart) m_llFirstStart = s->m_startTime;
-    }
-    int32_t unknownEnds = m_cOggStreams;
-    LONGLONG end = CommentDurations(&unknownEnds);
-    if (unknownEnds > 0) {
-        if (!lengthKnown || m_llFileLength >= UnknownLength) {
-            end = UnknownLength;
-        } else if (m_llFileLength > 0) {
-            hr = EndScan(&unknownEnds, &end);
-            if (FAILED(hr)) status = hr;
-        }
-    }
+    for (int32_t i = 0; i < m_cOggStreams; ++i)
+        if (m_ppOggStreams[i]->m_startTime < m_llFirstStart) m_llFirstStart = m_ppOggStreams[i]->m_startTime;
+    hr = InitLinks();
+    if (FAILED(hr)) return hr;
+    LONGLONG end = 0;
+    hr = EndTimes(lengthKnown, &end);
+    if (hr == E_OUTOFMEMORY) return hr;
+    if (FAILED(hr)) status = hr;
     SetReaderPositions(0);
     // One timeline: the duration and every position count from the origin, so a file cut or written with an
     // offset lasts its span and its first sample is at 0 (the end time alone was announced before, and seek
     // targets were offset by the first granule's time, the end of the first page, so that seeks landed late).
     m_llOrigin = Origin();
-    if (end < UnknownLength) end -= m_llOrigin;
+    if (end < UnknownLength) end = end > m_llOrigin ? end - m_llOrigin : 0;
+    if (m_cLinks > 1 && end < UnknownLength) {
+        // A chain lasts as long as its links together: each link's end is found within it.
+        hr = TimeLinks(end);
+        if (FAILED(hr)) return hr;
+        end = SatAdd(m_pLinks[m_cLinks - 1].start, m_pLinks[m_cLinks - 1].duration);
+    }
     m_rtStart = 0;
     if (m_bTimeFormatIsTime) m_rtStop = end;
     else TimeToFrames(end, &m_rtStop);
     m_llSpan = end;
     return status;
+}
+
+// The media streams' end times and the latest of them. The end scan looks for the media streams only: a Skeleton
+// track's end (or any other stream's) is waited for by nothing, so a file with one is read no further than the
+// same file without it. A file whose last page is of no stream of the first link is a chain: its links are found,
+// and the first link's ends looked for within it.
+HRESULT COggSourceCore::EndTimes(bool lengthKnown, LONGLONG* end) {
+    for (int pass = 0;; ++pass) {
+        for (int32_t i = 0; i < m_cOggStreams; ++i) {
+            m_ppOggStreams[i]->m_endTimeKnown = FALSE;
+            m_ppOggStreams[i]->m_endTime = 0;
+        }
+        int32_t unknownEnds = 0;
+        for (int32_t i = 0; i < m_cOggStreams; ++i) unknownEnds += m_ppOggStreams[i]->IsMediaStream();
+        *end = CommentDurations(&unknownEnds);
+        if (unknownEnds <= 0) return S_OK;
+        if (!lengthKnown || m_llFileLength >= UnknownLength) {
+            *end = UnknownLength;
+            return S_OK;
+        }
+        if (m_llFileLength <= 0) return S_OK;
+        int64_t tail = -1;
+        HRESULT hr = EndScan(0, 0, m_pLinks[0].end, &unknownEnds, end, pass == 0 ? &tail : nullptr);
+        if (FAILED(hr) || pass > 0 || tail < 0 || FindStream(static_cast<uint32_t>(tail))) return hr;
+        hr = FindLinks();
+        if (FAILED(hr) || m_cLinks == 1) return hr;
+    }
 }
 
 LONGLONG COggSourceCore::Origin() const {

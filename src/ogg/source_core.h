@@ -4,6 +4,7 @@
 #include <atomic>
 #include <ogg/ogg.h>
 
+#include "chain.h"
 #include "ogg_stream.h"
 #include "registry_stuff.h"
 #include "seeking.h"
@@ -17,6 +18,9 @@ enum SourceState : int32_t {
     SourceOpening = 4,
     SourceShutdown = 5,
 };
+
+class CPageScanner;
+class CSeekSearch;
 
 class COggSourceCore : public CRegistryStuff, public CSeeking {
 public:
@@ -34,12 +38,20 @@ public:
     void InvalidateApplied();
     void SetReaderPositions(LONGLONG position);
     COggStream* FindStream(uint32_t serial);
+    // A stream of any link (chain.cpp); the stream of serial in link `link`.
+    COggStream* FindAnyStream(uint32_t serial);
+    COggStream* LinkStream(uint32_t serial, int32_t link);
+    // The link that plays at a presentation time.
+    int32_t LinkAt(LONGLONG time) const;
     // The start, stop and rate a new run reads, taken together under the seeking lock.
     void ReadRunPositions(LONGLONG* start, LONGLONG* stop, double* rate);
     void StoreRate(double rate);
     double CurrentRate();
     // Every reader to the page for start (bisection), the page-queue times to the times found.
     HRESULT PositionReaders(LONGLONG start, LONGLONG stop);
+    // The same for a media stream of a chained file (chain.cpp); *time and *firstWanted as the first link's.
+    HRESULT ChainedPosition(CSeekSearch* search, COggStream* s, LONGLONG start, LONGLONG stop, LONGLONG* time,
+                            LONGLONG* firstWanted);
 
     // A read through the source's reader under the read lock, which also guards the reader's release;
     // E_FAIL once the source has been shut down.
@@ -70,6 +82,11 @@ public:
     // media stream (0 when it would be below 0). Sample times, the duration and positions count from it.
     LONGLONG m_llOrigin = 0;
     LONGLONG m_llSpan = 0;
+    // The file's links (one for a file that is not chained), and the streams of the links after the first.
+    FileLink* m_pLinks = nullptr;
+    int32_t m_cLinks = 0;
+    COggStream** m_ppLinkRecords = nullptr;
+    int32_t m_cLinkRecords = 0;
     CLock m_csRead;
     CLock m_csSeeking;
     CLock m_csFileEnded;
@@ -89,7 +106,20 @@ private:
     HRESULT AddStream(uint32_t serial, COggStream** stream);
     int32_t CountUndescribed();
     LONGLONG CommentDurations(int32_t* unknownEnds);
-    HRESULT EndScan(int32_t* unknownEnds, LONGLONG* end);
+    // The media streams' last times in link `link`, read backwards from `to` down to `from`.
+    // *tail: the serial of the last page met in the first window, the one closest to `to` (unchanged when none).
+    HRESULT EndScan(int32_t link, LONGLONG from, LONGLONG to, int32_t* unknownEnds, LONGLONG* end,
+                    int64_t* tail = nullptr);
+    HRESULT EndTimes(bool lengthKnown, LONGLONG* end);
+    // Chains (chain.cpp).
+    HRESULT InitLinks();
+    HRESULT FindLinks();
+    LONGLONG LinkEnd(CPageScanner* scan, int32_t link, LONGLONG from, bool tailKnown);
+    HRESULT AddLinkRecord(uint32_t serial, COggStream** out);
+    HRESULT DiscoverLink(CPageScanner* scan, int32_t link, LONGLONG begin);
+    HRESULT MatchLink(int32_t link);
+    HRESULT TimeLinks(LONGLONG firstEnd);
+    void FreeLinks();
     LONGLONG Origin() const;
     void FirstTimeScan();
     static constexpr LONGLONG kFirstTimeSpan = 16 << 20; // how far past discovery a first time is looked for

@@ -8,12 +8,36 @@ constexpr LONGLONG kPrebufferSpan = 5000000;   // 0.5 s queued before the first 
 constexpr LONGLONG kWakeSpan = 10000000;       // below 1 s queued the reader is woken
 } // namespace
 
+// A page's time on the first link's own timeline (what the read-ahead measures spans in).
+LONGLONG COggStream::PageTime(const ogg_page* page, LONGLONG granule) const {
+    if (!m_pChain) return GranuleToTime(granule);
+    const int32_t k = LinkOfSerial(static_cast<uint32_t>(ogg_page_serialno(page)));
+    const LONGLONG t = k < 0 ? -1 : m_pChain[k].record->GranuleToTime(granule);
+    return t < 0 ? t : SatAdd(t, m_pSource->m_pLinks[k].Shift(m_pSource->m_llOrigin));
+}
+
+// The production enters another link: the stream state takes that link's serial and codec, its times their
+// shift, and the next sample is a discontinuity with that link's headers ahead of it.
+void COggStream::SwitchLink(uint32_t serial) {
+    const int32_t k = LinkOfSerial(serial);
+    if (k < 0) return;
+    ogg_stream_reset_serialno(&m_oggStream, static_cast<int>(serial));
+    m_playLink = k;
+    m_pPlayCodec = m_pChain[k].record->m_pCodec;
+    m_playShift = m_pSource->m_pLinks[k].Shift(m_pSource->m_llOrigin);
+    m_bNoGranuleRef = 1;
+    m_lastPacketNo = -1;
+    m_lastGranule = -1;
+    m_lastUnits = 0;
+    m_bDiscontinuity = 1;
+}
+
 bool COggStream::QueuePage(ogg_page* page) {
     const LONGLONG g = ogg_page_granulepos(page);
     if (g == -1) {
         AddPage(page, nullptr);
     } else {
-        LONGLONG t = GranuleToTime(g);
+        LONGLONG t = PageTime(page, g);
         AddPage(page, &t);
     }
     m_evData.Set();
@@ -45,6 +69,8 @@ bool COggStream::FeedPage() {
         m_reader.m_evWork.Set();
         return false;
     }
+    if (m_pChain && static_cast<uint32_t>(ogg_page_serialno(&node->page)) != static_cast<uint32_t>(m_oggStream.serialno))
+        SwitchLink(static_cast<uint32_t>(ogg_page_serialno(&node->page)));
     ogg_stream_pagein(&m_oggStream, &node->page);
     Recycle(node);
     Snapshot(&count, &span);

@@ -25,6 +25,11 @@ void COggStreamReader::SetPosition(LONGLONG position) {
     ogg_sync_reset(&m_sync);
 }
 
+LONGLONG COggStreamReader::Position() {
+    CAutoLock lock(m_lock);
+    return m_llPosition;
+}
+
 bool COggStreamReader::EndOfFile() {
     CAutoLock lock(m_lock);
     return m_bEndOfFile != 0;
@@ -54,7 +59,7 @@ DWORD COggStreamReader::WorkerMain() {
     }
 }
 
-LONGLONG COggStreamReader::SkipForeignPages(ogg_sync_state* sync, uint32_t serial) {
+LONGLONG COggStreamReader::SkipForeignPages(ogg_sync_state* sync, uint32_t serial, const COggStream* chained) {
     for (;;) {
         if (!sync->data) return 0;
         const long avail = sync->fill - sync->returned;
@@ -71,7 +76,8 @@ LONGLONG COggStreamReader::SkipForeignPages(ogg_sync_state* sync, uint32_t seria
             sync->bodybytes = 0;
             for (int i = 0; i < p[26]; ++i) sync->bodybytes += p[27 + i];
         }
-        if (ReadLE32(p + 14) == serial) return 0;
+        const uint32_t pageSerial = ReadLE32(p + 14);
+        if (pageSerial == serial || (chained && chained->OwnsSerial(pageSerial))) return 0;
         const long total = sync->headerbytes + sync->bodybytes;
         if (total >= avail) {
             ogg_sync_clear(sync); // the rest of that page is skipped in the file, not read
@@ -98,10 +104,10 @@ void COggStreamReader::ReadStep() {
     bool failed = false;
     {
         CAutoLock lock(m_lock);
-        m_llPosition += SkipForeignPages(&m_sync, m_pOwner->m_serialNo);
+        m_llPosition += SkipForeignPages(&m_sync, m_pOwner->m_serialNo, m_pOwner->m_pChain ? m_pOwner : nullptr);
         ogg_page page;
         if (ogg_sync_pageout(&m_sync, &page) > 0) {
-            if (static_cast<uint32_t>(ogg_page_serialno(&page)) == m_pOwner->m_serialNo && m_pOwner->QueuePage(&page))
+            if (m_pOwner->OwnsSerial(static_cast<uint32_t>(ogg_page_serialno(&page))) && m_pOwner->QueuePage(&page))
                 m_evWork.Reset();
             return;
         }
@@ -138,8 +144,8 @@ void COggStreamReader::EndOfData() {
     m_evWork.Reset();
 }
 
-HRESULT COggStreamReader::FindPagePosition(CSeekSearch* search, LONGLONG target, LONGLONG limit, LONGLONG* time,
-                                           LONGLONG* firstWanted) {
+HRESULT COggStreamReader::FindPagePosition(CSeekSearch* search, COggStream* record, LONGLONG target, LONGLONG limit,
+                                           LONGLONG* time, LONGLONG* firstWanted) {
     COggSourceCore* source = m_pOwner->m_pSource;
     // The duration takes the source lock: read it before the reader's lock, which comes after it.
     LONGLONG duration = 0;
@@ -147,20 +153,20 @@ HRESULT COggStreamReader::FindPagePosition(CSeekSearch* search, LONGLONG target,
     CAutoLock lock(m_lock);
     LONGLONG position = 0, found = 0, wanted = MinTime;
     if (target == 0) {
-        position = 0;
+        position = search->Begin();
         found = 0;
     } else if (target >= limit) {
         position = source->m_llFileLength;
         found = duration;
-    } else if (m_seekCache.valid && m_seekCache.target == target) {
+    } else if (m_seekCache.valid && m_seekCache.target == target && m_seekCache.record == record) {
         position = m_seekCache.position;
         found = m_seekCache.time;
         wanted = m_seekCache.firstWanted;
     } else {
         if (!source->HasReader()) return E_FAIL;
-        HRESULT hr = search->Position(m_pOwner, target, limit, &position, &found, &wanted);
+        HRESULT hr = search->Position(record, target, limit, &position, &found, &wanted);
         if (FAILED(hr)) return hr;
-        m_seekCache = SeekCache{TRUE, position, target, found, wanted};
+        m_seekCache = SeekCache{TRUE, record, position, target, found, wanted};
     }
     m_bEndOfFile = 0;
     ogg_sync_reset(&m_sync);

@@ -13,6 +13,7 @@ enum : DWORD { ReaderRun = 1, ReaderStop = 2, ReaderExit = 3 };
 
 struct SeekCache {
     BOOL valid = FALSE;
+    const COggStream* record = nullptr;
     LONGLONG position = 0;
     LONGLONG target = 0;
     LONGLONG time = 0;
@@ -25,14 +26,18 @@ public:
     ~COggStreamReader() override;
 
     void ReadStep();
-    // Bytes of foreign pages to skip in the file after what the sync state holds (0 or more).
-    static LONGLONG SkipForeignPages(ogg_sync_state* sync, uint32_t serial);
+    // Bytes of foreign pages to skip in the file after what the sync state holds (0 or more). A page is the
+    // stream's own when of its serial, or, in a chained file, of a serial that carries the stream in a link.
+    static LONGLONG SkipForeignPages(ogg_sync_state* sync, uint32_t serial, const COggStream* chained = nullptr);
     // Moves the reader to a byte position with an empty sync state.
     void SetPosition(LONGLONG position);
     bool EndOfFile();
+    LONGLONG Position();
     // The byte position to read from for a target (the search of a seek, shared by every stream's reader).
     // *firstWanted: where the stream's delivery resumes (video: the key frame's start), MinTime for anywhere.
-    HRESULT FindPagePosition(CSeekSearch* search, LONGLONG target, LONGLONG limit, LONGLONG* time, LONGLONG* firstWanted);
+    // record: the stream record searched (in a chained file, the one of the link the target falls in).
+    HRESULT FindPagePosition(CSeekSearch* search, COggStream* record, LONGLONG target, LONGLONG limit, LONGLONG* time,
+                             LONGLONG* firstWanted);
     void InvalidateSeekCache() { m_seekCache.valid = FALSE; }
 
     ogg_sync_state m_sync;

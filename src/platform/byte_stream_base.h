@@ -3,13 +3,17 @@
 #pragma once
 #include <mutex>
 
+#include "attributes.h"
 #include "com_impl.h"
 #include "mfobjects.h"
 
-class ReadOnlyByteStream : public IMFByteStream {
+// A byte stream's attributes are the system's too: a host sets MF_BYTESTREAM_CONTENT_TYPE on them (the MIME
+// type the resolver looks a handler up by).
+class ReadOnlyByteStream : public IMFByteStream, public TAttributes<IMFAttributes> {
 public:
     HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        static const QITAB table[] = {QITABENT(ReadOnlyByteStream, IMFByteStream), {nullptr, 0}};
+        static const QITAB table[] = {QITABENT(ReadOnlyByteStream, IMFByteStream),
+                                      QITABENT(ReadOnlyByteStream, IMFAttributes), {nullptr, 0}};
         return QISearch(this, table, riid, ppv);
     }
     HRESULT GetCapabilities(DWORD* caps) override {

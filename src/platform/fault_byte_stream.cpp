@@ -11,6 +11,8 @@ class FaultByteStream final : public IMFByteStream, public IFaultByteStreamContr
     PLAT_REFCOUNT(FaultByteStream)
     FaultByteStream(IMFByteStream* inner, const FaultConfig& config) : m_inner(inner), m_config(config) {}
     HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        // The attributes are those of the stream it wraps (a host's content type, say).
+        if (ppv && IsEqualIID(riid, IID_IMFAttributes)) return m_inner->QueryInterface(riid, ppv);
         static const QITAB table[] = {QITABENT(FaultByteStream, IMFByteStream),
                                       QITABENT(FaultByteStream, IFaultByteStreamControl),
                                       {nullptr, 0}};

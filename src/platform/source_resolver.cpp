@@ -4,6 +4,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "com_impl.h"
 #include "completion.h"
@@ -47,23 +48,61 @@ bool ParseClsid(const char* text, CLSID* out) {
     return true;
 }
 
-// The first CLSID registered for the extension, under HKEY_CURRENT_USER and then HKEY_LOCAL_MACHINE.
-bool FindHandler(const std::string& extension, CLSID* clsid) {
+void AddOnce(std::vector<CLSID>* list, const CLSID& clsid) {
+    for (const CLSID& c : *list)
+        if (IsEqualCLSID(c, clsid)) return;
+    list->push_back(clsid);
+}
+
+// Every CLSID registered for the name (an extension or a MIME type), under HKEY_CURRENT_USER and then
+// HKEY_LOCAL_MACHINE; key names compare without regard to case.
+void FindHandlers(const std::string& name, std::vector<CLSID>* out) {
     for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
         HKEY key = nullptr;
-        if (RegOpenKeyExA(root, (std::string(kHandlers) + "\\" + extension).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        if (RegOpenKeyExA(root, (std::string(kHandlers) + "\\" + name).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
             continue;
-        bool found = false;
-        for (DWORD i = 0; !found; ++i) {
-            char name[128];
-            DWORD cch = sizeof name;
-            if (RegEnumValueA(key, i, name, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-            found = ParseClsid(name, clsid);
+        for (DWORD i = 0;; ++i) {
+            char value[128];
+            DWORD cch = sizeof value;
+            if (RegEnumValueA(key, i, value, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+            CLSID clsid;
+            if (ParseClsid(value, &clsid)) AddOnce(out, clsid);
         }
         RegCloseKey(key);
-        if (found) return true;
     }
-    return false;
+}
+
+// Every handler registered for any name: what the resolver tries when the content need not match.
+void AllHandlers(std::vector<CLSID>* out) {
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(root, kHandlers, 0, KEY_READ, &key) != ERROR_SUCCESS) continue;
+        for (DWORD i = 0;; ++i) {
+            char name[256];
+            DWORD cch = sizeof name;
+            if (RegEnumKeyExA(key, i, name, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+            FindHandlers(name, out);
+        }
+        RegCloseKey(key);
+    }
+}
+
+// The handlers to try, in order: those of the URL's extension, those of the byte stream's MIME type
+// (MF_BYTESTREAM_CONTENT_TYPE), and, when the content need not match either, every other one registered.
+std::vector<CLSID> Candidates(const std::string& url, IMFByteStream* stream, DWORD flags) {
+    std::vector<CLSID> list;
+    const size_t dot = url.find_last_of('.'), slash = url.find_last_of("/\\");
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) FindHandlers(url.substr(dot), &list);
+    PlatRef<IMFAttributes> attributes;
+    LPWSTR mime = nullptr;
+    UINT32 length = 0;
+    if (stream && SUCCEEDED(stream->QueryInterface(IID_IMFAttributes, reinterpret_cast<void**>(&attributes))) &&
+        SUCCEEDED(attributes->GetAllocatedString(MF_BYTESTREAM_CONTENT_TYPE, &mime, &length))) {
+        FindHandlers(Narrow(mime), &list);
+        CoTaskMemFree(mime);
+    }
+    if (flags & MF_RESOLUTION_CONTENT_DOES_NOT_HAVE_TO_MATCH_EXTENSION_OR_MIME_TYPE) AllHandlers(&list);
+    return list;
 }
 
 HRESULT LoadModule(const std::string& path, HMODULE* module) {
@@ -80,13 +119,7 @@ HRESULT LoadModule(const std::string& path, HMODULE* module) {
     return S_OK;
 }
 
-HRESULT CreateHandler(LPCWSTR url, IMFByteStreamHandler** handler) {
-    std::string name = Narrow(url);
-    size_t dot = name.find_last_of('.');
-    size_t slash = name.find_last_of("/\\");
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return MF_E_UNSUPPORTED_BYTESTREAM_TYPE;
-    CLSID clsid;
-    if (!FindHandler(name.substr(dot), &clsid)) return MF_E_UNSUPPORTED_BYTESTREAM_TYPE;
+HRESULT CreateHandler(const CLSID& clsid, IMFByteStreamHandler** handler) {
     WCHAR text[39];
     StringFromGUID2(clsid, text, 39);
     char path[4096];
@@ -128,8 +161,23 @@ class SourceResolver final : public IMFSourceResolver {
         *type = MF_OBJECT_INVALID;
         *object = nullptr;
         if (!(flags & MF_RESOLUTION_MEDIASOURCE)) return E_INVALIDARG;
+        // Each candidate in turn; the first that makes a source wins, and the first failure is what is left
+        // to tell when none does.
+        HRESULT first = MF_E_UNSUPPORTED_BYTESTREAM_TYPE;
+        bool tried = false;
+        for (const CLSID& clsid : Candidates(Narrow(url), stream, flags)) {
+            HRESULT hr = TryHandler(clsid, stream, url, flags, props, type, object);
+            if (SUCCEEDED(hr)) return hr;
+            if (!tried) first = hr;
+            tried = true;
+            stream->SetCurrentPosition(0); // the next handler reads from the start
+        }
+        return first;
+    }
+    HRESULT TryHandler(const CLSID& clsid, IMFByteStream* stream, LPCWSTR url, DWORD flags, IPropertyStore* props,
+                       MF_OBJECT_TYPE* type, IUnknown** object) {
         PlatRef<IMFByteStreamHandler> handler;
-        HRESULT hr = CreateHandler(url ? url : L"", &handler);
+        HRESULT hr = CreateHandler(clsid, &handler);
         if (FAILED(hr)) return hr;
         PlatRef<PlatCompletion> done;
         done.Attach(new (std::nothrow) PlatCompletion);

@@ -1,5 +1,5 @@
-// DllRegisterServer and DllUnregisterServer: the class key, its InprocServer32, and the ".OGG" handler entry,
-// leaving a registration that belongs to another copy of the module alone.
+// DllRegisterServer and DllUnregisterServer: the class key, its InprocServer32, and the handler entries (the
+// Ogg extensions and MIME types), leaving a registration that belongs to another copy of the module alone.
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
@@ -9,7 +9,10 @@
 namespace {
 const char kFriendlyName[] = "KEST OGG Source ByteStreamHandler";
 const char kHandlers[] = "Software\\Microsoft\\Windows Media Foundation\\ByteStreamHandlers";
-const char kExtension[] = ".OGG";
+// The names the handler is registered for: the file extensions Ogg files carry and the MIME types hosts give
+// a byte stream (the resolver looks both up under the handlers key). ".OGG" alone missed every .oga and .opus.
+const char* const kNames[] = {".OGG", ".oga", ".ogv", ".ogm", ".ogx", ".opus", ".spx",
+                              "audio/ogg", "video/ogg", "application/ogg", "audio/opus"};
 
 HRESULT FromWin32(LONG error) { return error == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(error); }
 
@@ -105,16 +108,20 @@ HRESULT RegisterHandler() {
     RegCreateKeyExA(HKEY_LOCAL_MACHINE, kHandlers, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handlers, nullptr);
     if (handlers) RegCloseKey(handlers);
     handlers = nullptr;
-    // The entry lives under HKEY_CURRENT_USER; when that key cannot be made, registration fails with it.
+    // The entries live under HKEY_CURRENT_USER; when that key cannot be made, registration fails with it.
     LONG error = RegCreateKeyExA(HKEY_CURRENT_USER, kHandlers, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handlers, nullptr);
     if (error != ERROR_SUCCESS) return FromWin32(error);
-    HRESULT hr = FromWin32(RegCreateKeyExA(handlers, kExtension, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &extension, nullptr));
-    if (SUCCEEDED(hr)) {
-        char name[64];
-        int n = WideCharToMultiByte(CP_THREAD_ACP, 0, clsid, -1, name, sizeof name, nullptr, nullptr);
-        hr = n > 0 ? SetString(extension, name, kFriendlyName) : HRESULT_FROM_WIN32(static_cast<LONG>(GetLastError()));
+    char name[64];
+    HRESULT hr = WideCharToMultiByte(CP_THREAD_ACP, 0, clsid, -1, name, sizeof name, nullptr, nullptr) > 0
+                     ? S_OK
+                     : HRESULT_FROM_WIN32(static_cast<LONG>(GetLastError()));
+    for (const char* entry : kNames) {
+        if (FAILED(hr)) break;
+        hr = FromWin32(RegCreateKeyExA(handlers, entry, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &extension, nullptr));
+        if (SUCCEEDED(hr)) hr = SetString(extension, name, kFriendlyName);
+        if (extension) RegCloseKey(extension);
+        extension = nullptr;
     }
-    if (extension) RegCloseKey(extension);
     RegCloseKey(handlers);
     return hr;
 }
@@ -133,9 +140,11 @@ PLAT_EXPORT HRESULT DllUnregisterServer() {
     char path[MAX_PATH];
     StringFromGUID2(CLSID_OGGByteStreamHandler, clsid, 39);
     if (SUCCEEDED(StringCchPrintfA(path, MAX_PATH, "CLSID\\%ls", clsid))) RegDeleteTreeA(HKEY_CLASSES_ROOT, path);
+    // Exactly the values it wrote; the keys stay (another handler may be registered there too).
     char name[64];
-    if (SUCCEEDED(StringCchPrintfA(path, MAX_PATH, "%s\\%s", kHandlers, kExtension)) &&
-        WideCharToMultiByte(CP_THREAD_ACP, 0, clsid, -1, name, sizeof name, nullptr, nullptr) > 0) {
+    if (WideCharToMultiByte(CP_THREAD_ACP, 0, clsid, -1, name, sizeof name, nullptr, nullptr) <= 0) return S_OK;
+    for (const char* entry : kNames) {
+        if (FAILED(StringCchPrintfA(path, MAX_PATH, "%s\\%s", kHandlers, entry))) continue;
         RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, path, name);
         RegDeleteKeyValueA(HKEY_CURRENT_USER, path, name);
     }

@@ -1,5 +1,7 @@
 #include "media_stream.h"
 
+#include "mf_type_from_am.h"
+#include "ogg_attributes.h"
 #include "ogg_source.h"
 
 namespace {
@@ -48,6 +50,8 @@ OGGStream::~OGGStream() {
         m_pEventQueue->Release();
     }
     if (m_pStreamDescriptor) m_pStreamDescriptor->Release();
+    for (IMFMediaType* t : {m_pAnnounced, m_pExpected, m_pPendingFormat})
+        if (t) t->Release();
 }
 
 HRESULT OGGStream::QueryInterface(REFIID riid, void** ppv) {
@@ -131,8 +135,44 @@ HRESULT OGGStream::RequestSample(IUnknown* token) {
     return guard.Source()->QueueEvent(MEError, GUID_NULL, hr, nullptr);
 }
 
+namespace {
+void Assign(IMFMediaType** slot, IMFMediaType* type) {
+    if (type) type->AddRef();
+    if (*slot) (*slot)->Release();
+    *slot = type;
+}
+} // namespace
+
+HRESULT OGGStream::NoteFormat(const CAMMediaType& type) {
+    SourceGuard guard(this);
+    IMFMediaType* now = nullptr;
+    HRESULT hr = MFCreateMediaType(&now);
+    if (SUCCEEDED(hr)) hr = InitMediaTypeFromAM(now, &type);
+    IMFMediaType* expected = m_pExpected ? m_pExpected : m_pAnnounced;
+    IMFMediaTypeHandler* handler = nullptr;
+    if (SUCCEEDED(hr) && !expected && m_pStreamDescriptor && SUCCEEDED(m_pStreamDescriptor->GetMediaTypeHandler(&handler))) {
+        handler->GetCurrentMediaType(&expected); // the type the stream was opened with
+        handler->Release();
+        Assign(&m_pAnnounced, expected);
+        if (expected) expected->Release();
+    }
+    BOOL same = FALSE;
+    if (SUCCEEDED(hr) && expected) expected->Compare(now, MF_ATTRIBUTES_MATCH_ALL_ITEMS, &same);
+    if (SUCCEEDED(hr) && !same) {
+        Assign(&m_pPendingFormat, now);
+        Assign(&m_pExpected, now);
+    }
+    if (now) now->Release();
+    return SUCCEEDED(hr) ? S_OK : hr;
+}
+
 HRESULT OGGStream::DeliverSample(IMFSample* sample) {
     SourceGuard guard(this);
+    if (m_pPendingFormat) {
+        HRESULT hr = sample->SetUnknown(MFSampleExtension_OggFormat, m_pPendingFormat);
+        if (FAILED(hr)) return hr;
+        Assign(&m_pPendingFormat, nullptr);
+    }
     HRESULT hr = m_samples.PushBack(sample);
     if (FAILED(hr)) return hr;
     DeliverQueuedSamples();
@@ -176,11 +216,36 @@ HRESULT OGGStream::MatchOne() {
         }
         SourceGuard guard(this);
         if (guard.Source()) guard.Source()->m_rtCurrent = next > 0 ? next : time;
-        hr = m_pEventQueue->QueueEventParamUnk(MEMediaSample, GUID_NULL, S_OK, sample);
+        hr = AnnounceFormat(sample);
+        if (SUCCEEDED(hr)) hr = m_pEventQueue->QueueEventParamUnk(MEMediaSample, GUID_NULL, S_OK, sample);
     }
     sample->Release();
     if (token) token->Release();
     return hr;
+}
+
+// A sample that begins a link of another format goes out after MEStreamFormatChanged with that format.
+HRESULT OGGStream::AnnounceFormat(IMFSample* sample) {
+    IMFMediaType* type = nullptr;
+    if (FAILED(sample->GetUnknown(MFSampleExtension_OggFormat, IID_IMFMediaType, reinterpret_cast<void**>(&type))))
+        return S_OK;
+    sample->DeleteItem(MFSampleExtension_OggFormat);
+    HRESULT hr = m_pEventQueue->QueueEventParamUnk(MEStreamFormatChanged, GUID_NULL, S_OK, type);
+    IMFMediaTypeHandler* handler = nullptr;
+    if (SUCCEEDED(hr) && m_pStreamDescriptor && SUCCEEDED(m_pStreamDescriptor->GetMediaTypeHandler(&handler))) {
+        handler->SetCurrentMediaType(type); // what GetCurrentMediaType tells from now on
+        handler->Release();
+    }
+    Assign(&m_pAnnounced, type);
+    type->Release();
+    return hr;
+}
+
+// Samples that will not go out: the host keeps the format it was told last.
+void OGGStream::DropSamples() {
+    m_samples.Clear();
+    Assign(&m_pExpected, nullptr);
+    Assign(&m_pPendingFormat, nullptr);
 }
 
 HRESULT OGGStream::DeliverQueuedSamples() {
@@ -212,7 +277,7 @@ void OGGStream::SetActive(BOOL active) {
     if ((active != FALSE) == (m_active != FALSE)) return;
     m_active = active;
     if (!active) {
-        m_samples.Clear();
+        DropSamples();
         m_requests.Clear();
     }
 }
@@ -230,7 +295,7 @@ HRESULT OGGStream::StartStream(const PROPVARIANT* value, bool seeking, bool newR
     if (FAILED(hr)) return hr;
     // A restart at 0 is no seek, yet the samples made for the run before it must not follow its
     // MEStreamStarted: every new run starts with nothing waiting (a resume from pause keeps them).
-    if (seeking || newRun) m_samples.Clear();
+    if (seeking || newRun) DropSamples();
     if (newRun) {
         m_runId = runId;
         m_requestQueued = false; // a request of the run before is dropped when it runs
@@ -251,7 +316,7 @@ HRESULT OGGStream::StopStream() {
     SourceGuard guard(this);
     if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
     m_requests.Clear();
-    m_samples.Clear();
+    DropSamples();
     m_requestQueued = false; // its request for data, if one waits, belongs to the run that ends here
     m_state = SourceStopped;
     return QueueEvent(MEStreamStopped, GUID_NULL, S_OK, nullptr);

@@ -36,6 +36,7 @@ public:
     bool WantsMoreSamples() override;
     bool IsActive() override;
     void WaitOutLock() override;
+    HRESULT NoteFormat(const CAMMediaType& type) override;
 
     // Transitions carried out by the source.
     void SetActive(BOOL active);
@@ -62,6 +63,8 @@ private:
     ~OGGStream();
     void ReportError(HRESULT hr);
     HRESULT MatchOne();
+    HRESULT AnnounceFormat(IMFSample* sample);
+    void DropSamples();
 
     std::atomic<ULONG> m_refCount{1};
     SourceLink* m_pLink;
@@ -72,4 +75,9 @@ private:
     std::recursive_mutex m_orphanLock; // serialises the stream's methods once its source is gone
     bool m_eosSent = false;       // MEEndOfStream goes out once per run, however often the end is marked
     bool m_requestQueued = false; // an OpRequestData of this run waits in the queue
+    // A chained file's formats: the type the host was told last (null: the stream descriptor's), the one it will
+    // have been told once the waiting samples are out, and the one the next delivered sample carries.
+    IMFMediaType* m_pAnnounced = nullptr;
+    IMFMediaType* m_pExpected = nullptr;
+    IMFMediaType* m_pPendingFormat = nullptr;
 };

@@ -1,6 +1,8 @@
 // The media source: life cycle, interface lookup, event generator, public methods and the open.
 #include "ogg_source.h"
 
+#include <cstdlib>
+
 #include "ogg/media_types.h"
 #include "mf_type_from_am.h"
 #include "ogg_attributes.h"
@@ -226,10 +228,40 @@ HRESULT OGGSource::BuildPresentationDescriptor() {
     if (SUCCEEDED(hr)) {
         m_pPD->SetUINT64(MF_PD_DURATION, static_cast<UINT64>(m_rtStop));
         m_pPD->SetUINT64(MF_PD_OGG_ORIGIN, static_cast<UINT64>(m_llOrigin));
-        m_state = SourceStopped;
+        if (m_cLinks > 1) hr = DescribeLinks(m_pPD);
     }
+    if (SUCCEEDED(hr)) m_state = SourceStopped;
     for (IMFStreamDescriptor* sd : sds)
         if (sd) sd->Release();
+    return hr;
+}
+
+// A chained file's links on the presentation descriptor (MF_PD_OGG_LINKS).
+HRESULT OGGSource::DescribeLinks(IMFPresentationDescriptor* pd) {
+    size_t n = 1 + 4 * static_cast<size_t>(m_cLinks) + 3 * static_cast<size_t>(m_cOggStreams + m_cLinkRecords);
+    auto* v = static_cast<int64_t*>(std::malloc(n * sizeof(int64_t)));
+    if (!v) return E_OUTOFMEMORY;
+    size_t i = 0;
+    v[i++] = m_cLinks;
+    for (int32_t k = 0; k < m_cLinks; ++k) {
+        const FileLink& l = m_pLinks[k];
+        const int32_t count = k == 0 ? m_cOggStreams : l.records;
+        v[i++] = l.begin;
+        v[i++] = l.start;
+        v[i++] = l.duration;
+        v[i++] = count;
+        for (int32_t j = 0; j < count; ++j) {
+            const COggStream* s = k == 0 ? m_ppOggStreams[j] : m_ppLinkRecords[l.firstRecord + j];
+            bool played = false;
+            for (int32_t m = 0; m < m_cOggStreams && !played; ++m)
+                played = m_ppOggStreams[m]->m_pChain && m_ppOggStreams[m]->m_pChain[k].record == s;
+            v[i++] = s->m_serialNo;
+            v[i++] = s->m_codec;
+            v[i++] = played;
+        }
+    }
+    HRESULT hr = pd->SetBlob(MF_PD_OGG_LINKS, reinterpret_cast<const UINT8*>(v), static_cast<UINT32>(i * sizeof(int64_t)));
+    std::free(v);
     return hr;
 }
 

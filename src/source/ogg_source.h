@@ -54,6 +54,7 @@ public:
     HRESULT CheckOperation(SourceOp* op) override;
 
     // COggSourceCore
+    HRESULT DescribeLinks(IMFPresentationDescriptor* pd);
     HRESULT CreateMediaStream(COggStream* stream, uint32_t id) override;
     uint32_t MediaStreamCount() override { return m_cStreams; }
     void OnReadFailure() override;

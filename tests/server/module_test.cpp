@@ -59,11 +59,11 @@ std::string Registered() {
     return path;
 }
 
-bool HandlerEntry(HKEY root) {
+const char kHandlersKey[] = "Software\\Microsoft\\Windows Media Foundation\\ByteStreamHandlers\\";
+
+bool HandlerEntry(HKEY root, const std::string& name = ".OGG") {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, "Software\\Microsoft\\Windows Media Foundation\\ByteStreamHandlers\\.OGG", 0, KEY_READ,
-                      &key) != ERROR_SUCCESS)
-        return false;
+    if (RegOpenKeyExA(root, (kHandlersKey + name).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
     char text[64];
     DWORD cb = sizeof text;
     bool found = RegQueryValueExA(key, "{D3A2C1B4-7E58-4F2A-9B6C-1E0F3A5D7C92}", nullptr, nullptr,
@@ -231,4 +231,60 @@ TEST_F(ModuleTest, TheDemoRunsToTheEndAndExitsZero) {
                              "' 2>&1");
     EXPECT_EQ(o.status, 0) << o.text;
     EXPECT_NE(o.text.find("end of presentation"), std::string::npos) << o.text;
+}
+
+// Every name Ogg files go by, extensions and MIME types, is registered and unregistered (exactly its own values);
+// the resolver finds the handler by the byte stream's MIME type when the URL has no extension, and by content
+// when the host allows it (what oggsource does): a misnamed file opens.
+TEST_F(ModuleTest, EveryOggNameAndMimeTypeFindsTheHandler) {
+    const char* names[] = {".OGG", ".oga", ".ogv", ".ogm", ".ogx", ".opus", ".spx", "audio/ogg", "video/ogg", "application/ogg", "audio/opus"};
+    Module ours(OGGSOURCE_MODULE_PATH);
+    ASSERT_EQ(ours.reg(), S_OK);
+    for (const char* n : names) EXPECT_TRUE(HandlerEntry(HKEY_CURRENT_USER, n)) << n;
+    // Another handler's value under one of the names stays when this one unregisters.
+    HKEY oga = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, (std::string(kHandlersKey) + ".oga").c_str(), 0, KEY_ALL_ACCESS, &oga), ERROR_SUCCESS);
+    const char other[] = "another handler";
+    RegSetValueExA(oga, "{00000000-1111-2222-3333-444444444444}", 0, REG_SZ, reinterpret_cast<const BYTE*>(other), sizeof other);
+    RegCloseKey(oga);
+
+    Fixture f = MakeFile("names", R"({"streams": [{"kind": "vorbis", "serial": 1, "seconds": 1}]})");
+    const std::string misnamed = f.path + ".mp3";
+    ASSERT_EQ(rename(f.path.c_str(), misnamed.c_str()), 0);
+    PlatRef<IMFSourceResolver> resolver;
+    ASSERT_EQ(MFCreateSourceResolver(&resolver), S_OK);
+    auto open = [&](const wchar_t* url, const wchar_t* mime, DWORD flags) {
+        PlatRef<IMFByteStream> stream;
+        EXPECT_EQ(MFCreateFileByteStreamA(misnamed.c_str(), &stream), S_OK);
+        PlatRef<IMFAttributes> attributes;
+        if (mime && SUCCEEDED(stream->QueryInterface(IID_IMFAttributes, reinterpret_cast<void**>(&attributes))))
+            attributes->SetString(MF_BYTESTREAM_CONTENT_TYPE, mime);
+        MF_OBJECT_TYPE type = MF_OBJECT_INVALID;
+        PlatRef<IUnknown> object;
+        HRESULT hr = resolver->CreateObjectFromByteStream(stream.Get(), url, flags, nullptr, &type, &object);
+        PlatRef<IMFMediaSource> source;
+        if (object) object->QueryInterface(IID_IMFMediaSource, reinterpret_cast<void**>(&source));
+        if (source) source->Shutdown();
+        return hr;
+    };
+    EXPECT_EQ(open(L"stream", nullptr, MF_RESOLUTION_MEDIASOURCE), MF_E_UNSUPPORTED_BYTESTREAM_TYPE) << "no name to go by";
+    EXPECT_EQ(open(L"stream", L"audio/ogg", MF_RESOLUTION_MEDIASOURCE), S_OK) << "the MIME type";
+    EXPECT_EQ(open(L"stream", L"Video/Ogg", MF_RESOLUTION_MEDIASOURCE), S_OK) << "names compare without regard to case";
+    EXPECT_EQ(open(L"song.mp3", nullptr, MF_RESOLUTION_MEDIASOURCE), MF_E_UNSUPPORTED_BYTESTREAM_TYPE);
+    EXPECT_EQ(open(L"song.mp3", nullptr, MF_RESOLUTION_MEDIASOURCE | MF_RESOLUTION_CONTENT_DOES_NOT_HAVE_TO_MATCH_EXTENSION_OR_MIME_TYPE),
+              S_OK) << "by content";
+    EXPECT_EQ(open(L"song.OPUS", nullptr, MF_RESOLUTION_MEDIASOURCE), S_OK);
+    PlatRef<IMFMediaSource> source;
+    EXPECT_EQ(host::OpenFile(misnamed, &source), S_OK) << "the host opens by content";
+    if (source) source->Shutdown();
+
+    ASSERT_EQ(ours.unreg(), S_OK);
+    for (const char* n : names) EXPECT_FALSE(HandlerEntry(HKEY_CURRENT_USER, n)) << n;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, (std::string(kHandlersKey) + ".oga").c_str(), 0, KEY_READ, &oga), ERROR_SUCCESS);
+    char text[64];
+    DWORD cb = sizeof text;
+    EXPECT_EQ(RegQueryValueExA(oga, "{00000000-1111-2222-3333-444444444444}", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &cb),
+              ERROR_SUCCESS) << "another handler's value is left alone";
+    RegCloseKey(oga);
+    unlink(misnamed.c_str());
 }

@@ -4,13 +4,14 @@
 //
 // The rules between ffprobe's packet times and ours (pts, duration and the origin in 100-ns units):
 //   Vorbis:       ours = pts + duration - origin (a Vorbis sample carries the end of its audio, duration 0);
-//   Theora, OGM:  ours = pts - origin;
+//   Theora, OGM, Opus, FLAC, Speex: ours = pts - origin (Opus: both take the pre-skip off);
 //   after a hole in a stream's pages, ffprobe carries the first packets on from before the hole, while ours are
 //   timed back from the next granule: the packets of the page after a hole are not compared.
 #include <algorithm>
 #include <fstream>
 #include <sys/stat.h>
 
+#include "common/ffprobe.h"
 #include "common/fixtures.h"
 #include "common/shell.h"
 #include "seek_oracle.h"
@@ -54,20 +55,6 @@ std::string DropPage(const std::string& from, uint32_t serial, int n) {
     return path;
 }
 
-nlohmann::json Ffprobe(const std::string& path) {
-    return nlohmann::json::parse(
-        Shell("ffprobe -v error -show_streams -show_packets -show_data_hash CRC32 -of json " + Quote(path)), nullptr, false);
-}
-
-LONGLONG Units(const nlohmann::json& packet, const char* field, const nlohmann::json& stream) {
-    if (!packet.contains(field)) return 0;
-    int num = 1, den = 1;
-    std::sscanf(stream["time_base"].get<std::string>().c_str(), "%d/%d", &num, &den);
-    const double v = static_cast<double>(std::stoll(packet[field].is_string() ? packet[field].get<std::string>()
-                                                                               : std::to_string(packet[field].get<int64_t>())));
-    return static_cast<LONGLONG>(v * num * 1e7 / den + (v < 0 ? -0.5 : 0.5));
-}
-
 struct Played {
     nlohmann::json probe;
     host::PlayResult result;
@@ -99,7 +86,8 @@ void ExpectFfprobePackets(const std::string& path, const Played& ours) {
     const LONGLONG origin = ours.probe["origin"].get<LONGLONG>();
     for (const auto& fs : ff["streams"]) {
         const std::string codec = fs.value("codec_name", std::string()); // a Skeleton track has none
-        if (codec != "vorbis" && codec != "theora" && codec != "mpeg4") continue;
+        if (codec != "vorbis" && codec != "theora" && codec != "mpeg4" && codec != "opus" && codec != "flac" && codec != "speex")
+            continue;
         SCOPED_TRACE(path + " " + codec);
         // ffprobe lists a Vorbis setup header that ogmmerge put on a page of its own among its packets; ours is
         // the third header sample sent ahead of the data: packets that are header samples of ours are left out.
@@ -143,8 +131,8 @@ void ExpectFfprobePackets(const std::string& path, const Played& ours) {
                 for (size_t i = match->pages.first[pg]; i <= match->pages.last[pg] && i < skip.size(); ++i) skip[i] = true;
         for (size_t i = 0; i < packets.size(); ++i) {
             if (skip[at + i]) continue;
-            LONGLONG want = Units(*packets[i], "pts", fs) - origin;
-            if (codec == "vorbis") want += Units(*packets[i], "duration", fs);
+            LONGLONG want = FfUnits(*packets[i], "pts", fs) - origin;
+            if (codec == "vorbis") want += FfUnits(*packets[i], "duration", fs);
             EXPECT_NEAR(static_cast<double>(match->pages.samples[at + i].time), static_cast<double>(want), 1.0) << "packet " << i;
         }
     }
@@ -255,4 +243,112 @@ TEST_F(PeerFiles, OgmmergeVideoAndAudio) {
     unlink(avi.c_str());
     unlink(audio.c_str());
     unlink(ogm.c_str());
+}
+
+// What ffmpeg writes for today's codecs: Opus (also under Theora), FLAC and Speex. Every packet, at ffprobe's
+// time; the codec and the subtype from the WAVE format tag; a stream's end against ffprobe's start plus duration
+// where ffprobe is right (FLAC, Speex: the last granule; Speex starts before 0 by the encoder's look-ahead), less
+// the pre-skip where it is not (Opus: ffprobe's duration keeps the pre-skip in); seeks against the truth (Opus
+// with its 80 ms pre-roll).
+TEST_F(PeerFiles, FfmpegOpusFlacSpeexAndTheoraWithOpus) {
+    const struct {
+        const char* name;
+        const char* args;
+        const char* codec;
+        unsigned tag;
+    } kinds[] = {
+        {"opus.opus", "-f lavfi -i anoisesrc=d=6:r=48000:a=0.2 -c:a libopus -b:a 48k", "opus", 0x704F},
+        {"flac.oga", "-f lavfi -i sine=frequency=500:sample_rate=44100:d=6 -c:a flac", "flac", 0xF1AC},
+        {"speex.spx", "-f lavfi -i anoisesrc=d=6:r=16000:a=0.2 -c:a libspeex", "speex", 0xA109},
+        {"theora-opus.ogv", "-f lavfi -i testsrc=size=160x120:rate=25:d=6 -f lavfi -i sine=frequency=440:sample_rate=48000:d=6 "
+                            "-c:v libtheora -g 25 -c:a libopus", "opus", 0x704F},
+    };
+    for (const auto& k : kinds) {
+        SCOPED_TRACE(k.name);
+        const std::string path = Temp(k.name);
+        Shell(std::string("ffmpeg -v error -y ") + k.args + " " + Quote(path));
+        Played p = PlayAll(path);
+        const nlohmann::json* audio = nullptr;
+        for (const auto& st : p.probe["streams"])
+            if (st["major"] == "audio") audio = &st;
+        ASSERT_NE(audio, nullptr) << "the audio stream has a media type";
+        EXPECT_EQ((*audio)["codec"], k.codec);
+        char subtype[64];
+        std::snprintf(subtype, sizeof subtype, "{%08X-0000-0010-8000-00AA00389B71}", k.tag);
+        EXPECT_EQ((*audio)["subtype"], subtype);
+        EXPECT_EQ((*audio)["selected"], true);
+        nlohmann::json ff = Ffprobe(path);
+        for (const auto& fs : ff["streams"]) {
+            if (fs["codec_name"] != k.codec) continue;
+            double want = std::stod(fs["start_time"].get<std::string>()) + std::stod(fs["duration"].get<std::string>());
+            if (fs["codec_name"] == "opus") want -= 312.0 / 48000; // libopus's pre-skip
+            EXPECT_NEAR((*audio)["end"].get<int64_t>() / 1e7, want, 0.0005);
+        }
+        ExpectFfprobePackets(path, p);
+        ExpectSeeks(path, p, Spread(p, {0.3, 0.7, 0.99}));
+        unlink(path.c_str());
+    }
+}
+
+// Bytes ahead of the first page (an ID3v2 tag as taggers write them, 1 KiB on an oggenc file and 100 KB, more
+// than a discovery read, on an oggmux file) are passed over: every packet plays, at the same time as without
+// them, and seeks land as the truth says. A Skeleton track (oggz-chop's, oggmux's) costs the open nothing: it
+// reads no more than the same cut without one.
+TEST_F(PeerFiles, Id3TagsAheadAndSkeletonTracks) {
+    const std::string plain = Oggenc(6), tagged = Temp("tagged.ogg");
+    {
+        std::ifstream in(plain, std::ios::binary);
+        std::string body((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string tag = std::string("ID3\x04\x00\x00", 6) + std::string("\x00\x00\x07\x76", 4) + std::string(1014, '\0');
+        std::ofstream(tagged, std::ios::binary) << tag << body;
+    }
+    Played a = PlayAll(plain), b = PlayAll(tagged);
+    ASSERT_EQ(b.ids.size(), 1u);
+    ASSERT_EQ(a.result.samples.size(), b.result.samples.size());
+    for (size_t i = 0; i < a.result.samples.size(); ++i) {
+        EXPECT_EQ(a.result.samples[i].crc, b.result.samples[i].crc);
+        EXPECT_EQ(a.result.samples[i].time, b.result.samples[i].time);
+    }
+    ExpectFfprobePackets(tagged, b);
+    ExpectSeeks(tagged, b, Spread(b, {0.4, 0.8}));
+
+    Fixture big = MakeFile("junk", R"({"streams": [{"kind": "theora", "serial": 1, "seconds": 2, "width": 160, "height": 120},
+        {"kind": "vorbis", "serial": 2, "seconds": 2}], "damage": {"junk_prefix": 100000}})");
+    Played m = PlayAll(big.path);
+    ASSERT_EQ(m.ids.size(), 2u);
+    for (const auto& st : big.record.streams) {
+        std::vector<host::Sample> got = Of(m.result, st.serial);
+        const size_t headers = st.kind == oggmux::Kind::Vorbis ? 3 : 0;
+        ASSERT_EQ(got.size(), headers + st.packets.size());
+        for (size_t i = 0; i < st.packets.size(); ++i) EXPECT_EQ(got[headers + i].crc, st.packets[i].crc32);
+    }
+
+    auto openBytes = [](const std::string& path) {
+        Counted c(path);
+        OpenedSource s(c.stream.Get());
+        EXPECT_EQ(s.hr, S_OK) << path;
+        return c.Bytes();
+    };
+    // A cut several discovery reads long, so that the open reads only the file's head and tail.
+    const std::string whole = Ffmpeg(25, 40), withSkeleton = Temp("skeleton.ogg"), without = Temp("no-skeleton.ogg");
+    Shell("oggz-chop -s 4 -e 34 -o " + Quote(withSkeleton) + " " + Quote(whole));
+    Shell("oggz-chop -k -s 4 -e 34 -o " + Quote(without) + " " + Quote(whole));
+    EXPECT_NE(Shell("head -c 64 " + Quote(withSkeleton)).find("fishead"), std::string::npos) << "oggz-chop wrote a Skeleton";
+    // No more than the same cut without it, and the Skeleton's own pages.
+    auto size = [](const std::string& path) {
+        struct stat st {};
+        stat(path.c_str(), &st);
+        return static_cast<uint64_t>(st.st_size);
+    };
+    EXPECT_LE(openBytes(withSkeleton), openBytes(without) + (size(withSkeleton) - size(without)));
+    Played s = PlayAll(withSkeleton), k = PlayAll(without);
+    EXPECT_EQ(s.ids.size(), 2u) << "the Skeleton track is no media stream";
+    EXPECT_EQ(s.result.samples.size(), k.result.samples.size());
+    Fixture sk = MakeFile("skeleton", R"({"streams": [{"kind": "skeleton", "serial": 9}, {"kind": "vorbis", "serial": 1, "seconds": 20},
+        {"kind": "theora", "serial": 2, "seconds": 20, "width": 160, "height": 120, "noise": true}]})");
+    Fixture no = MakeFile("no-skeleton", R"({"streams": [{"kind": "vorbis", "serial": 1, "seconds": 20},
+        {"kind": "theora", "serial": 2, "seconds": 20, "width": 160, "height": 120, "noise": true}]})");
+    EXPECT_LE(openBytes(sk.path), openBytes(no.path) + (sk.record.file.size() - no.record.file.size()));
+    EXPECT_LT(openBytes(sk.path), sk.record.file.size() / 2) << "the open did not read the file for the Skeleton's end";
+    for (const std::string& p : {plain, tagged, whole, withSkeleton, without, big.path, sk.path, no.path}) unlink(p.c_str());
 }

@@ -47,7 +47,8 @@ TEST_F(PlayTest, EveryPacketOfEveryKindOnceInOrderAndTimed) {
             skip = 1;
         }
         if (rec.kind == oggmux::Kind::Unknown) {
-            EXPECT_TRUE(got.empty()) << "an unknown codec's packets have no time";
+            EXPECT_TRUE(got.empty()) << "an unknown codec's stream has no media stream";
+            continue;
         } else {
             ASSERT_EQ(got.size() - skip, rec.packets.size());
             for (size_t i = 0; i < rec.packets.size(); ++i) {

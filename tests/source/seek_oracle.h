@@ -2,7 +2,8 @@
 // search): per stream the exact first sample and then the rest of the file, contiguous.
 //   compressed video: the last key frame that starts at or before the target;
 //   everything else: the first packet begun on the last page whose time is at or before the target (a page's
-//   time: that of its granule, the end of a Vorbis packet or of a Theora frame, the start of an OGM packet).
+//   time: that of its granule, the end of a Vorbis packet, of a Theora frame or of an Opus, FLAC or Speex
+//   packet, the start of an OGM packet); for Opus, at or before the target less its 80 ms pre-roll.
 // A search that returned byte 0, or the page after the target, or the page before the right one, fails it.
 #pragma once
 #include <algorithm>
@@ -19,8 +20,22 @@ struct StreamTruth {
     bool endsWithItsPages = false; // a target at or after its last page's time finds nothing left (not OGM:
                                    // an OGM page's time is the start of its last packet)
     size_t headerSamples = 0;  // samples the source sends ahead of every run (Vorbis headers, the text start)
+    LONGLONG preroll = 0;      // a seek starts this much before the target (Opus)
     StreamPages pages;
 };
+
+// The header packets of a FLAC stream: the first, and the count its first packet gives.
+inline int FlacHeaderPackets(const std::string& path, uint32_t serial) {
+    std::ifstream in(path, std::ios::binary);
+    std::string d((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (const PageRec& p : ReadPages(path)) {
+        if (p.serial != serial) continue;
+        const size_t body = p.pos + 27 + static_cast<unsigned char>(d[p.pos + 26]);
+        if (body + 9 > d.size()) return 1;
+        return 1 + (static_cast<unsigned char>(d[body + 7]) << 8 | static_cast<unsigned char>(d[body + 8]));
+    }
+    return 1;
+}
 
 // The truth of one stream from a full play.
 inline StreamTruth Truth(const std::string& path, const nlohmann::json& stream, const std::vector<host::Sample>& full) {
@@ -30,10 +45,12 @@ inline StreamTruth Truth(const std::string& path, const nlohmann::json& stream, 
     const std::string ogm = stream["ogm_type"].is_null() ? "" : stream["ogm_type"].get<std::string>();
     const bool video = stream["major"] == "video";
     t.keyed = video && codec != "unknown"; // every video kind here is compressed
-    t.pageTimeIsEnd = codec == "theora";
+    t.pageTimeIsEnd = codec == "theora" || codec == "opus" || codec == "flac" || codec == "speex";
     t.endsWithItsPages = codec != "ogm";
     t.headerSamples = codec == "vorbis" ? 3 : ogm == "text" ? 1 : 0;
-    const int headerPackets = codec == "vorbis" || codec == "theora" ? 3 : 2;
+    t.preroll = codec == "opus" ? 800000 : 0;
+    // Speex: the header and the comment (files here have no extra headers).
+    const int headerPackets = codec == "vorbis" || codec == "theora" ? 3 : codec == "flac" ? FlacHeaderPackets(path, t.id) : 2;
     t.pages = MatchPages(ReadPages(path), t.id, headerPackets, Of(full, t.id), t.headerSamples);
     return t;
 }
@@ -47,6 +64,7 @@ inline LONGLONG PageTime(const StreamTruth& t, size_t page) {
 // number of samples when none is left.
 inline size_t ExpectedFirst(const StreamTruth& t, LONGLONG target) {
     const std::vector<host::Sample>& s = t.pages.samples;
+    target -= t.preroll;
     if (t.endsWithItsPages && !t.pages.pages.empty() && PageTime(t, t.pages.pages.size() - 1) <= target) return s.size();
     if (t.keyed) {
         size_t key = 0;

@@ -79,6 +79,7 @@ Play Parse(const ShellOutput& o) {
         if (j.is_discarded()) continue;
         long stream = j["stream"].is_null() ? -1 : j["stream"].get<long>();
         if (j["type"] == "sample") p.samples[stream].push_back(j);
+        else if (j["type"] == "format") p.events[stream].push_back(j.dump()); // a new format: all its fields
         else p.events[stream].push_back(j["name"].get<std::string>() + " " + j["status"].get<std::string>());
     }
     return p;
@@ -249,6 +250,45 @@ TEST_F(WindowsLeg, TheSourceReaderReadsWhatPlayDelivers) {
             }
         }
         unlink(f.path.c_str());
+    }
+}
+
+// regsvr32 registers every Ogg name (extensions and MIME types); under Wine an .oga of FLAC and Vorbis, an .opus,
+// a Speex .spx and a chain of links of other formats play as on Linux (samples, events, the formats announced).
+TEST_F(WindowsLeg, EveryOggNameAndTodaysCodecsUnderWine) {
+    for (const char* name : {".OGG", ".oga", ".ogv", ".ogm", ".ogx", ".opus", ".spx", "audio/ogg", "video/ogg", "application/ogg",
+                             "audio/opus"}) {
+        const std::string key = std::string("HKCU\\Software\\Microsoft\\Windows Media Foundation\\ByteStreamHandlers\\") + name;
+        EXPECT_EQ(Wine("reg query " + Quote(key) + " /v " + kClsid).status, 0) << name;
+    }
+    const struct {
+        const char* extension;
+        const char* description;
+    } files[] = {
+        {".oga", R"({"streams": [{"kind": "flac", "serial": 1, "seconds": 2, "extra_headers": 1},
+            {"kind": "vorbis", "serial": 2, "seconds": 2}]})"},
+        {".opus", R"({"streams": [{"kind": "opus", "serial": 3, "seconds": 3, "trim": 200}]})"},
+        {".spx", R"({"streams": [{"kind": "speex", "serial": 4, "seconds": 2, "rate": 16000, "frames_per_packet": 2}]})"},
+        {".ogv", R"({"links": [{"streams": [{"kind": "theora", "serial": 5, "seconds": 1, "width": 64, "height": 48},
+            {"kind": "vorbis", "serial": 6, "seconds": 1}]}, {"streams": [{"kind": "theora", "serial": 7, "seconds": 1,
+            "width": 96, "height": 64}, {"kind": "vorbis", "serial": 8, "seconds": 1, "rate": 22050, "channels": 1}]}]})"},
+    };
+    for (const auto& file : files) {
+        SCOPED_TRACE(file.extension);
+        Fixture f = MakeFile("windows-names", file.description);
+        const std::string path = f.path + file.extension;
+        ASSERT_EQ(rename(f.path.c_str(), path.c_str()), 0);
+        for (const char* options : {"", "--start 0.6"}) {
+            SCOPED_TRACE(std::string("play ") + options);
+            Play linux = LinuxPlay(path, options);
+            Play windows = WindowsPlay(path, options);
+            ASSERT_EQ(linux.status, 0);
+            EXPECT_EQ(windows.status, 0);
+            EXPECT_FALSE(linux.samples.empty());
+            EXPECT_EQ(windows.samples, linux.samples);
+            EXPECT_EQ(windows.events, linux.events);
+        }
+        unlink(path.c_str());
     }
 }
 

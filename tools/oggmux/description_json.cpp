@@ -11,7 +11,8 @@ const struct {
     const char* name;
 } kKinds[] = {{Kind::Vorbis, "vorbis"},     {Kind::Theora, "theora"},   {Kind::OgmVideo, "ogm_video"},
               {Kind::OgmAudio, "ogm_audio"}, {Kind::OgmText, "ogm_text"}, {Kind::DirectX, "directx"},
-              {Kind::DShow, "dshow"},        {Kind::Unknown, "unknown"}};
+              {Kind::DShow, "dshow"},        {Kind::Unknown, "unknown"}, {Kind::Opus, "opus"},
+              {Kind::Flac, "flac"},          {Kind::Speex, "speex"},     {Kind::Skeleton, "skeleton"}};
 
 template <class T> void Get(const nlohmann::json& j, const char* key, T* out) {
     if (j.contains(key)) *out = j.at(key).get<T>();
@@ -77,6 +78,12 @@ StreamDescription Stream(const nlohmann::json& j) {
     Get(j, "length_bytes", &d.lengthBytes);
     Get(j, "packet_duration", &d.packetDuration);
     Get(j, "key_every", &d.keyEvery);
+    Get(j, "preskip", &d.preskip);
+    Get(j, "trim", &d.trim);
+    Get(j, "bits", &d.bits);
+    Get(j, "frame_size", &d.frameSize);
+    Get(j, "frames_per_packet", &d.framesPerPacket);
+    Get(j, "extra_headers", &d.extraHeaders);
     Get(j, "flush_every", &d.flushEvery);
     Get(j, "page_fill", &d.pageFill);
     Get(j, "empty_packet_every", &d.emptyPacketEvery);
@@ -108,30 +115,46 @@ bool KindFromName(const std::string& name, Kind* kind) {
     return false;
 }
 
-bool ParseDescription(const std::string& text, Description* out, std::string* error) {
-    try {
-        auto j = nlohmann::json::parse(text);
-        Description d;
-        Get(j, "seed", &d.seed);
+namespace {
+Description Parse(const nlohmann::json& j) {
+    Description d;
+    Get(j, "seed", &d.seed);
+    if (j.contains("links")) {
+        for (const auto& l : j.at("links")) {
+            d.links.push_back(Parse(l));
+            if (!d.links.back().links.empty()) throw std::runtime_error("a link of a chain cannot be a chain");
+        }
+        if (d.links.empty()) throw std::runtime_error("no links");
+    } else {
         for (const auto& s : j.at("streams")) {
             StreamDescription sd = Stream(s);
             int count = s.value("count", 1);
             uint32_t step = s.value("serial_step", 1u);
             for (int i = 0; i < count; ++i, sd.serial += step) d.streams.push_back(sd);
         }
-        if (j.contains("damage")) {
-            const auto& m = j.at("damage");
-            if (m.contains("garbage")) {
-                d.damage.garbageEvery = m.at("garbage").value("every", 1);
-                d.damage.garbageBytes = m.at("garbage").value("bytes", 16);
-            }
-            Get(m, "truncate_at", &d.damage.truncateAt);
-            Get(m, "drop_pages", &d.damage.dropPages);
-            Get(m, "corrupt_crc_pages", &d.damage.corruptCrcPages);
-            Get(m, "not_ogg", &d.damage.notOgg);
+    }
+    if (j.contains("damage")) {
+        const auto& m = j.at("damage");
+        if (m.contains("garbage")) {
+            d.damage.garbageEvery = m.at("garbage").value("every", 1);
+            d.damage.garbageBytes = m.at("garbage").value("bytes", 16);
         }
-        if (d.streams.empty() && d.damage.notOgg < 0) throw std::runtime_error("no streams");
-        *out = std::move(d);
+        Get(m, "truncate_at", &d.damage.truncateAt);
+        Get(m, "drop_pages", &d.damage.dropPages);
+        Get(m, "corrupt_crc_pages", &d.damage.corruptCrcPages);
+        Get(m, "not_ogg", &d.damage.notOgg);
+        Get(m, "junk_prefix", &d.damage.junkPrefix);
+        if (d.damage.junkPrefix < 0 || d.damage.junkPrefix > (1 << 24) || (d.damage.junkPrefix > 0 && d.damage.junkPrefix < 10))
+            throw std::runtime_error("junk_prefix: 0, or 10 bytes (an ID3v2 header) to 16 MB");
+    }
+    if (d.streams.empty() && d.links.empty() && d.damage.notOgg < 0) throw std::runtime_error("no streams");
+    return d;
+}
+} // namespace
+
+bool ParseDescription(const std::string& text, Description* out, std::string* error) {
+    try {
+        *out = Parse(nlohmann::json::parse(text));
         return true;
     } catch (const std::exception& e) {
         *error = e.what();

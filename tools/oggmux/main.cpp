@@ -24,6 +24,7 @@ byte and the length bytes).
   --quiet              print no record
 
 Description: {"seed": N, "streams": [STREAM...], "damage": {...}}
+         or {"links": [DESCRIPTION...], "damage": {...}}: a chained file, the links one after the other
   STREAM: {"kind": K, "serial": N, "comments": ["NAME=value", ...], ...}
     kinds and their fields (defaults in brackets):
     vorbis     rate [44100], channels [2], seconds [1], quality [0.1]
@@ -40,6 +41,12 @@ Description: {"seed": N, "streams": [STREAM...], "damage": {...}}
                type and its VIDEOINFOHEADER or WAVEFORMATEX (fields as ogm_video / ogm_audio)
     dshow      media "video" | "audio": the "Direct Show Samples embedded in Ogg" first packet
     unknown    a first packet 0x7F "UNKNOWN", then data packets
+    opus       channels [2] (1 or 2), preskip [312], trim (samples the last granule cuts off) [0], seconds;
+               packets of 10, 20, 40 and 60 ms by their TOC bytes, random bytes after
+    flac       rate, channels, bits [16], extra_headers (padding blocks) [0], seconds; frames of mixed block
+               sizes, variable block size coding
+    speex      rate, channels, frame_size [320], frames_per_packet [1], extra_headers [0], seconds
+    skeleton   a fishead, a fisbone per other stream of the file, an empty last packet (put it first)
     vorbis, theora: noise (compresses badly), repeat_to_seconds (the encoded packets repeated; benchmarks)
     ogm_video: key_size (key frames of this many bytes: they span pages)
     for every kind: count, serial_step (many streams: count copies, serials step apart),
@@ -47,7 +54,10 @@ Description: {"seed": N, "streams": [STREAM...], "damage": {...}}
     flush_every (a page after every n data packets), page_fill (page body size),
     empty_packet_every, big_packet_every, big_packet_size (packets spanning pages)
   damage: garbage {"every": n, "bytes": m} (m bytes before every n-th page), truncate_at BYTES,
-          drop_pages [i...], corrupt_crc_pages [i...], not_ogg BYTES (random bytes, no Ogg at all)
+          drop_pages [i...], corrupt_crc_pages [i...], not_ogg BYTES (random bytes, no Ogg at all),
+          junk_prefix BYTES (an ID3v2 tag of that size before the first page)
+The record also gives "links": where each link begins (one entry for a file that is not chained), and each
+stream's "link".
 )";
 
 bool ReadFile(const char* path, std::string* out) {

@@ -6,7 +6,7 @@
 
 namespace oggmux {
 
-enum class Kind { Vorbis, Theora, OgmVideo, OgmAudio, OgmText, DirectX, DShow, Unknown };
+enum class Kind { Vorbis, Theora, OgmVideo, OgmAudio, OgmText, DirectX, DShow, Unknown, Opus, Flac, Speex, Skeleton };
 
 struct TextLine {
     int64_t start = 0;    // in time units of the stream
@@ -56,6 +56,15 @@ struct StreamDescription {
     int keySize = 0;                            // OGM video: key frames of this many bytes (they span pages)
     std::vector<TextLine> lines;                // OGM text
 
+    // Opus (packets of mixed frame layouts; 48 kHz granules)
+    int preskip = 312;
+    int trim = 0;                               // samples the last page's granule cuts from the end
+    // FLAC (frames of mixed block sizes, variable block size coding) and Speex; rate and channels as Vorbis
+    int bits = 16;
+    int frameSize = 320;                        // Speex samples per frame
+    int framesPerPacket = 1;
+    int extraHeaders = 0;
+
     // Page cutting
     int flushEvery = 0;        // flush a page after every n data packets (0: libogg decides)
     int pageFill = 0;          // target page body size (0: libogg's default)
@@ -71,12 +80,14 @@ struct Damage {
     std::vector<int> dropPages;
     std::vector<int> corruptCrcPages;
     int64_t notOgg = -1;       // write this many random bytes instead of an Ogg file
+    int junkPrefix = 0;        // an ID3v2 tag of this many bytes before the first page
 };
 
 struct Description {
     uint64_t seed = 1;
     std::vector<StreamDescription> streams;
     Damage damage;
+    std::vector<Description> links; // a chained file: these, one after the other (streams then unused)
 };
 
 const char* KindName(Kind kind);

@@ -72,7 +72,9 @@ void Paginate(const StreamPackets& s, const StreamDescription& d, Paginated* out
 void ShiftStart(const StreamDescription& d, StreamPackets* s) {
     if (d.start <= 0) return;
     int64_t units = 0;
-    if (s->kind == Kind::Vorbis) units = static_cast<int64_t>(d.start * d.rate + 0.5);
+    if (s->kind == Kind::Vorbis || s->kind == Kind::Flac || s->kind == Kind::Speex)
+        units = static_cast<int64_t>(d.start * d.rate + 0.5);
+    else if (s->kind == Kind::Opus) units = static_cast<int64_t>(d.start * 48000 + 0.5);
     else if (s->kind == Kind::Theora) units = static_cast<int64_t>(d.start * d.fpsNum / (d.fpsDen ? d.fpsDen : 1) + 0.5);
     else if (d.timeUnit > 0) units = static_cast<int64_t>(d.start * 1e7 * static_cast<double>(d.samplesPerUnit) / d.timeUnit + 0.5);
     for (MuxPacket& p : s->packets) {
@@ -105,6 +107,28 @@ void ApplyDamage(const Damage& dmg, const std::vector<const Page*>& order, uint6
     if (dmg.truncateAt >= 0 && static_cast<size_t>(dmg.truncateAt) < file->size())
         file->resize(static_cast<size_t>(dmg.truncateAt));
 }
+
+bool MakeStream(const Description& desc, const StreamDescription& d, StreamPackets* s, std::string* error) {
+    switch (d.kind) {
+    case Kind::Vorbis: return MakeVorbis(d, s, error);
+    case Kind::Theora: return MakeTheora(d, s, error);
+    case Kind::Opus: return MakeOpus(d, s, error);
+    case Kind::Flac: return MakeFlac(d, s, error);
+    case Kind::Speex: return MakeSpeex(d, s, error);
+    case Kind::Skeleton: return MakeSkeleton(d, desc.streams, s, error);
+    default: return MakeOgm(d, desc.seed, s, error);
+    }
+}
+
+// An ID3v2 tag of n bytes (its 10-byte header, then padding), as taggers put before audio files.
+void Id3Tag(int n, std::vector<uint8_t>* file) {
+    const uint32_t size = static_cast<uint32_t>(n - 10);
+    file->insert(file->end(), {'I', 'D', '3', 4, 0, 0});
+    for (int shift = 21; shift >= 0; shift -= 7) file->push_back(static_cast<uint8_t>((size >> shift) & 0x7F));
+    file->insert(file->end(), size, 0);
+}
+
+bool MuxLink(const Description& desc, int link, MuxResult* out, std::string* error);
 } // namespace
 
 bool Mux(const Description& desc, MuxResult* out, std::string* error) {
@@ -114,15 +138,25 @@ bool Mux(const Description& desc, MuxResult* out, std::string* error) {
         for (auto& b : out->file) b = static_cast<uint8_t>(rng.Next());
         return true;
     }
+    if (desc.damage.junkPrefix > 0) Id3Tag(desc.damage.junkPrefix, &out->file);
+    if (desc.links.empty()) return MuxLink(desc, 0, out, error);
+    for (size_t k = 0; k < desc.links.size(); ++k)
+        if (!MuxLink(desc.links[k], static_cast<int>(k), out, error)) return false;
+    return true;
+}
+
+namespace {
+// One link (the whole file when not chained), appended to what out holds.
+bool MuxLink(const Description& desc, int link, MuxResult* out, std::string* error) {
+    out->linkOffsets.push_back(out->file.size());
+    const int base = out->pages;
     std::vector<StreamPackets> streams(desc.streams.size());
     std::vector<Paginated> paged(desc.streams.size());
     for (size_t i = 0; i < desc.streams.size(); ++i) {
         const StreamDescription& d = desc.streams[i];
         streams[i].serial = d.serial;
         streams[i].kind = d.kind;
-        bool ok = d.kind == Kind::Vorbis   ? MakeVorbis(d, &streams[i], error)
-                  : d.kind == Kind::Theora ? MakeTheora(d, &streams[i], error)
-                                           : MakeOgm(d, desc.seed, &streams[i], error);
+        bool ok = MakeStream(desc, d, &streams[i], error);
         if (!ok) return false;
         if (streams[i].packets.empty()) {
             *error = "a stream without packets";
@@ -152,13 +186,16 @@ bool Mux(const Description& desc, MuxResult* out, std::string* error) {
         if (best == streams.size()) break;
         emit(best);
     }
-    out->pages = static_cast<int>(order.size());
-    ApplyDamage(desc.damage, order, desc.seed, &out->file);
+    out->pages += static_cast<int>(order.size());
+    std::vector<uint8_t> bytes;
+    ApplyDamage(desc.damage, order, desc.seed, &bytes);
+    out->file.insert(out->file.end(), bytes.begin(), bytes.end());
 
     for (size_t s = 0; s < streams.size(); ++s) {
         StreamRecord r;
         r.serial = streams[s].serial;
         r.kind = streams[s].kind;
+        r.link = link;
         r.timeUnit = streams[s].timeUnit;
         r.samplesPerUnit = streams[s].samplesPerUnit;
         for (size_t k = 0; k < streams[s].packets.size(); ++k) {
@@ -169,7 +206,7 @@ bool Mux(const Description& desc, MuxResult* out, std::string* error) {
             pr.size = p.bytes.size() - offset;
             pr.granule = p.granule;
             int local = paged[s].packetPage[k];
-            pr.page = local >= 0 ? globalIndex[s][static_cast<size_t>(local)] : -1;
+            pr.page = local >= 0 ? base + globalIndex[s][static_cast<size_t>(local)] : -1;
             pr.crc32 = static_cast<uint32_t>(crc32(0L, p.bytes.data() + offset, static_cast<uInt>(pr.size)));
             pr.key = p.key;
             pr.duration = p.duration;
@@ -179,5 +216,6 @@ bool Mux(const Description& desc, MuxResult* out, std::string* error) {
     }
     return true;
 }
+} // namespace
 
 } // namespace oggmux

@@ -22,6 +22,7 @@ struct PacketRecord {
 struct StreamRecord {
     uint32_t serial = 0;
     Kind kind = Kind::Vorbis;
+    int link = 0; // a chained file's link the stream belongs to
     int64_t timeUnit = 0, samplesPerUnit = 0;
     std::vector<PacketRecord> headers, packets;
 };
@@ -30,6 +31,7 @@ struct MuxResult {
     std::vector<uint8_t> file;
     int pages = 0; // pages written before damage
     std::vector<StreamRecord> streams;
+    std::vector<size_t> linkOffsets; // a chained file: where each link begins (one entry otherwise: 0 or the junk)
 };
 
 bool Mux(const Description& description, MuxResult* out, std::string* error);

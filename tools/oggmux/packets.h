@@ -34,6 +34,12 @@ struct StreamPackets {
 bool MakeVorbis(const StreamDescription& d, StreamPackets* out, std::string* error);
 bool MakeTheora(const StreamDescription& d, StreamPackets* out, std::string* error);
 bool MakeOgm(const StreamDescription& d, uint64_t seed, StreamPackets* out, std::string* error);
+bool MakeOpus(const StreamDescription& d, StreamPackets* out, std::string* error);
+bool MakeFlac(const StreamDescription& d, StreamPackets* out, std::string* error);
+bool MakeSpeex(const StreamDescription& d, StreamPackets* out, std::string* error);
+// Skeleton: a fishead, a fisbone for each of the other streams of the file, and its end.
+bool MakeSkeleton(const StreamDescription& d, const std::vector<StreamDescription>& all, StreamPackets* out,
+                  std::string* error);
 
 // Shared by the writers: a deterministic generator and the Vorbis comment packet.
 class Rng {
@@ -55,5 +61,9 @@ private:
 void RepeatPackets(StreamPackets* out, double seconds, const std::function<int64_t(int64_t, int)>& shift);
 
 std::vector<uint8_t> CommentPacket(const std::vector<std::string>& comments);
+// The comment list without a packet type or framing bit (Opus, FLAC, Speex): vendor, count, comments.
+std::vector<uint8_t> CommentList(const std::vector<std::string>& comments);
+void PutLE(std::vector<uint8_t>* v, uint64_t x, int bytes);
+void PutBE(std::vector<uint8_t>* v, uint64_t x, int bytes);
 
 } // namespace oggmux

@@ -18,9 +18,10 @@ std::string RecordJson(const MuxResult& r) {
     nlohmann::json j;
     j["pages"] = r.pages;
     j["size"] = r.file.size();
+    j["links"] = r.linkOffsets;
     j["streams"] = nlohmann::json::array();
     for (const auto& s : r.streams) {
-        nlohmann::json js{{"serial", s.serial}, {"kind", KindName(s.kind)}};
+        nlohmann::json js{{"serial", s.serial}, {"kind", KindName(s.kind)}, {"link", s.link}};
         if (s.samplesPerUnit) {
             js["time_unit"] = s.timeUnit;
             js["samples_per_unit"] = s.samplesPerUnit;

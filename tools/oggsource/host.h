@@ -35,6 +35,13 @@ struct Sample {
     uint32_t crc = 0; // CRC-32 of the payload (zlib's)
 };
 
+// A stream's new format (MEStreamFormatChanged): what a host reads of it.
+struct FormatChange {
+    DWORD stream = 0;
+    size_t beforeSample = 0; // the index (in PlayResult::samples) of the first sample in the new format
+    UINT32 channels = 0, sampleRate = 0, width = 0, height = 0;
+};
+
 struct PlayOptions {
     bool startAt = false;          // Start with a VT_I8 position (else VT_EMPTY)
     LONGLONG start = 0;
@@ -48,6 +55,7 @@ struct PlayOptions {
     bool checksums = true;         // the CRC-32 of every payload (Sample::crc; 0 when off)
     // Every source and stream event as it is handled (stream: its id, or -1 for the source).
     std::function<void(MediaEventType type, int64_t stream, HRESULT status)> onEvent;
+    std::function<void(const FormatChange&)> onFormat;
 };
 
 // What a host reads of a sample: times, flags, size and (when asked) the payload's CRC-32.
@@ -68,6 +76,7 @@ struct PlayResult {
     // these, every stream that has a media type; none at all when nothing can be played.
     std::vector<DWORD> selectedForPlay;
     bool nothingToPlay = false;
+    std::vector<FormatChange> formatChanges;
 };
 
 // A host that listens to a source's events once and can play it several times (stop, play again).

@@ -17,6 +17,9 @@ std::string HResultText(HRESULT hr) {
 namespace {
 std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
+// Hosts open by content, as players do: a misnamed Ogg file still finds the Ogg handler.
+constexpr DWORD kOpenFlags = MF_RESOLUTION_MEDIASOURCE | MF_RESOLUTION_CONTENT_DOES_NOT_HAVE_TO_MATCH_EXTENSION_OR_MIME_TYPE;
+
 HRESULT AsSource(HRESULT hr, MF_OBJECT_TYPE type, IUnknown* object, IMFMediaSource** source) {
     if (FAILED(hr)) return hr;
     if (type != MF_OBJECT_MEDIASOURCE || !object) return E_UNEXPECTED;
@@ -31,7 +34,7 @@ HRESULT OpenByteStream(IMFByteStream* stream, IMFMediaSource** source, const std
     if (FAILED(hr)) return hr;
     MF_OBJECT_TYPE type = MF_OBJECT_INVALID;
     PlatRef<IUnknown> object;
-    hr = resolver->CreateObjectFromByteStream(stream, Wide(url).c_str(), MF_RESOLUTION_MEDIASOURCE, nullptr, &type,
+    hr = resolver->CreateObjectFromByteStream(stream, Wide(url).c_str(), kOpenFlags, nullptr, &type,
                                               &object);
     return AsSource(hr, type, object.Get(), source);
 }
@@ -43,7 +46,7 @@ HRESULT OpenFile(const std::string& path, IMFMediaSource** source) {
     if (FAILED(hr)) return hr;
     MF_OBJECT_TYPE type = MF_OBJECT_INVALID;
     PlatRef<IUnknown> object;
-    hr = resolver->CreateObjectFromURL(Wide(path).c_str(), MF_RESOLUTION_MEDIASOURCE, nullptr, &type, &object);
+    hr = resolver->CreateObjectFromURL(Wide(path).c_str(), kOpenFlags, nullptr, &type, &object);
     return AsSource(hr, type, object.Get(), source);
 }
 

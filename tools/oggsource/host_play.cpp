@@ -5,10 +5,20 @@
 
 #include "crc32.h"
 #include "host.h"
+#include "probe.h"
 
 namespace host {
 
 namespace {
+// The object an event carries (its VT_UNKNOWN value) as the interface asked for; empty when it carries none.
+template <class T> void EventObject(IMFMediaEvent* event, REFIID iid, T** out) {
+    PROPVARIANT v;
+    PropVariantInit(&v);
+    event->GetValue(&v);
+    if (v.vt == VT_UNKNOWN && v.punkVal) v.punkVal->QueryInterface(iid, reinterpret_cast<void**>(out));
+    PropVariantClear(&v);
+}
+
 struct Delivery {
     DWORD from; // 0: the source, else the stream id + 1
     PlatRef<IMFMediaEvent> event;
@@ -105,6 +115,7 @@ std::string EventName(MediaEventType type) {
     case MEEndOfStream: return "MEEndOfStream";
     case MEMediaSample: return "MEMediaSample";
     case MESourceRateChanged: return "MESourceRateChanged";
+    case MEStreamFormatChanged: return "MEStreamFormatChanged";
     default: return std::to_string(type);
     }
 }
@@ -249,13 +260,8 @@ private:
             return;
         }
         if (type == MENewStream || type == MEUpdatedStream) {
-            PROPVARIANT v;
-            PropVariantInit(&v);
-            event->GetValue(&v);
             PlatRef<IMFMediaStream> stream;
-            if (v.vt == VT_UNKNOWN && v.punkVal)
-                v.punkVal->QueryInterface(IID_IMFMediaStream, reinterpret_cast<void**>(&stream));
-            PropVariantClear(&v);
+            EventObject(event, IID_IMFMediaStream, &stream);
             PlatRef<IMFStreamDescriptor> sd;
             DWORD id = 0;
             if (stream && SUCCEEDED(stream->GetStreamDescriptor(&sd))) sd->GetStreamIdentifier(&id);
@@ -293,18 +299,16 @@ private:
             m_ended[id] = false;
             m_outstanding[id] = 0;
             Request(id);
+        } else if (type == MEStreamFormatChanged) {
+            NoteFormat(id, event);
         } else if (type == MEEndOfStream) {
             ++m_result.endOfStream[id];
             m_ended[id] = true;
             CheckDone();
         } else if (type == MEMediaSample) {
             if (m_outstanding[id] > 0) --m_outstanding[id];
-            PROPVARIANT v;
-            PropVariantInit(&v);
-            event->GetValue(&v);
             PlatRef<IMFSample> sample;
-            if (v.vt == VT_UNKNOWN && v.punkVal) v.punkVal->QueryInterface(IID_IMFSample, reinterpret_cast<void**>(&sample));
-            PropVariantClear(&v);
+            EventObject(event, IID_IMFSample, &sample);
             Sample s;
             if (sample && ReadSample(sample.Get(), id, m_options.checksums, &s)) {
                 m_result.samples.push_back(s);
@@ -321,6 +325,25 @@ private:
             }
             Request(id);
         }
+    }
+
+    void NoteFormat(DWORD id, IMFMediaEvent* event) {
+        PlatRef<IMFMediaType> type;
+        EventObject(event, IID_IMFMediaType, &type);
+        FormatChange f;
+        f.stream = id;
+        f.beforeSample = m_result.samples.size();
+        if (type) {
+            nlohmann::json d;
+            TypeDetails(type.Get(), &d);
+            auto field = [&](const char* k) { return d.contains(k) && d[k].is_number() ? d[k].get<UINT32>() : 0u; };
+            f.channels = field("channels");
+            f.sampleRate = field("sample_rate");
+            f.width = field("width");
+            f.height = field("height");
+        }
+        m_result.formatChanges.push_back(f);
+        if (m_options.onFormat) m_options.onFormat(f);
     }
 
     IMFMediaSource* m_source;

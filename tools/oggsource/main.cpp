@@ -29,8 +29,9 @@ read    (Windows) plays the file through the system's Source Reader instead of d
 register     registers the module (by default the one built with this host) in the registry store
 unregister   removes it again; the store is $OGGSOURCE_REGISTRY, else ~/.config/oggsource/registry.reg
 
-probe and play open files as a Media Foundation host does: through the source resolver, which finds the
-module registered for ".OGG".
+probe and play open files as a Media Foundation host does: through the source resolver, which tries the
+module registered for the file's extension (".OGG", ".oga", ".ogv", ".ogm", ".ogx", ".opus", ".spx")
+and then, as the file's content need not match its name, every registered handler in turn.
 
 Exit codes: 0 success, 1 the file could not be opened or played, 2 usage error.
 )";
@@ -49,6 +50,17 @@ void PrintHuman(const std::string& file, const nlohmann::json& j) {
     if (j["origin"].is_number() && j["origin"].get<int64_t>() != 0)
         std::printf(", origin %s in the file's own time (times count from it)", Hms(j["origin"].get<int64_t>()).c_str());
     std::printf("\n");
+    if (j.contains("links")) {
+        for (size_t k = 0; k < j["links"].size(); ++k) {
+            const auto& l = j["links"][k];
+            std::printf("  link %zu at byte %lld: start %s, duration %s;", k, static_cast<long long>(l["offset"].get<int64_t>()),
+                        Hms(l["start"].get<int64_t>()).c_str(), Hms(l["duration"].get<int64_t>()).c_str());
+            for (const auto& s : l["streams"])
+                std::printf(" %s %u%s", s["codec"].get<std::string>().c_str(), static_cast<unsigned>(s["serial"].get<int64_t>()),
+                            s["played"].get<bool>() ? "" : " (not played)");
+            std::printf("\n");
+        }
+    }
     for (const auto& s : j["streams"]) {
         std::string kind = s["codec"].get<std::string>();
         if (!s["ogm_type"].is_null()) kind += " " + s["ogm_type"].get<std::string>();
@@ -89,7 +101,8 @@ int Probe(const std::vector<std::string>& args) {
         if (source) source->Shutdown();
         if (FAILED(hr)) {
             const char* why = hr == MF_E_CANNOT_PARSE_BYTESTREAM ? "not an Ogg stream"
-                              : hr == MF_E_UNSUPPORTED_BYTESTREAM_TYPE ? "no byte-stream handler is registered for its extension"
+                              : hr == MF_E_INVALID_FILE_FORMAT      ? "an Ogg file without a stream the source can play"
+                              : hr == MF_E_UNSUPPORTED_BYTESTREAM_TYPE ? "no byte-stream handler is registered"
                               : hr == REGDB_E_CLASSNOTREG ? "the registered handler's class is not registered"
                               : hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) || hr == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)
                                   ? "no such file"

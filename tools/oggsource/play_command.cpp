@@ -84,6 +84,11 @@ int PlayCommand(const std::vector<std::string>& args) {
     }
     PlatRef<IMFMediaSource> source;
     HRESULT hr = host::OpenFile(file, &source);
+    if (hr == MF_E_INVALID_FILE_FORMAT) {
+        std::fprintf(stderr, "%s: nothing to play: no stream in it is one the source can play (%s)\n", file.c_str(),
+                     host::HResultText(hr).c_str());
+        return 1;
+    }
     if (FAILED(hr)) {
         std::fprintf(stderr, "%s: cannot be opened (%s)\n", file.c_str(), host::HResultText(hr).c_str());
         return 1;
@@ -103,6 +108,14 @@ int PlayCommand(const std::vector<std::string>& args) {
             std::printf("%s\n", host::EventLine(type, stream, status).c_str());
         };
     }
+    options.onFormat = [&](const host::FormatChange& f) {
+        if (mode == "lines")
+            std::printf("stream %u format changed: channels %u, sample_rate %u, width %u, height %u\n", static_cast<unsigned>(f.stream),
+                        f.channels, f.sampleRate, f.width, f.height);
+        else if (mode == "json")
+            std::printf("{\"type\": \"format\", \"stream\": %u, \"channels\": %u, \"sample_rate\": %u, \"width\": %u, \"height\": %u}\n",
+                        static_cast<unsigned>(f.stream), f.channels, f.sampleRate, f.width, f.height);
+    };
     auto onSample = [&](const host::Sample& s) {
         StreamTotals& t = totals[s.stream];
         ++t.samples;

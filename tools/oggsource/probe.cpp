@@ -19,6 +19,11 @@ const char* CodecName(UINT32 codec) {
     case 0: return "vorbis";
     case 1: return "ogm";
     case 2: return "theora";
+    case 3: return "opus";
+    case 4: return "flac";
+    case 5: return "speex";
+    case 6: return "skeleton";
+    case 7: return "kate";
     default: return "unknown";
     }
 }
@@ -143,7 +148,43 @@ nlohmann::json Stream(IMFStreamDescriptor* sd, BOOL selected) {
     }
     return s;
 }
+
+// A chained file's links (MF_PD_OGG_LINKS): where each begins, when, how long, and its streams; absent for a file
+// of one link.
+void Links(IMFPresentationDescriptor* pd, nlohmann::json* out) {
+    UINT8* blob = nullptr;
+    UINT32 size = 0;
+    if (FAILED(pd->GetAllocatedBlob(MF_PD_OGG_LINKS, &blob, &size))) return;
+    std::vector<int64_t> v(size / sizeof(int64_t));
+    std::memcpy(v.data(), blob, v.size() * sizeof(int64_t));
+    CoTaskMemFree(blob);
+    size_t i = 0;
+    auto next = [&] { return i < v.size() ? v[i++] : 0; };
+    nlohmann::json links = nlohmann::json::array();
+    for (int64_t k = 0, n = next(); k < n && i < v.size(); ++k) {
+        nlohmann::json l;
+        l["offset"] = next();
+        l["start"] = next();
+        l["duration"] = next();
+        l["streams"] = nlohmann::json::array();
+        for (int64_t j = 0, m = next(); j < m && i < v.size(); ++j) {
+            nlohmann::json s;
+            s["serial"] = next();
+            s["codec"] = CodecName(static_cast<UINT32>(next()));
+            s["played"] = next() != 0;
+            l["streams"].push_back(s);
+        }
+        links.push_back(l);
+    }
+    (*out)["links"] = links;
+}
 } // namespace
+
+void TypeDetails(IMFMediaType* type, nlohmann::json* out) {
+    GUID major = GUID_NULL;
+    type->GetGUID(MF_MT_MAJOR_TYPE, &major);
+    Details(type, major, out);
+}
 
 HRESULT Describe(IMFMediaSource* source, nlohmann::json* out) {
     PlatRef<IMFPresentationDescriptor> pd;
@@ -153,6 +194,7 @@ HRESULT Describe(IMFMediaSource* source, nlohmann::json* out) {
     pd->GetUINT64(MF_PD_DURATION, &duration);
     (*out)["duration"] = static_cast<int64_t>(duration);
     (*out)["origin"] = SUCCEEDED(pd->GetUINT64(MF_PD_OGG_ORIGIN, &origin)) ? nlohmann::json(static_cast<int64_t>(origin)) : nullptr;
+    Links(pd.Get(), out);
     (*out)["streams"] = nlohmann::json::array();
     DWORD count = 0;
     pd->GetStreamDescriptorCount(&count);

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# build_xiph.sh PREFIX: builds static libogg, libvorbis and libtheora for x86_64-w64-mingw32 from
+# build_xiph.sh PREFIX: builds static libogg, libvorbis, libtheora and libopus for x86_64-w64-mingw32 from
 # Debian's own source packages into PREFIX (include/, lib/, lib/pkgconfig/). Done once: a PREFIX that
-# already holds all three is left as it is.
+# already holds all four is left as it is.
 set -euo pipefail
 PREFIX=$1
 HOST=x86_64-w64-mingw32
-if [ -f "$PREFIX/lib/libogg.a" ] && [ -f "$PREFIX/lib/libvorbis.a" ] && [ -f "$PREFIX/lib/libtheora.a" ]; then
+if [ -f "$PREFIX/lib/libogg.a" ] && [ -f "$PREFIX/lib/libvorbis.a" ] && [ -f "$PREFIX/lib/libtheora.a" ] \
+    && [ -f "$PREFIX/lib/libopus.a" ]; then
     exit 0
 fi
 mkdir -p "$PREFIX"
@@ -26,7 +27,7 @@ Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SOURCES
     apt-get update -qq
 fi
-quiet apt-get source -qq libogg libvorbis libtheora
+quiet apt-get source -qq libogg libvorbis libtheora opus
 export PKG_CONFIG_PATH="$PREFIX/lib/pkgconfig" PKG_CONFIG_LIBDIR="$PREFIX/lib/pkgconfig"
 common=(--host=$HOST --prefix="$PREFIX" --disable-shared --enable-static)
 JOBS=$(nproc 2>/dev/null || echo 2)
@@ -48,4 +49,11 @@ quiet make -j"$JOBS" -C lib
 quiet make -C lib install
 quiet make -C include install
 quiet make install-pkgconfigDATA
+# libopus: only the library, its headers and its pkg-config file; without the fortified string functions and
+# the stack protector, whose run-time (libssp) the module does not link.
+cd "$SRC"/opus-*/
+quiet ./configure "${common[@]}" --disable-doc --disable-extra-programs --disable-stack-protector \
+    CFLAGS="-O2 -D_FORTIFY_SOURCE=0"
+quiet make -j"$JOBS"
+quiet make install
 echo "build_xiph: static Xiph libraries for $HOST in $PREFIX"

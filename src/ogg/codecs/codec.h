@@ -49,7 +49,7 @@ public:
     virtual bool MediaType(CAMMediaType* type) = 0;
     virtual CodecLimits Limits() const { return CodecLimits{}; }
     // The first comment of that name (the comment header's vorbis_comment form), or null.
-    virtual const char* Comment(const char*) const { return nullptr; }
+    virtual const char* Comment(const char*) { return nullptr; }
     // Whether the stream is a media stream at all (a Skeleton or a Kate stream is not).
     virtual bool IsMedia() const { return true; }
     // The OGM stream type ("video", "audio", "text", "directx") of the OGM family; null for other codecs.
@@ -66,9 +66,11 @@ public:
     virtual LONGLONG PrevGranule(LONGLONG g, int64_t prevUnits, int64_t units) const = 0;
     // A packet the codec cannot read (its length bytes are cut, say): passed over, and not counted.
     virtual bool Accepts(const BYTE*, long) const { return true; }
-    // A packet's start and end (100-ns units, in the stream's own timeline) from its granule.
+    // A packet's start and end (100-ns units, in the stream's own timeline) from its granule; prev: the granule
+    // of the packet before it when it follows one, else -1 (where a granule marks a packet's end, the start is
+    // the previous end: the last packet of a stream may be trimmed short of its length).
     enum class Time { Timed, Untimed, Skip }; // Untimed: delivered without a time; Skip: passed over
-    virtual Time PacketTimes(LONGLONG g, int64_t units, LONGLONG* start, LONGLONG* end) const = 0;
+    virtual Time PacketTimes(LONGLONG g, int64_t units, LONGLONG prev, LONGLONG* start, LONGLONG* end) const = 0;
     // The time a page's granule position stands for (what the end scan, the search and the read-ahead use);
     // -1 when it has none.
     virtual LONGLONG GranuleTime(LONGLONG g) const = 0;
@@ -85,6 +87,8 @@ public:
     virtual bool WantsStartSample() const { return false; }
 
     // Seeking.
+    // How far before the target a seek starts (100-ns units): what the decoder needs to converge (Opus).
+    virtual LONGLONG SeekPreroll() const { return 0; }
     // Video: 100-ns units of one frame; 0 for anything else.
     virtual LONGLONG FrameDuration() const { return 0; }
     // Whether the codec's granules name the key frame of the frame they stand for (Theora).

@@ -1,5 +1,6 @@
-// The table of codecs: each row recognises a stream by its first packet. Order matters where the older
-// kinds share type bits (OGM and the DirectShow form before Vorbis, which takes any other identification).
+// The table of codecs: each row recognises a stream by its first packet. Rows that match a signature come
+// first; order matters where the older kinds share type bits (Kate before Theora, which takes any other 0x80
+// identification; OGM and the DirectShow form before Vorbis, which takes any other 0x01).
 #include <cstdlib>
 #include <cstring>
 
@@ -8,9 +9,7 @@
 namespace {
 typedef COggCodec* (*MakeCodecFn)(const ogg_packet& first, CRegistryStuff* settings, bool* gaveUp);
 const MakeCodecFn kCodecs[] = {
-    &MakeTheoraCodec,
-    &MakeOgmCodec,
-    &MakeVorbisCodec,
+    &MakeNonMediaCodec, &MakeOpusCodec, &MakeFlacCodec, &MakeSpeexCodec, &MakeTheoraCodec, &MakeOgmCodec, &MakeVorbisCodec,
 };
 } // namespace
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <vorbis/codec.h>
 
 #include "codec_kinds.h"
@@ -63,8 +64,8 @@ public:
         return true;
     }
     CodecLimits Limits() const override { return m_limits; }
-    const char* Comment(const char* tag) const override {
-        return vorbis_comment_query(const_cast<vorbis_comment*>(&m_comment), tag, 0);
+    const char* Comment(const char* tag) override {
+        return vorbis_comment_query(&m_comment, tag, 0);
     }
 
     bool IsHeaderPacket(const BYTE* data, long) const override { return data[0] & 1; }
@@ -84,7 +85,7 @@ public:
     }
     LONGLONG NextGranule(LONGLONG g, int64_t prevUnits, int64_t) const override { return g + Clamped(prevUnits); }
     LONGLONG PrevGranule(LONGLONG g, int64_t prevUnits, int64_t) const override { return g - Clamped(prevUnits); }
-    Time PacketTimes(LONGLONG g, int64_t units, LONGLONG* start, LONGLONG* end) const override {
+    Time PacketTimes(LONGLONG g, int64_t units, LONGLONG, LONGLONG* start, LONGLONG* end) const override {
         const LONGLONG unit = ogm::TimeUnit(m_header), perUnit = ogm::SamplesPerUnit(m_header);
         if (units < 0 || perUnit <= 0) return Time::Untimed; // samples per unit of 0: the packet has no time
         *start = ScaleGranule(g, unit, perUnit);

@@ -103,7 +103,7 @@ public:
         return AdvanceGranule(g, prevUnits);
     }
     LONGLONG PrevGranule(LONGLONG g, int64_t prevUnits, int64_t) const override { return AdvanceGranule(g, -prevUnits); }
-    Time PacketTimes(LONGLONG g, int64_t, LONGLONG* start, LONGLONG* end) const override {
+    Time PacketTimes(LONGLONG g, int64_t, LONGLONG, LONGLONG* start, LONGLONG* end) const override {
         const LONGLONG f = FrameOfGranule(g);
         if (f < 0) return Time::Skip; // an untimed frame cannot be placed
         const LONGLONG d = static_cast<uint32_t>(FrameDuration()); // the low 32 bits, as in the format block

@@ -58,8 +58,8 @@ public:
         WriteLE32(block + 16, static_cast<uint32_t>(m_info.bitrate_upper));
         return true;
     }
-    const char* Comment(const char* tag) const override {
-        return vorbis_comment_query(const_cast<vorbis_comment*>(&m_comment), tag, 0);
+    const char* Comment(const char* tag) override {
+        return vorbis_comment_query(&m_comment, tag, 0);
     }
 
     bool IsHeaderPacket(const BYTE* data, long) const override { return data[0] & 1; }
@@ -78,7 +78,7 @@ public:
     LONGLONG PrevGranule(LONGLONG g, int64_t prevUnits, int64_t units) const override {
         return g - (static_cast<int32_t>(prevUnits + units) >> 1);
     }
-    Time PacketTimes(LONGLONG g, int64_t, LONGLONG* start, LONGLONG* end) const override {
+    Time PacketTimes(LONGLONG g, int64_t, LONGLONG, LONGLONG* start, LONGLONG* end) const override {
         *start = *end = ScaleGranule(g, 10000000, m_info.rate); // duration 0: the time is the packet's end
         return Time::Timed;
     }

@@ -1,0 +1,241 @@
+// Chained files (chain.h): the links are found at the open, each by a bisection on its streams' serial numbers
+// (the pages of a link all come before the next link's), their streams by a discovery at their start, their
+// ends by an end scan within the link; the media streams of the first link are matched in each.
+#include <cstdlib>
+#include <cstring>
+
+#include "ogg_stream.h"
+#include "page_scanner.h"
+#include "seek_search.h"
+#include "source_core.h"
+
+namespace {
+constexpr LONGLONG kLinkWalk = 64 << 10; // below this a boundary is walked to page by page
+constexpr LONGLONG kLastPages = 65536;   // the end of the file holds the start of a page within this
+} // namespace
+
+COggStream* COggSourceCore::LinkStream(uint32_t serial, int32_t link) {
+    if (link == 0) return FindStream(serial);
+    const FileLink& l = m_pLinks[link];
+    for (int32_t i = l.firstRecord; i < l.firstRecord + l.records; ++i)
+        if (m_ppLinkRecords[i]->m_serialNo == serial) return m_ppLinkRecords[i];
+    return nullptr;
+}
+
+COggStream* COggSourceCore::FindAnyStream(uint32_t serial) {
+    if (COggStream* s = FindStream(serial)) return s;
+    for (int32_t i = 0; i < m_cLinkRecords; ++i)
+        if (m_ppLinkRecords[i]->m_serialNo == serial) return m_ppLinkRecords[i];
+    return nullptr;
+}
+
+int32_t COggSourceCore::LinkAt(LONGLONG time) const {
+    int32_t k = 0;
+    while (k + 1 < m_cLinks && m_pLinks[k + 1].start <= time) ++k;
+    return k;
+}
+
+// Where link `link`, which holds the page ending at `from`, ends: the first page of a serial that is not its own.
+// The last page of the file answers for the last link (the first link's is known from the end scan: tailKnown);
+// otherwise a bisection, then a walk.
+LONGLONG COggSourceCore::LinkEnd(CPageScanner* scan, int32_t link, LONGLONG from, bool tailKnown) {
+    const LONGLONG length = m_llFileLength;
+    PageInfo p, last;
+    if (!tailKnown) {
+        const LONGLONG tail = length - kLastPages > from ? length - kLastPages : from;
+        for (bool more = scan->SyncAt(tail, length, &p); more; more = scan->Next(p, length, &p)) last = p;
+        if (last.pos >= 0 && LinkStream(last.serial, link)) return length;
+    }
+    LONGLONG lo = from, hi = last.pos >= 0 ? last.pos : length;
+    while (hi - lo > kLinkWalk) {
+        const LONGLONG mid = lo + (hi - lo) / 2;
+        if (!scan->SyncAt(mid, hi, &p)) hi = mid; // the page across mid is the last before hi
+        else if (LinkStream(p.serial, link)) lo = p.End();
+        else hi = p.pos;
+    }
+    for (bool more = scan->SyncAt(lo, length, &p); more; more = scan->Next(p, length, &p))
+        if (!LinkStream(p.serial, link)) return p.pos;
+    return length;
+}
+
+HRESULT COggSourceCore::AddLinkRecord(uint32_t serial, COggStream** out) {
+    COggStream* s = new COggStream(serial, this);
+    if (!s) return E_OUTOFMEMORY;
+    auto** table = static_cast<COggStream**>(std::realloc(m_ppLinkRecords, sizeof(COggStream*) * static_cast<size_t>(m_cLinkRecords + 1)));
+    if (!table) {
+        delete s;
+        return E_OUTOFMEMORY;
+    }
+    m_ppLinkRecords = table;
+    m_ppLinkRecords[m_cLinkRecords++] = s;
+    *out = s;
+    return S_OK;
+}
+
+// The streams of the link that begins at `begin` (its beginning-of-stream pages), their headers and first times,
+// read as discovery reads the first link's, within the discovery window and the first-time span.
+HRESULT COggSourceCore::DiscoverLink(CPageScanner* scan, int32_t link, LONGLONG begin) {
+    FileLink& l = m_pLinks[link];
+    l.firstRecord = m_cLinkRecords;
+    l.records = 0;
+    const LONGLONG limit = begin + kFirstTimeSpan < m_llFileLength ? begin + kFirstTimeSpan : m_llFileLength;
+    auto pending = [&] {
+        for (int32_t i = l.firstRecord; i < l.firstRecord + l.records; ++i) {
+            const COggStream* s = m_ppLinkRecords[i];
+            if (s->m_headerFlags & HEADERS_PENDING ? !s->m_bIdentified || (s->m_pCodec && s->m_pCodec->IsMedia())
+                                                   : (s->m_headerFlags & START_TIME_PENDING) && s->IsMediaStream())
+                return true;
+        }
+        return false;
+    };
+    PageInfo p;
+    bool opening = true; // the link's first pages: each begins a stream
+    for (bool more = scan->SyncAt(begin, limit, &p); more; more = scan->Next(p, limit, &p)) {
+        COggStream* s = LinkStream(p.serial, link);
+        if (opening && (p.flags & 2) && !s && l.records < kMaxLinkStreams) {
+            HRESULT hr = AddLinkRecord(p.serial, &s);
+            if (FAILED(hr)) return hr;
+            ++l.records;
+        } else {
+            opening = false;
+            if (!s && (p.flags & 2)) break; // the next link already: this one was short
+            if (!pending()) break;
+        }
+        ogg_page og;
+        if (s && s->m_headerFlags && scan->Whole(p, &og)) s->ParseHeaderPage(&og);
+    }
+    return S_OK;
+}
+
+// Each media stream of the first link goes on in link `link` through the first stream there of the same codec
+// and major type that no other one took. Streams that match nothing are not played.
+HRESULT COggSourceCore::MatchLink(int32_t link) {
+    const FileLink& l = m_pLinks[link];
+    for (int32_t i = l.firstRecord; i < l.firstRecord + l.records; ++i) {
+        COggStream* r = m_ppLinkRecords[i];
+        if (!r->IsMediaStream()) continue;
+        for (int32_t j = 0; j < m_cOggStreams; ++j) {
+            COggStream* s = m_ppOggStreams[j];
+            if (!s->IsMediaStream() || !s->m_pChain || s->m_pChain[link].record || s->m_codec != r->m_codec ||
+                !IsEqualGUID(s->m_mediaType.majortype, r->m_mediaType.majortype))
+                continue;
+            s->m_pChain[link] = ChainLink{r->m_serialNo, r};
+            s->m_lastLink = link;
+            if (r->m_maxSampleSize > s->m_maxSampleSize) s->m_maxSampleSize = r->m_maxSampleSize;
+            break;
+        }
+    }
+    return S_OK;
+}
+
+HRESULT COggSourceCore::InitLinks() {
+    m_cLinks = 1;
+    m_pLinks = static_cast<FileLink*>(std::calloc(1, sizeof(FileLink)));
+    if (!m_pLinks) return E_OUTOFMEMORY;
+    m_pLinks[0].end = m_llFileLength;
+    return S_OK;
+}
+
+// Every link after the first: found, discovered, matched. Called when the file's last page is of no stream of the
+// first link (the end scan saw it). A boundary where no stream begins (damage, stray pages) ends the search: what
+// follows it is read as part of the link before.
+HRESULT COggSourceCore::FindLinks() {
+    CPageScanner scan(this, m_llFileLength);
+    LONGLONG from = m_llDiscovered;
+    for (int32_t k = 0; k + 1 < kMaxLinks; ++k) {
+        const LONGLONG end = LinkEnd(&scan, k, from, k == 0);
+        PageInfo p;
+        if (end >= m_llFileLength || !scan.SyncAt(end, m_llFileLength, &p) || p.pos != end || !(p.flags & 2)) break;
+        auto* links = static_cast<FileLink*>(std::realloc(m_pLinks, sizeof(FileLink) * static_cast<size_t>(m_cLinks + 1)));
+        if (!links) return E_OUTOFMEMORY;
+        m_pLinks = links;
+        m_pLinks[m_cLinks] = FileLink{};
+        m_pLinks[m_cLinks].begin = end;
+        m_pLinks[m_cLinks].end = m_llFileLength;
+        ++m_cLinks;
+        HRESULT hr = DiscoverLink(&scan, k + 1, end);
+        if (FAILED(hr)) return hr;
+        if (m_pLinks[k + 1].records == 0) { // nothing could be read there
+            --m_cLinks;
+            break;
+        }
+        m_pLinks[k].end = end;
+        from = end;
+    }
+    if (m_cLinks == 1) return S_OK;
+    for (int32_t i = 0; i < m_cOggStreams; ++i) {
+        COggStream* s = m_ppOggStreams[i];
+        if (!s->IsMediaStream()) continue;
+        s->m_pChain = static_cast<ChainLink*>(std::calloc(static_cast<size_t>(m_cLinks), sizeof(ChainLink)));
+        if (!s->m_pChain) return E_OUTOFMEMORY;
+        s->m_cChain = m_cLinks;
+        s->m_pChain[0] = ChainLink{s->m_serialNo, s};
+    }
+    for (int32_t k = 1; k < m_cLinks; ++k) MatchLink(k);
+    return S_OK;
+}
+
+// Each later link's origin, end and duration, and where it starts on the timeline: where the one before ends.
+HRESULT COggSourceCore::TimeLinks(LONGLONG firstEnd) {
+    m_pLinks[0].first = m_llOrigin;
+    m_pLinks[0].start = 0;
+    m_pLinks[0].duration = firstEnd > 0 ? firstEnd : 0;
+    for (int32_t k = 1; k < m_cLinks; ++k) {
+        FileLink& l = m_pLinks[k];
+        LONGLONG origin = MaxTime;
+        int32_t unknownEnds = 0;
+        for (int32_t i = l.firstRecord; i < l.firstRecord + l.records; ++i) {
+            COggStream* r = m_ppLinkRecords[i];
+            if (!r->IsMediaStream()) continue;
+            ++unknownEnds;
+            if (r->FirstTimeKnown() && r->m_firstTime < origin) origin = r->m_firstTime;
+        }
+        l.first = origin == MaxTime || origin < 0 ? 0 : origin;
+        LONGLONG end = 0;
+        HRESULT hr = EndScan(k, l.begin, l.end, &unknownEnds, &end);
+        if (FAILED(hr)) return hr;
+        l.duration = end > l.first ? end - l.first : 0;
+        l.start = SatAdd(m_pLinks[k - 1].start, m_pLinks[k - 1].duration);
+    }
+    return S_OK;
+}
+
+// A seek in a chained file: the search runs within the link that plays at the target, on the stream that carries
+// the media stream there. A media stream that link does not carry, or that ended in it before the target, resumes
+// where its next link begins (or ends, with none).
+HRESULT COggSourceCore::ChainedPosition(CSeekSearch* search, COggStream* s, LONGLONG start, LONGLONG stop, LONGLONG* time,
+                                        LONGLONG* firstWanted) {
+    *firstWanted = MinTime;
+    const int32_t k = LinkAt(start);
+    const FileLink& l = m_pLinks[k];
+    const LONGLONG shift = l.Shift(m_llOrigin); // a time of the link plus this: the first link's own time
+    if (COggStream* r = start < stop ? s->m_pChain[k].record : nullptr) {
+        search->SetRange(l.begin, l.end);
+        HRESULT hr = s->m_reader.FindPagePosition(search, r, SatAdd(SatAdd(start, m_llOrigin), -shift), MaxTime, time,
+                                                  firstWanted);
+        search->SetRange(0, m_llFileLength);
+        if (FAILED(hr)) return hr;
+        if (s->m_reader.Position() < l.end) {
+            *time = SatAdd(*time, shift);
+            if (*firstWanted != MinTime) *firstWanted = SatAdd(*firstWanted, shift);
+            return S_OK;
+        }
+        *firstWanted = MinTime;
+    }
+    int32_t j = k + 1;
+    while (j < m_cLinks && !s->m_pChain[j].record) ++j;
+    const bool later = j < m_cLinks && start < stop;
+    s->m_reader.SetPosition(later ? m_pLinks[j].begin : m_llFileLength);
+    *time = later ? SatAdd(m_pLinks[j].start, m_llOrigin) : SatAdd(m_llSpan, m_llOrigin);
+    return S_OK;
+}
+
+void COggSourceCore::FreeLinks() {
+    for (int32_t i = 0; i < m_cLinkRecords; ++i) delete m_ppLinkRecords[i];
+    std::free(m_ppLinkRecords);
+    m_ppLinkRecords = nullptr;
+    m_cLinkRecords = 0;
+    std::free(m_pLinks);
+    m_pLinks = nullptr;
+    m_cLinks = 0;
+}
