@@ -40,16 +40,6 @@ for f in av720.ogg vorbis.ogg; do
 done
 
 echo
-echo "## Play (oggsource play --null vs ffmpeg -v error -i F -map 0 -c copy -f null -)"
-echo "| file | MB | ours s | ffmpeg s | ours MB/s | ffmpeg MB/s | MB/s ratio | packets | ours packets/s | ffmpeg packets/s | ours peak MB | ffmpeg peak MB |"
-echo "|---|---|---|---|---|---|---|---|---|---|---|---|"
-for f in av720.ogg vorbis.ogg; do
-    size=$(mb "$DIR/$f"); n=$(packets "$DIR/$f")
-    read -r os om < <(timed "$OGGSOURCE" play --null "$DIR/$f")
-    read -r fs fm < <(timed ffmpeg -v error -i "$DIR/$f" -map 0 -c copy -f null -)
-    echo "| $f | $size | $os | $fs | $(echo "scale=0; $size / $os" | bc) | $(echo "scale=0; $size / $fs" | bc) | $(echo "scale=2; $fs / $os" | bc) | $n | $(echo "scale=0; $n / $os" | bc) | $(echo "scale=0; $n / $fs" | bc) | $((om / 1024)) | $((fm / 1024)) |"
-done
-
 echo
 # The seek files: Theora 640x360 (noise) and Vorbis by ffmpeg, 300 s (about 410 MB), and cuts of it and a
 # loop of it for about 10 MB, 100 MB and 1 GB.
@@ -74,7 +64,48 @@ row() { # "what FILE: N seeks, median A ms, worst B ms, C bytes/seek, D reads/se
 }
 for f in seek10.ogg seek100.ogg seek410.ogg seek1000.ogg ogm100.ogg ogm400.ogg; do
     out=$("$OGGBENCH" seek "$DIR/$f" 100 1)
-    gst=$(/usr/bin/python3 "$(dirname "$0")/gst_seek.py" "$DIR/$f" 50 1 2>/dev/null | row)
+    gst=$(/usr/bin/python3 "$(dirname "$0")/gst_seek.py" "$DIR/$f" 50 1 2>/dev/null | row) || gst=""
     [ -n "$gst" ] || gst="n/a | n/a"
     echo "| $f | $(mb "$DIR/$f") | $(echo "$out" | grep '^search' | row) | $(echo "$out" | grep '^preroll' | row) | $gst |"
+done
+
+# Throughput: the A/V file is seek410.ogg (the same ffmpeg command); the audio file two hours of Vorbis q10.
+make_ffmpeg au.ogg -f lavfi -i "sine=f=440:sample_rate=48000" -f lavfi -i "anoisesrc=a=0.3" -filter_complex amix -ac 2 -t 7200 \
+    -c:a libvorbis -q:a 10
+median3() { # the median of three timed runs: "SECONDS PEAK_KB" (the peak of the median run)
+    local runs=()
+    for _ in 1 2 3; do runs+=("$(timed "$@")"); done
+    printf '%s\n' "${runs[@]}" | sort -n | sed -n 2p
+}
+gst_pipeline() { # FILE: the words of filesrc ! oggdemux, with a queue and a fakesink per stream
+    local n pipeline
+    n=$(ffprobe -v error -show_entries stream=index -of csv=p=0 "$1" | wc -l)
+    pipeline="filesrc location=$1 ! oggdemux name=d"
+    for _ in $(seq "$n"); do pipeline+=" d. ! queue ! fakesink"; done
+    echo "$pipeline"
+}
+echo
+echo "## Play (oggsource play --null, the whole path: resolver, module, events, a sample per packet; ffmpeg -map 0 -c copy -f null -;"
+echo "GStreamer filesrc ! oggdemux ! queue ! fakesink per stream; medians of 3 in this run)"
+echo "| file | MB | packets | ours s | ffmpeg s | GStreamer s | ours packets/s | ffmpeg packets/s | GStreamer packets/s | ours MB/s | ffmpeg MB/s | ours / ffmpeg | peak MB ours / ffmpeg / GStreamer |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|"
+for f in au.ogg seek410.ogg av720.ogg; do
+    size=$(mb "$DIR/$f"); n=$(packets "$DIR/$f")
+    read -r os om < <(median3 "$OGGSOURCE" play --null "$DIR/$f")
+    read -r fs fm < <(median3 ffmpeg -v error -i "$DIR/$f" -map 0 -c copy -f null -)
+    # shellcheck disable=SC2046
+    read -r gs gm < <(median3 gst-launch-1.0 -q $(gst_pipeline "$DIR/$f"))
+    echo "| $f | $size | $n | $os | $fs | $gs | $(echo "scale=0; $n / $os" | bc) | $(echo "scale=0; $n / $fs" | bc) | $(echo "scale=0; $n / $gs" | bc) | $(echo "scale=0; $size / $os" | bc) | $(echo "scale=0; $size / $fs" | bc) | $(echo "scale=2; $fs / $os" | bc) | $((om / 1024)) / $((fm / 1024)) / $((gm / 1024)) |"
+done
+echo
+echo "## Futex calls per sample (strace -c -f, oggsource play --null on the first 40 MB of each file)"
+echo "| file | samples | futex calls | per sample |"
+echo "|---|---|---|---|"
+for f in au.ogg seek410.ogg; do
+    head -c 40000000 "$DIR/$f" > "$DIR/cut-$f"
+    n=$("$OGGSOURCE" play --summary "$DIR/cut-$f" | awk 'NR > 1 && $2 ~ /^[0-9]+$/ { s += $2 } END { print s }')
+    strace -c -f -o "$DIR/strace.txt" "$OGGSOURCE" play --null "$DIR/cut-$f" >/dev/null 2>&1 || true
+    calls=$(awk '$NF == "futex" { print $4 }' "$DIR/strace.txt")
+    echo "| $f | $n | ${calls:-0} | $(echo "scale=2; ${calls:-0} / $n" | bc) |"
+    rm -f "$DIR/cut-$f"
 done

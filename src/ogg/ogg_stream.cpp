@@ -15,6 +15,7 @@ COggStream::~COggStream() {
     ogg_stream_clear(&m_oggStream);
     delete m_pCodec;
     std::free(m_pChain);
+    if (m_pPool) m_pPool->Release(); // buffers still held by a host keep it until they are released
 }
 
 int32_t COggStream::LinkOfSerial(uint32_t serial) const {
@@ -95,8 +96,9 @@ void COggStream::Describe() {
     if (m_mediaType.HasMediaType() || !m_pCodec->MediaType(&m_mediaType)) return;
     const CodecLimits limits = m_pCodec->Limits();
     m_maxSampleSize = limits.maxSampleSize;
-    m_queueHigh = limits.queueHigh;
-    m_queueLow = limits.queueLow;
+    // A header's own page marks (OGM derives them from its buffer size) stay within the queue's limits.
+    m_queueHigh = limits.queueHigh < 2 ? 2 : limits.queueHigh > kMaxQueuePages ? kMaxQueuePages : limits.queueHigh;
+    m_queueLow = limits.queueLow < 1 ? 1 : limits.queueLow >= m_queueHigh ? m_queueHigh / 2 : limits.queueLow;
 }
 
 void COggStream::GiveUp() {

@@ -3,6 +3,7 @@
 #pragma once
 #include <ogg/ogg.h>
 
+#include "buffer_pool.h"
 #include "chain.h"
 #include "codecs/codec.h"
 #include "page_queue.h"
@@ -48,8 +49,12 @@ public:
     bool OwnsSerial(uint32_t serial) const { return serial == m_serialNo || (m_pChain && LinkOfSerial(serial) >= 0); }
 
     // Page reader side.
-    bool QueuePage(ogg_page* page);
+    // Queues a copy of the page; true when the read-ahead is full. *wake (when given): production should be
+    // signalled, which the caller does after it has reset its own work event, so that a request for more that
+    // production makes on being woken is never reset away.
+    bool QueuePage(ogg_page* page, bool* wake = nullptr);
     bool FeedPage();
+    bool ReadAheadFull(int32_t count, LONGLONG span, int64_t bytes) const;
     // Sample production.
     bool GetPacket(OggPacketInfo* info);
     HRESULT DeliverSamples();
@@ -120,8 +125,15 @@ private:
     LONGLONG GranuleFromAhead(int64_t units) const;
     int64_t m_firstUnits[kMaxFirstUnits] = {}; // discovery: the data packets before the first granule position
     int32_t m_cFirstUnits = 0;
-    HRESULT DeliverBuffer(const BYTE* data, DWORD length, DWORD capacity, LONGLONG time, LONGLONG duration,
-                          int cleanPoint, int discontinuity);
+    HRESULT DeliverBuffer(const BYTE* data, DWORD length, LONGLONG time, LONGLONG duration, int cleanPoint,
+                          int discontinuity);
+    CBufferPool* m_pPool = nullptr; // the buffers of its samples (production's)
+    HRESULT ProduceSamples();
+    HRESULT Batch(IMFSample* sample);
+    HRESULT FlushBatch();
+    static constexpr int kBatch = 8;
+    IMFSample* m_batch[kBatch] = {};
+    int m_cBatch = 0;
     void InitRun();
     COggCodec* PlayCodec() const { return m_pPlayCodec ? m_pPlayCodec : m_pCodec; }
     void SwitchLink(uint32_t serial);

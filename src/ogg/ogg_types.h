@@ -23,6 +23,9 @@ constexpr int32_t DiscoveryChunk = 0x10000;
 constexpr int32_t EndScanWindow = 0x10000;
 constexpr int32_t EndScanStep = 0xF000;
 constexpr LONGLONG UnknownLength = 0x3fffffffffffffffLL;
+// What one stream's reader may queue ahead, whatever the file's headers and times say.
+constexpr int32_t kMaxQueuePages = 512;
+constexpr int64_t kMaxQueueBytes = 8 << 20;
 constexpr LONGLONG MaxTime = 0x7fffffffffffffffLL;
 constexpr LONGLONG MinTime = -0x7fffffffffffffffLL - 1;
 constexpr uint32_t MaxMediaStreams = 32;
@@ -34,10 +37,15 @@ inline LONGLONG RoundDiv(LONGLONG a, LONGLONG d) {
     return r > (d >> 1) ? q + 1 : q;
 }
 
-// g * num / den rounded as above, in 64-bit arithmetic; -1 (no time) when den is not positive.
+// g * num / den rounded as above, computed exactly and held in range; -1 (no time) when den is not positive.
 inline LONGLONG ScaleGranule(LONGLONG g, LONGLONG num, LONGLONG den) {
     if (den <= 0) return -1;                           // a zero rate or samples-per-unit: untimed
-    return RoundDiv(static_cast<LONGLONG>(static_cast<uint64_t>(g) * static_cast<uint64_t>(num)), den);
+    const __int128 p = static_cast<__int128>(g) * num; // exact: hostile granules and units do not wrap
+    __int128 q = p / den, r = p % den;
+    if (r > (den >> 1)) ++q;
+    if (q > MaxTime) return MaxTime;           // held at the ends of the range
+    if (q < -MaxTime - 1) return -MaxTime - 1;
+    return static_cast<LONGLONG>(q);
 }
 
 // a + b, held at the ends of the 64-bit range instead of overflowing (times from files can be anything).
@@ -45,6 +53,21 @@ inline LONGLONG SatAdd(LONGLONG a, LONGLONG b) {
     LONGLONG r;
     if (__builtin_add_overflow(a, b, &r)) return b > 0 ? MaxTime : -MaxTime - 1;
     return r;
+}
+
+// a * b, held at the ends of the 64-bit range instead of overflowing.
+inline LONGLONG SatMul(LONGLONG a, LONGLONG b) {
+    LONGLONG r;
+    if (__builtin_mul_overflow(a, b, &r)) return (a < 0) != (b < 0) ? -MaxTime - 1 : MaxTime;
+    return r;
+}
+
+// Seconds as 100 ns units, held inside the 64-bit range (a double beyond it does not convert).
+inline LONGLONG SecondsToTime(double seconds) {
+    const double t = seconds * 1e7 + 0.5;
+    if (!(t > -9.2e18)) return -MaxTime - 1; // also NaN
+    if (t > 9.2e18) return MaxTime;
+    return static_cast<LONGLONG>(t);
 }
 
 inline uint32_t ReadLE32(const uint8_t* p) {

@@ -1,5 +1,7 @@
 #include "page_queue.h"
 
+#include "ogg_types.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -69,6 +71,7 @@ void COggPageQueue::AddPage(const ogg_page* page, const LONGLONG* pTime) {
     else m_pHead = node;
     m_pTail = node;
     ++m_nCount;
+    m_nBytes += node->cbHeaderCapacity + node->cbBodyCapacity;
 }
 
 PageNode* COggPageQueue::RemoveHead() {
@@ -78,6 +81,7 @@ PageNode* COggPageQueue::RemoveHead() {
     m_pHead = node->pNext;
     if (!m_pHead) m_pTail = nullptr;
     --m_nCount;
+    m_nBytes -= node->cbHeaderCapacity + node->cbBodyCapacity;
     return node;
 }
 
@@ -100,14 +104,18 @@ void COggPageQueue::Clear() {
     FreeChain(m_pHead);
     m_pHead = m_pTail = nullptr;
     m_nCount = 0;
+    m_nBytes = 0;
     FreeChain(m_pFreeList);
     m_pFreeList = nullptr;
 }
 
-void COggPageQueue::Snapshot(int32_t* count, LONGLONG* span) {
+void COggPageQueue::Snapshot(int32_t* count, LONGLONG* span, int64_t* bytes) {
     CAutoLock lock(m_lock);
     *count = m_nCount;
-    *span = m_pHead ? m_pTail->tTime - m_pHead->tTime : 0;
+    // Times come from the file: a span that would overflow is as long as can be, one that runs backwards none.
+    const LONGLONG s = m_pHead ? SatAdd(m_pTail->tTime, m_pHead->tTime == MinTime ? MaxTime : -m_pHead->tTime) : 0;
+    *span = s > 0 ? s : 0;
+    if (bytes) *bytes = m_nBytes;
 }
 
 int32_t COggPageQueue::Count() {

@@ -27,8 +27,9 @@ public:
     void Recycle(PageNode* node);
     void Clear();
 
-    // Count and span (tail time - head time, 0 when empty) read together under the lock.
-    void Snapshot(int32_t* count, LONGLONG* span);
+    // Count, span (tail time - head time, 0 when empty or when the times run backwards) and the bytes the queued
+    // pages hold (their copies' capacities), read together under the lock.
+    void Snapshot(int32_t* count, LONGLONG* span, int64_t* bytes = nullptr);
     int32_t Count();
     void SetLastTime(LONGLONG t) {
         CAutoLock lock(m_lock);
@@ -41,6 +42,7 @@ protected:
     PageNode* m_pTail = nullptr;
     PageNode* m_pFreeList = nullptr;
     int32_t m_nCount = 0;
+    int64_t m_nBytes = 0;
     int32_t m_cbHeaderCapacity = 128;
     int32_t m_cbBodyCapacity = 5120;
     LONGLONG m_tLastTime = 0;

@@ -30,10 +30,12 @@ void COggStream::InitRun() {
     m_tStop = stop;
 }
 
-HRESULT COggStream::DeliverBuffer(const BYTE* data, DWORD length, DWORD capacity, LONGLONG time, LONGLONG duration,
-                                  int cleanPoint, int discontinuity) {
+HRESULT COggStream::DeliverBuffer(const BYTE* data, DWORD length, LONGLONG time, LONGLONG duration, int cleanPoint,
+                                  int discontinuity) {
+    // The buffer comes from the stream's pool, sized to the packet, not a new one of the largest sample size.
+    if (!m_pPool) m_pPool = CBufferPool::Create();
     IMFMediaBuffer* buffer = nullptr;
-    HRESULT hr = MFCreateMemoryBuffer(capacity < length ? length : capacity, &buffer);
+    HRESULT hr = m_pPool ? m_pPool->Get(length, &buffer) : E_OUTOFMEMORY;
     if (FAILED(hr)) return hr;
     BYTE* p = nullptr;
     hr = buffer->Lock(&p, nullptr, nullptr);
@@ -50,21 +52,45 @@ HRESULT COggStream::DeliverBuffer(const BYTE* data, DWORD length, DWORD capacity
     if (SUCCEEDED(hr) && cleanPoint >= 0) hr = sample->SetUINT32(MFSampleExtension_CleanPoint, cleanPoint ? 1 : 0);
     if (SUCCEEDED(hr) && discontinuity >= 0)
         hr = sample->SetUINT32(MFSampleExtension_Discontinuity, discontinuity ? 1 : 0);
-    if (SUCCEEDED(hr)) hr = m_pStream->DeliverSample(sample);
+    if (SUCCEEDED(hr)) hr = Batch(sample);
     if (sample) sample->Release();
     buffer->Release();
     return hr;
 }
 
+// Samples go to the media stream a few at a time: their events are then queued back to back, and a host reading
+// them wakes once for the lot, not once per sample. The batch is handed over before every wait and every end.
+HRESULT COggStream::Batch(IMFSample* sample) {
+    sample->AddRef();
+    m_batch[m_cBatch++] = sample;
+    return m_cBatch == kBatch ? FlushBatch() : S_OK;
+}
+
+HRESULT COggStream::FlushBatch() {
+    HRESULT hr = S_OK;
+    for (int i = 0; i < m_cBatch; ++i) {
+        if (hr == S_OK) hr = m_pStream->DeliverSample(m_batch[i]);
+        m_batch[i]->Release();
+    }
+    m_cBatch = 0;
+    return hr;
+}
+
 HRESULT COggStream::DeliverSamples() {
     if (!m_pStream) return E_UNEXPECTED;
+    const HRESULT hr = ProduceSamples();
+    const HRESULT flushed = FlushBatch();
+    return hr != S_OK ? hr : flushed;
+}
+
+HRESULT COggStream::ProduceSamples() {
     const bool newRun = !m_bRunning || m_bNewRun;
     if (newRun) {
         InitRun();
         m_bNewRun = 0;
         if (m_selected && PlayCodec() && PlayCodec()->WantsStartSample()) {
             const BYTE byte = 0; // the start sample's one byte carries nothing
-            HRESULT hr = DeliverBuffer(&byte, 1, 1, 0, 1, 1, 1);
+            HRESULT hr = DeliverBuffer(&byte, 1, 0, 1, 1, 1);
             if (hr != S_OK) return hr;
         }
     }
@@ -77,7 +103,10 @@ HRESULT COggStream::DeliverSamples() {
     for (;;) {
         OggPacketInfo pk;
         if (!GetPacket(&pk)) {
-            if (endSeen) return m_selected ? m_pStream->MarkEndOfStream() : S_OK;
+            if (endSeen) {
+                HRESULT hr = FlushBatch();
+                return hr != S_OK ? hr : m_selected ? m_pStream->MarkEndOfStream() : S_OK;
+            }
             // The data ends when a read failed, or when this stream's reader met the end of the file with
             // nothing left queued (a stream whose last packet has no end-of-stream flag ends here too).
             if (m_pSource->FileEnded() || m_reader.EndOfFile()) {
@@ -87,6 +116,8 @@ HRESULT COggStream::DeliverSamples() {
                     CAutoLock lock(m_csStarved);
                     m_bStarved = TRUE;
                 }
+                HRESULT hr = FlushBatch();
+                if (hr != S_OK) return hr;
                 if (CEvent::WaitAny(dataWait, 2) == 1) return S_OK; // shut down
             }
         } else if (m_bDiscontinuity && !pk.key && (!pk.hasTime || m_mediaType.bTemporalCompression)) {
@@ -100,6 +131,8 @@ HRESULT COggStream::DeliverSamples() {
             }
             m_pStream->WaitOutLock();
             if (!m_selected) {
+                HRESULT hr = FlushBatch();
+                if (hr != S_OK) return hr;
                 if (CEvent::WaitAny(runWait, 2) == 1) return S_OK;
                 m_bDiscontinuity = 1;
                 if (pk.end > m_tStop) return S_OK;
@@ -107,7 +140,8 @@ HRESULT COggStream::DeliverSamples() {
                 // In a chained file the media stream learns the link's type first: a link of another format is
                 // announced ahead of its first sample.
                 if (m_bDiscontinuity && m_pChain) {
-                    HRESULT hr = m_pStream->NoteFormat(m_pChain[m_playLink].record->m_mediaType);
+                    HRESULT hr = FlushBatch();
+                    if (hr == S_OK) hr = m_pStream->NoteFormat(m_pChain[m_playLink].record->m_mediaType);
                     if (hr != S_OK) return hr;
                 }
                 int headers = 0;
@@ -115,7 +149,7 @@ HRESULT COggStream::DeliverSamples() {
                 for (int i = 0; i < headers; ++i) { // the codec's headers go ahead of the first sample of a run
                     const SavedPacket& h = saved[i];
                     if (static_cast<DWORD>(h.bytes) > m_maxSampleSize || !h.data) break;
-                    if (DeliverBuffer(h.data, static_cast<DWORD>(h.bytes), m_maxSampleSize, 0, 0, -1, -1) != S_OK) break;
+                    if (DeliverBuffer(h.data, static_cast<DWORD>(h.bytes), 0, 0, -1, -1) != S_OK) break;
                 }
                 const int discontinuity = m_bDiscontinuity;
                 m_bDiscontinuity = 0;
@@ -123,11 +157,15 @@ HRESULT COggStream::DeliverSamples() {
                     CAutoLock lock(m_csStarved); // the reader clears it too: never touched without the lock
                     m_bStarved = FALSE;
                 }
-                HRESULT hr = DeliverBuffer(pk.data, static_cast<DWORD>(pk.length), m_maxSampleSize,
-                                           pk.hasTime ? pk.start : 0, pk.hasTime ? pk.end - pk.start : 0, pk.key,
+                // A packet whose granules run backwards (a damaged or crafted file) lasts nothing rather than less.
+                const LONGLONG duration = pk.hasTime && pk.end > pk.start ? SatAdd(pk.end, -pk.start) : 0;
+                HRESULT hr = DeliverBuffer(pk.data, static_cast<DWORD>(pk.length), pk.hasTime ? pk.start : 0, duration, pk.key,
                                            discontinuity);
                 if (hr != S_OK) return hr;
-                if ((pk.hasTime && pk.end > m_tStop) || pk.eos) return m_pStream->MarkEndOfStream();
+                if ((pk.hasTime && pk.end > m_tStop) || pk.eos) {
+                    hr = FlushBatch();
+                    return hr != S_OK ? hr : m_pStream->MarkEndOfStream();
+                }
             }
         }
         if (!m_pStream->WantsMoreSamples() || m_bStop) return S_OK;

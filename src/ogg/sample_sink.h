@@ -10,7 +10,7 @@ struct IOggSampleSink {
     // The media type of the samples that follow (a chained file's link); when it differs from the type announced
     // last, the next sample announces it.
     virtual HRESULT NoteFormat(const CAMMediaType& type) = 0;
-    // Active, not ended, and fewer than four samples waiting; evaluated under the source lock.
+    // Active, not ended, and the reserve of samples waiting not full; evaluated under the source lock.
     virtual bool WantsMoreSamples() = 0;
     virtual bool IsActive() = 0;
     // Enters and leaves the stream's lock once, to wait out a holder.

@@ -25,7 +25,9 @@ LONGLONG NextProbe(LONGLONG lo, LONGLONG hi, const Ref& below, const Ref& above,
                    bool interpolate) {
     const LONGLONG range = hi - lo;
     if (!interpolate || above.time <= below.time || target < below.time || target > above.time) return lo + range / 2;
-    const double f = static_cast<double>(target - below.time) / static_cast<double>(above.time - below.time);
+    // Differences in double: times from a hostile file may span more than the 64-bit range.
+    const double f = (static_cast<double>(target) - static_cast<double>(below.time)) /
+                     (static_cast<double>(above.time) - static_cast<double>(below.time));
     LONGLONG mid = below.pos + static_cast<LONGLONG>(f * static_cast<double>(above.pos - below.pos)) - page;
     if (mid < lo) mid = lo;
     if (mid > hi - range / 16) mid = hi - range / 16;
@@ -60,7 +62,7 @@ bool CSeekSearch::Probe(COggStream* s, const Before& b, LONGLONG from, LONGLONG 
             return true;
         }
         const COggStream* other = m_pSource->FindAnyStream(p.serial);
-        if (other && other->m_pCodec && other->m_mediaType.HasMediaType() && other->GranuleToTime(p.granule) > b.time + kSkew) {
+        if (other && other->m_pCodec && other->m_mediaType.HasMediaType() && other->GranuleToTime(p.granule) > SatAdd(b.time, kSkew)) {
             found->pos = -1;
             *before = false;
             return true;
@@ -147,10 +149,10 @@ LONGLONG CSeekSearch::StartGranules(COggStream* s, const PageInfo& page, const S
     for (int k = done - 1; k > 0; --k) {
         const int64_t u = units(k - 1);
         if (u < 0) break;
-        granules[k - 1] = granules[k] - u;
+        granules[k - 1] = SatAdd(granules[k], -u);
     }
     const int64_t u = units(done - 1);
-    const LONGLONG after = u >= 0 ? page.granule + u : -1;
+    const LONGLONG after = u >= 0 ? SatAdd(page.granule, u) : -1;
     if (open) granules[st.n - 1] = after;
     return after;
 }
@@ -170,13 +172,13 @@ void CSeekSearch::Begun(COggStream* s, const PageInfo& page, LONGLONG openStart,
     const LONGLONG after = theora ? -1 : StartGranules(s, page, st, granules);
     const LONGLONG frame = theora && page.granule != -1 ? codec->FrameOfGranule(page.granule) : -1;
     const LONGLONG d = static_cast<uint32_t>(codec->FrameDuration());
-    out->nextStart = theora ? (frame >= 0 ? d * (frame + 1) : -1) : (after >= 0 ? s->GranuleToTime(after) : -1);
+    out->nextStart = theora ? (frame >= 0 ? SatMul(d, SatAdd(frame, 1)) : -1) : (after >= 0 ? s->GranuleToTime(after) : -1);
     for (int k = 0; k < st.n; ++k) {
         const BYTE b = st.first[k];
         if (theora ? (b & 0x80) != 0 : (b & 1) != 0) continue; // a header packet
         LONGLONG start = -1;
         if (page.granule == -1) start = k == st.n - 1 && open ? openStart : -1;
-        else if (theora && frame >= 0) start = d * (k < done ? frame - (done - 1 - k) : frame + 1);
+        else if (theora && frame >= 0) start = SatMul(d, k < done ? frame - (done - 1 - k) : SatAdd(frame, 1));
         else if (!theora && granules[k] >= 0) start = s->GranuleToTime(granules[k]);
         out->key[out->n] = theora ? !(b & 0x40) : (b & 8) != 0;
         out->start[out->n] = start;

@@ -152,9 +152,11 @@ HRESULT COggSourceCore::EndScan(int32_t link, LONGLONG from, LONGLONG to, int32_
         ogg_sync_reset(&m_sync);
         char* buffer = ogg_sync_buffer(&m_sync, n);
         if (!buffer) return E_OUTOFMEMORY;
-        HRESULT hr = m_pReader->SyncRead(start, n, reinterpret_cast<BYTE*>(buffer));
+        LONG got = 0;
+        HRESULT hr = m_pReader->SyncReadCount(start, n, reinterpret_cast<BYTE*>(buffer), &got);
         if (FAILED(hr)) return hr;
-        ogg_sync_wrote(&m_sync, n); // a short read leaves zero bytes behind, which are no page
+        // Only what was read: after a short read the rest of the buffer holds an earlier window's bytes.
+        ogg_sync_wrote(&m_sync, got);
         ogg_page page;
         for (int r; (r = ogg_sync_pageout(&m_sync, &page)) != 0;) {
             if (r < 0) continue;
@@ -177,6 +179,7 @@ HRESULT COggSourceCore::Discover(IMFByteStream* byteStream, bool* shutDown) {
     *shutDown = false;
     m_pReader = new StreamReader(byteStream);
     if (!m_pReader) return E_OUTOFMEMORY; // no reader: the open fails before anything was found
+    m_bHasReader = true;
     LONGLONG available = 0;
     HRESULT status = m_pReader->Length(&m_llFileLength, &available);
     const bool lengthKnown = status == S_OK;
@@ -289,10 +292,9 @@ HRESULT COggSourceCore::LockedRead(LONGLONG position, LONG length, BYTE* buffer)
     return m_pReader ? m_pReader->SyncRead(position, length, buffer) : E_FAIL;
 }
 
-bool COggSourceCore::HasReader() {
-    CAutoLock lock(m_csRead);
-    return m_pReader != nullptr;
-}
+// Without the read lock: a reader thread asks at every step, and a read it then tries is refused under the lock
+// once the reader is gone.
+bool COggSourceCore::HasReader() { return m_bHasReader.load(); }
 
 void COggSourceCore::ReleaseReader() {
     StreamReader* reader;
@@ -300,6 +302,7 @@ void COggSourceCore::ReleaseReader() {
         CAutoLock lock(m_csRead);
         reader = m_pReader;
         m_pReader = nullptr;
+        m_bHasReader = false;
     }
     if (reader) reader->Release();
 }

@@ -73,6 +73,7 @@ public:
     CLock m_lock; // the source lock
     std::atomic<int32_t> m_state{SourceInvalid};
     StreamReader* m_pReader = nullptr;
+    std::atomic<bool> m_bHasReader{false};
     LONGLONG m_llFileLength = 0;
     ogg_sync_state m_sync;
     COggStream** m_ppOggStreams = nullptr;

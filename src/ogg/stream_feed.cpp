@@ -4,6 +4,7 @@
 
 namespace {
 constexpr LONGLONG kReadAheadSpan = 100000000; // 10 s queued: the reader sleeps
+constexpr LONGLONG kFillSpan = 20000000;       // 2 s queued and the stream's page mark reached: the reader sleeps
 constexpr LONGLONG kPrebufferSpan = 5000000;   // 0.5 s queued before the first sample of a run
 constexpr LONGLONG kWakeSpan = 10000000;       // below 1 s queued the reader is woken
 } // namespace
@@ -32,7 +33,7 @@ void COggStream::SwitchLink(uint32_t serial) {
     m_bDiscontinuity = 1;
 }
 
-bool COggStream::QueuePage(ogg_page* page) {
+bool COggStream::QueuePage(ogg_page* page, bool* wake) {
     const LONGLONG g = ogg_page_granulepos(page);
     if (g == -1) {
         AddPage(page, nullptr);
@@ -40,13 +41,25 @@ bool COggStream::QueuePage(ogg_page* page) {
         LONGLONG t = PageTime(page, g);
         AddPage(page, &t);
     }
-    m_evData.Set();
     int32_t count;
     LONGLONG span;
-    Snapshot(&count, &span);
-    if (count >= m_queueHigh) return true;
-    if (count == 0) return false;
-    return span >= kReadAheadSpan;
+    int64_t bytes = 0;
+    Snapshot(&count, &span, &bytes);
+    const bool full = ReadAheadFull(count, span, bytes);
+    // Production waits only on an empty queue or behind the prebuffer gate: it is woken when it can go on (the
+    // first page, what the gate waits for, or a queue the reader will add no more to), not for every page.
+    const bool go = count == 1 || full || count >= m_queueHigh || span >= kPrebufferSpan;
+    if (wake) *wake = go; // the reader signals once it has settled whether it sleeps
+    else if (go) m_evData.Set();
+    return full;
+}
+
+// Full: whatever the pages' times say, no more than kMaxQueuePages and kMaxQueueBytes (pages without a usable time
+// never fill a span); else 10 s, or the stream's page mark and 2 s (a page mark alone, reached with less than the
+// wake span queued, woke the reader again at every page taken).
+bool COggStream::ReadAheadFull(int32_t count, LONGLONG span, int64_t bytes) const {
+    if (count >= kMaxQueuePages || bytes >= kMaxQueueBytes || span >= kReadAheadSpan) return true;
+    return count >= m_queueHigh && span >= kFillSpan;
 }
 
 bool COggStream::FeedPage() {
@@ -57,9 +70,11 @@ bool COggStream::FeedPage() {
     }
     int32_t count;
     LONGLONG span;
+    int64_t bytes = 0;
     if (gate && m_pStream && !m_reader.EndOfFile()) {
-        Snapshot(&count, &span);
-        if (count < m_queueHigh && (count == 0 || span < kPrebufferSpan)) {
+        Snapshot(&count, &span, &bytes);
+        // The gate waits for what the reader can still add: never for a queue it holds full.
+        if (!ReadAheadFull(count, span, bytes) && count < m_queueHigh && (count == 0 || span < kPrebufferSpan)) {
             m_reader.m_evWork.Set();
             return false;
         }
@@ -73,8 +88,7 @@ bool COggStream::FeedPage() {
         SwitchLink(static_cast<uint32_t>(ogg_page_serialno(&node->page)));
     ogg_stream_pagein(&m_oggStream, &node->page);
     Recycle(node);
-    Snapshot(&count, &span);
-    if (count < m_queueLow) m_reader.m_evWork.Set();
-    else if (count < m_queueHigh && span < kWakeSpan) m_reader.m_evWork.Set();
+    Snapshot(&count, &span, &bytes);
+    if (count < m_queueLow || (span < kWakeSpan && count < kMaxQueuePages && bytes < kMaxQueueBytes)) m_reader.m_evWork.Set();
     return true;
 }

@@ -30,10 +30,7 @@ LONGLONG COggStreamReader::Position() {
     return m_llPosition;
 }
 
-bool COggStreamReader::EndOfFile() {
-    CAutoLock lock(m_lock);
-    return m_bEndOfFile != 0;
-}
+bool COggStreamReader::EndOfFile() { return m_bEndOfFile.load() != 0; }
 
 DWORD COggStreamReader::WorkerMain() {
     CEvent* events[] = {RequestEvent(), &m_evWork};
@@ -90,10 +87,11 @@ LONGLONG COggStreamReader::SkipForeignPages(ogg_sync_state* sync, uint32_t seria
     }
 }
 
+// Reads of 64 KB: the readers of a file's streams share its byte stream (and its lock), and fewer, larger reads
+// make them meet on it less often.
 LONGLONG COggStreamReader::ReadSize() {
-    LONGLONG storage = m_sync.storage < 4096 ? 4096 : m_sync.storage;
-    LONGLONG size = storage - (m_sync.fill - m_sync.returned);
-    if (size <= 0) size = 4096;
+    constexpr LONGLONG kChunk = 65536;
+    LONGLONG size = kChunk;
     LONGLONG length = m_pOwner->m_pSource->m_llFileLength;
     if (m_llPosition + size > length) size = length - m_llPosition;
     return size;
@@ -106,11 +104,15 @@ void COggStreamReader::ReadStep() {
         CAutoLock lock(m_lock);
         m_llPosition += SkipForeignPages(&m_sync, m_pOwner->m_serialNo, m_pOwner->m_pChain ? m_pOwner : nullptr);
         ogg_page page;
-        if (ogg_sync_pageout(&m_sync, &page) > 0) {
-            if (m_pOwner->OwnsSerial(static_cast<uint32_t>(ogg_page_serialno(&page))) && m_pOwner->QueuePage(&page))
+        const int r = ogg_sync_pageout(&m_sync, &page);
+        if (r > 0) {
+            bool wake = false;
+            if (m_pOwner->OwnsSerial(static_cast<uint32_t>(ogg_page_serialno(&page))) && m_pOwner->QueuePage(&page, &wake))
                 m_evWork.Reset();
+            if (wake) m_pOwner->m_evData.Set();
             return;
         }
+        if (r < 0) return; // bytes that are no page were passed over: the pages after them may be held already
         // Without the byte stream (shut down) there is nothing to read: the reader sleeps rather than spin.
         if (!source->HasReader() || m_llPosition >= source->m_llFileLength) {
             m_bEndOfFile = 1;
@@ -140,8 +142,8 @@ void COggStreamReader::EndOfData() {
         CAutoLock lock(m_pOwner->m_csStarved);
         m_pOwner->m_bStarved = FALSE;
     }
+    m_evWork.Reset(); // before production is woken: what it asks for then must not be lost
     m_pOwner->m_evData.Set();
-    m_evWork.Reset();
 }
 
 HRESULT COggStreamReader::FindPagePosition(CSeekSearch* search, COggStream* record, LONGLONG target, LONGLONG limit,

@@ -1,6 +1,7 @@
 // A stream's page reader: a worker thread that reads the file from its own position, keeps only its
 // stream's pages and queues them with their times, sleeping while the read-ahead is full.
 #pragma once
+#include <atomic>
 #include <ogg/ogg.h>
 
 #include "ogg_types.h"
@@ -42,7 +43,9 @@ public:
 
     ogg_sync_state m_sync;
     LONGLONG m_llPosition = 0;
-    BYTE m_bEndOfFile = 0;
+    // Written under m_lock; read without it by production, which must not wait while the reader holds its lock
+    // over a read of the file.
+    std::atomic<BYTE> m_bEndOfFile{0};
     CEvent m_evWork{TRUE};
     CLock m_lock;
     COggStream* m_pOwner;

@@ -20,6 +20,12 @@ ULONG StreamReader::Release() {
 }
 
 HRESULT StreamReader::SyncRead(LONGLONG position, LONG length, BYTE* buffer) {
+    LONG got = 0;
+    return SyncReadCount(position, length, buffer, &got);
+}
+
+HRESULT StreamReader::SyncReadCount(LONGLONG position, LONG length, BYTE* buffer, LONG* got) {
+    *got = 0;
     if (!m_pStream) return E_NOINTERFACE;
     // A negative position or length cannot be read: refused rather than handed to the byte stream.
     if (position < 0 || length < 0) return E_INVALIDARG;
@@ -28,6 +34,7 @@ HRESULT StreamReader::SyncRead(LONGLONG position, LONG length, BYTE* buffer) {
     ULONG read = 0;
     hr = m_pStream->Read(buffer, static_cast<ULONG>(length), &read);
     if (FAILED(hr)) return hr;
+    *got = static_cast<LONG>(read) < length ? static_cast<LONG>(read) : length;
     if (static_cast<LONG>(read) < length) return S_FALSE;
     return hr;
 }

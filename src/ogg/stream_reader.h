@@ -31,6 +31,8 @@ public:
     HRESULT WaitForNext(DWORD, IMediaSample**, DWORD_PTR*) override { return NotImplemented(); }
     HRESULT SyncReadAligned(IMediaSample*) override { return NotImplemented(); }
     HRESULT SyncRead(LONGLONG position, LONG length, BYTE* buffer) override;
+    // The same, also telling how many bytes were read (0 on failure).
+    HRESULT SyncReadCount(LONGLONG position, LONG length, BYTE* buffer, LONG* got);
     HRESULT Length(LONGLONG* total, LONGLONG* available) override;
     HRESULT BeginFlush() override { return Flush(); }
     HRESULT EndFlush() override { return NotImplemented(); }

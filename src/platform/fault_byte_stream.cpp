@@ -63,7 +63,8 @@ class FaultByteStream final : public IMFByteStream, public IFaultByteStreamContr
         long fail = c.failReadIndex;
         if (fail >= 0 && (index == static_cast<uint64_t>(fail) || (c.failAllAfter && index > uint64_t(fail))))
             return c.readError;
-        if (c.shortReadLimit && count > c.shortReadLimit) count = c.shortReadLimit;
+        if (c.shortReadLimit && count > c.shortReadLimit && index >= static_cast<uint64_t>(c.shortFromRead))
+            count = c.shortReadLimit;
         QWORD at = 0;
         m_inner->GetCurrentPosition(&at);
         HRESULT hr = m_inner->Read(buffer, count, read);

@@ -159,6 +159,7 @@ struct Timer : Handle {
     std::chrono::steady_clock::time_point next;
     std::chrono::milliseconds period;
     bool running = false;
+    bool orphaned = false; // deleted while its callback ran: freed by the queue's thread when it returns
 };
 
 struct TimerQueue : Handle {
@@ -198,6 +199,10 @@ struct TimerQueue : Handle {
             g.unlock();
             due->callback(due->parameter, TRUE);
             g.lock();
+            if (due->orphaned) {
+                delete due;
+                continue;
+            }
             due->running = false;
             wake.notify_all();
         }
@@ -240,7 +245,10 @@ extern "C" BOOL DeleteTimerQueueTimer(HANDLE queue, HANDLE timer, HANDLE complet
     if (!q->timers.erase(t)) return FALSE;
     if (completion == INVALID_HANDLE_VALUE && q->thread.get_id() != std::this_thread::get_id())
         q->wake.wait(g, [t] { return !t->running; });
-    if (t->running) return TRUE; // deleted from its own callback: the object goes once the callback returns
+    if (t->running) {
+        t->orphaned = true; // deleted from its own callback, or without waiting: it goes once the callback returns
+        return TRUE;
+    }
     delete t;
     return TRUE;
 }

@@ -38,6 +38,7 @@ struct FaultConfig {
     bool failAllAfter = false;     // ... and every read after it too
     HRESULT readError = E_FAIL;    // what a failing read returns
     ULONG shortReadLimit = 0;      // each read returns at most this many bytes (0: no limit)
+    long shortFromRead = 0;        // ... from the read with this 0-based index on
     bool lengthFails = false;      // GetLength fails with E_FAIL
     bool lengthUnknown = false;    // GetLength reports -1 (unknown)
     unsigned readDelayMicros = 0;  // every read sleeps this long first

@@ -145,6 +145,7 @@ template <class F> LONG Guard(F&& f) {
 extern "C" LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM sam, void*, PHKEY result,
                                 LPDWORD disposition) {
     if (!result) return ERROR_INVALID_PARAMETER;
+    if (subKey && subKey[0] == '\\') return ERROR_BAD_PATHNAME; // as Windows: a subkey is relative
     return Guard([&]() -> LONG {
         std::string path;
         if (!FullPath(key, subKey, &path)) return ERROR_INVALID_HANDLE;

@@ -20,9 +20,9 @@ class Sample final : public TAttributes<IMFSample> {
         m_flags = flags;
         return S_OK;
     }
-    HRESULT GetSampleTime(LONGLONG* time) override { return GetTime(m_time, m_hasTime, time); }
+    HRESULT GetSampleTime(LONGLONG* time) override { return GetTime(m_time, m_hasTime, time, MF_E_NO_SAMPLE_TIMESTAMP); }
     HRESULT SetSampleTime(LONGLONG time) override { return SetTime(m_time, m_hasTime, time); }
-    HRESULT GetSampleDuration(LONGLONG* d) override { return GetTime(m_duration, m_hasDuration, d); }
+    HRESULT GetSampleDuration(LONGLONG* d) override { return GetTime(m_duration, m_hasDuration, d, MF_E_NO_SAMPLE_DURATION); }
     HRESULT SetSampleDuration(LONGLONG d) override { return SetTime(m_duration, m_hasDuration, d); }
     HRESULT GetBufferCount(DWORD* count) override {
         if (!count) return E_POINTER;
@@ -79,10 +79,10 @@ class Sample final : public TAttributes<IMFSample> {
 
 private:
     virtual ~Sample() { RemoveAllBuffers(); }
-    HRESULT GetTime(LONGLONG v, bool has, LONGLONG* out) {
+    HRESULT GetTime(LONGLONG v, bool has, LONGLONG* out, HRESULT missing) {
         if (!out) return E_POINTER;
         std::lock_guard<std::mutex> g(m_lock);
-        if (!has) return MF_E_NO_SAMPLE_TIMESTAMP_OR_DURATION;
+        if (!has) return missing;
         *out = v;
         return S_OK;
     }
@@ -92,7 +92,6 @@ private:
         has = true;
         return S_OK;
     }
-    static constexpr HRESULT MF_E_NO_SAMPLE_TIMESTAMP_OR_DURATION = HR(0xC00D36C8);
 
     std::mutex m_lock;
     std::vector<IMFMediaBuffer*> m_buffers;

@@ -5,7 +5,18 @@
 #include "ogg_source.h"
 
 namespace {
-constexpr DWORD SampleReserve = 4;
+// Samples made ahead per stream: a request for data makes samples until the reserve holds kReserveHigh of them
+// (or kReserveBytes), and the next request is posted only when it has fallen to kReserveLow. One request, and
+// one wake of a worker, per batch instead of per matched sample (a reserve of four, refilled at every match, cost
+// several thread switches per sample).
+constexpr DWORD kReserveHigh = 32;
+constexpr DWORD kReserveLow = 8;
+constexpr uint64_t kReserveBytes = 8u << 20;
+
+uint64_t Bytes(IMFSample* sample) {
+    DWORD n = 0;
+    return SUCCEEDED(sample->GetTotalLength(&n)) ? n : 0;
+}
 
 } // namespace
 
@@ -68,35 +79,45 @@ ULONG OGGStream::Release() {
     return n;
 }
 
+// The event queue, with a reference, for the event methods; null once the stream is shut down. Those methods
+// take the stream's own small lock, not the source lock: a host reading its events never waits for a production
+// run that holds the source lock.
+IMFMediaEventQueue* OGGStream::EventQueue() {
+    std::lock_guard<std::mutex> g(m_queueLock);
+    if (m_pEventQueue) m_pEventQueue->AddRef();
+    return m_pEventQueue;
+}
+
 HRESULT OGGStream::GetEvent(DWORD flags, IMFMediaEvent** event) {
-    IMFMediaEventQueue* queue = nullptr;
-    {
-        SourceGuard guard(this);
-        if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
-        queue = m_pEventQueue;
-        queue->AddRef();
-    }
-    HRESULT hr = queue->GetEvent(flags, event); // may block: outside the lock
+    IMFMediaEventQueue* queue = EventQueue();
+    if (!queue) return MF_E_SHUTDOWN;
+    HRESULT hr = queue->GetEvent(flags, event); // may block: outside every lock
     queue->Release();
     return hr;
 }
 
 HRESULT OGGStream::BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) {
-    SourceGuard guard(this);
-    if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
-    return m_pEventQueue->BeginGetEvent(callback, state);
+    IMFMediaEventQueue* queue = EventQueue();
+    if (!queue) return MF_E_SHUTDOWN;
+    HRESULT hr = queue->BeginGetEvent(callback, state);
+    queue->Release();
+    return hr;
 }
 
 HRESULT OGGStream::EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) {
-    SourceGuard guard(this);
-    if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
-    return m_pEventQueue->EndGetEvent(result, event);
+    IMFMediaEventQueue* queue = EventQueue();
+    if (!queue) return MF_E_SHUTDOWN;
+    HRESULT hr = queue->EndGetEvent(result, event);
+    queue->Release();
+    return hr;
 }
 
 HRESULT OGGStream::QueueEvent(MediaEventType type, REFGUID ext, HRESULT status, const PROPVARIANT* value) {
-    SourceGuard guard(this);
-    if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
-    return m_pEventQueue->QueueEventParamVar(type, ext, status, value);
+    IMFMediaEventQueue* queue = EventQueue();
+    if (!queue) return MF_E_SHUTDOWN;
+    HRESULT hr = queue->QueueEventParamVar(type, ext, status, value);
+    queue->Release();
+    return hr;
 }
 
 HRESULT OGGStream::GetMediaSource(IMFMediaSource** source) {
@@ -175,6 +196,7 @@ HRESULT OGGStream::DeliverSample(IMFSample* sample) {
     }
     HRESULT hr = m_samples.PushBack(sample);
     if (FAILED(hr)) return hr;
+    m_queuedBytes += Bytes(sample);
     DeliverQueuedSamples();
     return S_OK;
 }
@@ -188,7 +210,7 @@ HRESULT OGGStream::MarkEndOfStream() {
 
 bool OGGStream::WantsMoreSamples() {
     SourceGuard guard(this);
-    return m_active && !m_endOfStream && m_samples.Count() < SampleReserve;
+    return m_active && !m_endOfStream && m_samples.Count() < kReserveHigh && m_queuedBytes < kReserveBytes;
 }
 
 bool OGGStream::IsActive() {
@@ -204,6 +226,8 @@ HRESULT OGGStream::MatchOne() {
     IUnknown* token = nullptr;
     m_samples.PopFront(&sample);
     m_requests.PopFront(&token);
+    const uint64_t bytes = Bytes(sample);
+    m_queuedBytes = m_queuedBytes > bytes ? m_queuedBytes - bytes : 0;
     HRESULT hr = S_OK;
     if (token) hr = sample->SetUnknown(MFSampleExtension_Token, token);
     if (SUCCEEDED(hr)) {
@@ -244,6 +268,7 @@ HRESULT OGGStream::AnnounceFormat(IMFSample* sample) {
 // Samples that will not go out: the host keeps the format it was told last.
 void OGGStream::DropSamples() {
     m_samples.Clear();
+    m_queuedBytes = 0;
     Assign(&m_pExpected, nullptr);
     Assign(&m_pPendingFormat, nullptr);
 }
@@ -260,7 +285,7 @@ HRESULT OGGStream::DeliverQueuedSamples() {
                 hr = m_pEventQueue->QueueEventParamVar(MEEndOfStream, GUID_NULL, S_OK, nullptr);
                 if (SUCCEEDED(hr) && guard.Source()) hr = guard.Source()->QueueStreamOperation(OpEndOfStream, m_id, m_runId);
             }
-        } else if (WantsMoreSamples() && guard.Source() && !m_requestQueued) {
+        } else if (m_active && !m_endOfStream && m_samples.Count() <= kReserveLow && guard.Source() && !m_requestQueued) {
             // One request for data waits at a time: a production run fills the reserve anyway, and a
             // request per matched sample only queued work items that found nothing more to do.
             hr = guard.Source()->QueueStreamOperation(OpRequestData, m_id, m_runId);
@@ -331,6 +356,11 @@ void OGGStream::ShutdownStream() {
     m_requests.Clear();
     if (m_pStreamDescriptor) m_pStreamDescriptor->Release();
     m_pStreamDescriptor = nullptr;
-    m_pEventQueue->Release();
-    m_pEventQueue = nullptr;
+    IMFMediaEventQueue* queue = nullptr;
+    {
+        std::lock_guard<std::mutex> g(m_queueLock);
+        queue = m_pEventQueue;
+        m_pEventQueue = nullptr;
+    }
+    queue->Release();
 }

@@ -64,17 +64,20 @@ private:
     void ReportError(HRESULT hr);
     HRESULT MatchOne();
     HRESULT AnnounceFormat(IMFSample* sample);
+    IMFMediaEventQueue* EventQueue();
     void DropSamples();
 
     std::atomic<ULONG> m_refCount{1};
     SourceLink* m_pLink;
     IMFStreamDescriptor* m_pStreamDescriptor;
-    IMFMediaEventQueue* m_pEventQueue = nullptr;
+    IMFMediaEventQueue* m_pEventQueue = nullptr; // written under the source lock and m_queueLock both
+    std::mutex m_queueLock;
     ComPtrList<IMFSample> m_samples;
     ComPtrList<IUnknown, true> m_requests;
     std::recursive_mutex m_orphanLock; // serialises the stream's methods once its source is gone
     bool m_eosSent = false;       // MEEndOfStream goes out once per run, however often the end is marked
     bool m_requestQueued = false; // an OpRequestData of this run waits in the queue
+    uint64_t m_queuedBytes = 0;   // the payload of the samples waiting
     // A chained file's formats: the type the host was told last (null: the stream descriptor's), the one it will
     // have been told once the waiting samples are out, and the one the next delivered sample carries.
     IMFMediaType* m_pAnnounced = nullptr;

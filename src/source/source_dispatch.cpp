@@ -295,6 +295,9 @@ HRESULT OGGSource::DoEndOfStream(SourceOp* op) {
         if (m_pReader) m_pReader->Flush();
         LONGLONG zero = 0;
         SetCurrentPosition(&zero);
+        // The readers wait at byte 0 for the next run (every start sends them on) instead of reading the file
+        // again at once for a play that may never come.
+        StopReaders();
         SetReaderPositions(0);
     }
     if (m_pPendingOp != op) return E_FAIL;

@@ -29,7 +29,7 @@ public:
     LONGLONG ElapsedMs() const {
         LARGE_INTEGER now;
         if (m_frequency && m_start != -1 && QueryPerformanceCounter(&now)) {
-            LONGLONG ms = (now.QuadPart - m_start) * 1000 / m_frequency;
+            const LONGLONG ms = TraceTicksToMs(now.QuadPart - m_start, m_frequency);
             return ms > 0x7FFFFFFF ? 0x7FFFFFFF : ms;
         }
         return static_cast<DWORD>(GetTickCount() - m_startTick);
@@ -43,6 +43,7 @@ private:
 
 struct Collector {
     CCountedLock lock;
+    CLock fileLock; // one writer of the file at a time, taken before `lock`
     CHeapBuffer* pending = nullptr;
     Stopwatch write;
     std::atomic<LONG> refs{0};
@@ -62,6 +63,7 @@ struct SharedBlock {
 // One per module.
 struct ModuleTrace {
     CLock lock;
+    CLock nameLock; // g_szTraceFile is read and relocated under it: never seen half rewritten
     HANDLE block = nullptr;
     std::atomic<Collector*> collector{nullptr};
     std::atomic<LONG> shutdown{0};
@@ -93,42 +95,52 @@ bool TakeSpin(SharedBlock* b, DWORD limitMs) {
 }
 
 // ---- writing the file
-bool Relocate() {
-    // c:\KESTTrace.txt becomes c:\KESTTrace.txt\KESTTrace.txt: the old name used as a directory.
+void CopyTraceFileName(WCHAR* out) {
+    CAutoLock lock(g_module.nameLock);
+    std::wcscpy(out, g_szTraceFile);
+}
+
+// c:\KESTTrace.txt becomes c:\KESTTrace.txt\KESTTrace.txt: the old name used as a directory. Once per collector:
+// the check and the rewrite are one step under the name lock.
+bool Relocate(Collector* c, const WCHAR* from) {
+    CAutoLock lock(g_module.nameLock);
+    if (!c->relocationAllowed) return true; // done meanwhile by another writer
+    if (std::wcscmp(from, g_szTraceFile) != 0) return true; // the name changed: try the new one
     const WCHAR* slash = std::wcsrchr(g_szTraceFile, L'\\');
     const WCHAR* name = slash ? slash + 1 : g_szTraceFile;
     WCHAR moved[MAX_PATH];
     if (std::swprintf(moved, MAX_PATH, L"%ls\\%ls", g_szTraceFile, name) < 0) return false;
     std::wcscpy(g_szTraceFile, moved);
+    c->relocationAllowed = 0;
     return true;
 }
 
-HANDLE OpenTraceFile() {
-    return CreateFileW(g_szTraceFile, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+HANDLE OpenTraceFile(WCHAR* path) {
+    CopyTraceFileName(path);
+    return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+// Called with c->fileLock held: one writer at a time, so that flushes neither interleave nor reorder.
 void WriteToFile(Collector* c, const BYTE* bytes, int32_t count) {
     const DWORD begin = GetTickCount();
-    HANDLE file = OpenTraceFile();
+    WCHAR path[MAX_PATH];
+    HANDLE file = OpenTraceFile(path);
     while (file == INVALID_HANDLE_VALUE && c->relocationAllowed) {
         const LONG error = static_cast<LONG>(GetLastError());
         bool relocated = false;
         if (error == ERROR_ACCESS_DENIED) {
-            DWORD attributes = GetFileAttributesW(g_szTraceFile);
+            DWORD attributes = GetFileAttributesW(path);
             bool directory = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-            if (attributes == INVALID_FILE_ATTRIBUTES) directory = CreateDirectoryW(g_szTraceFile, nullptr) != FALSE;
-            if (directory && Relocate()) {
-                c->relocationAllowed = 0;
-                relocated = true;
-            }
+            if (attributes == INVALID_FILE_ATTRIBUTES) directory = CreateDirectoryW(path, nullptr) != FALSE;
+            relocated = directory && Relocate(c, path);
         }
         if (!relocated) {
             if (GetTickCount() - begin > 1000 || (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION))
                 return; // the text of this flush is lost
             Sleep(1);
         }
-        file = OpenTraceFile();
+        file = OpenTraceFile(path);
     }
     if (file == INVALID_HANDLE_VALUE) return;
     DWORD written = 0;
@@ -143,6 +155,7 @@ void WriteToFile(Collector* c, const BYTE* bytes, int32_t count) {
 
 void Flush(Collector* c, bool fromTimer) {
     CHeapBuffer local;
+    CAutoLock file(c->fileLock); // taken before the text: what one flush takes is written before the next's
     c->lock.Lock();
     if (c->pending && c->pending->Size() > 0 && !(fromTimer && c->write.ElapsedMs() < 51)) c->pending->Swap(&local);
     if (local.Size() > 0) c->write.Start(); // under the lock: flushes and appends read it too
@@ -161,12 +174,13 @@ void TimerRoutine(void* parameter, BOOLEAN) {
 }
 
 // ---- the collector
+// Called with the module lock held, kept while the collector is used: TraceRelease frees it under the same lock.
 Collector* AcquireCollector() {
     if (g_module.collector || g_module.shutdown) return g_module.shutdown ? nullptr : g_module.collector.load();
-    CAutoLock lock(g_module.lock);
-    if (g_module.collector || g_module.shutdown) return g_module.shutdown ? nullptr : g_module.collector.load();
+    WCHAR path[MAX_PATH];
+    CopyTraceFileName(path);
     CBuffer name;
-    name.Format("%08X.%d.%ls", static_cast<unsigned>(GetCurrentProcessId()), 642, g_szTraceFile);
+    name.Format("%08X.%d.%ls", static_cast<unsigned>(GetCurrentProcessId()), 642, path);
     for (int32_t i = 0; i < name.Size(); ++i)
         if (name.Data()[i] == '\\') name.Data()[i] = '/';
     HANDLE block = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(SharedBlock),
@@ -201,11 +215,25 @@ void AppendToCollector(Collector* c, const char* text) {
         c->lock.Unlock();
         return;
     }
-    for (const char* p = text; *p; ++p) { // every line end becomes CR LF
+    char converted[2 * kLine];
+    int32_t n = 0;
+    for (const char* p = text; *p && n < 2 * kLine - 2; ++p) { // every line end becomes CR LF
         if (*p == '\r' && p[1] == '\n') ++p;
-        if (*p == '\r' || *p == '\n') c->pending->Append("\r\n", 2);
-        else c->pending->Append(p, 1);
+        if (*p == '\r' || *p == '\n') {
+            converted[n++] = '\r';
+            converted[n++] = '\n';
+        } else {
+            converted[n++] = *p;
+        }
     }
+    // Room for the line grows by doubling: one exact reallocation per character made tracing quadratic.
+    CHeapBuffer* pending = c->pending;
+    const int32_t need = pending->Size() + n;
+    if (pending->Capacity() < need) {
+        const int32_t doubled = pending->Capacity() < (1 << 29) ? 2 * pending->Capacity() : need;
+        pending->Reserve(doubled > need ? (doubled > 4096 ? doubled : 4096) : need);
+    }
+    pending->Append(converted, n);
     if (!c->timerQueue.load()) {
         HANDLE queue = CreateTimerQueue();
         HANDLE previous = queue ? c->timerQueue.exchange(queue) : nullptr;
@@ -302,6 +330,7 @@ void TraceLine(const char* text) {
     const DWORD flags = g_dwTraceFlags;
     if (flags & TRACE_DEBUGGER) OutputDebugStringA(line);
     if (flags & TRACE_FILE) {
+        CAutoLock lock(g_module.lock);
         if (Collector* c = AcquireCollector()) AppendToCollector(c, line);
         else if (flags & TRACE_DEBUGGER) Sleep(0);
     }
@@ -326,6 +355,11 @@ const char* FormatDuration(LONGLONG ms) {
     return slot;
 }
 
+// Whole seconds and the rest apart: ticks times 1000 would overflow after about 106 days at 1 GHz.
+LONGLONG TraceTicksToMs(LONGLONG ticks, LONGLONG frequency) {
+    return ticks / frequency * 1000 + ticks % frequency * 1000 / frequency;
+}
+
 void TraceSetClock(const TraceClock* clock) {
     g_clock = clock;
     g_firstStamp = true;
@@ -339,15 +373,8 @@ void TraceRelease() {
     auto* shared = static_cast<SharedBlock*>(MapViewOfFile(g_module.block, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(SharedBlock)));
     const bool spun = shared && TakeSpin(shared, 1000);
     const LONG left = --c->refs;
-    bool locked = false;
-    for (int waited = 0; !(locked = c->lock.TryLock()) && waited < 1000; waited += 100) Sleep(100);
-    if (locked) {
-        if (c->pending && c->pending->Size() > 0) WriteToFile(c, c->pending->Data(), c->pending->Size());
-        delete c->pending;
-        c->pending = nullptr;
-        c->write.Start();
-        c->lock.Unlock();
-    }
+    // This module's timer stops first (waiting for a flush it is in): its code goes with the module, and the
+    // last flush below must not cross one of its own.
     if (c->timerOwner == &g_moduleIdentity && c->timerQueue.load()) {
         ++c->flushGuard;
         DeleteTimerQueueTimer(c->timerQueue.load(), c->timer, INVALID_HANDLE_VALUE);
@@ -357,6 +384,17 @@ void TraceRelease() {
         for (int waited = 0; c->flushGuard > 1 && waited < 1000; waited += 10) Sleep(10);
         --c->flushGuard;
     }
+    bool locked = false;
+    c->fileLock.Lock(); // a flush of another module's timer finishes its write first
+    for (int waited = 0; !(locked = c->lock.TryLock()) && waited < 1000; waited += 100) Sleep(100);
+    if (locked) {
+        if (c->pending && c->pending->Size() > 0) WriteToFile(c, c->pending->Data(), c->pending->Size());
+        delete c->pending;
+        c->pending = nullptr;
+        c->write.Start();
+        c->lock.Unlock();
+    }
+    c->fileLock.Unlock();
     // A collector whose lock could not be taken in time stays alive: another thread may still hold it.
     if (left == 0 && locked) {
         if (shared && shared->collector == c) shared->collector = nullptr;

@@ -29,3 +29,5 @@ struct TraceClock {
 };
 void TraceSetClock(const TraceClock* clock);
 void TraceRelease();
+// Counter ticks as milliseconds without overflow for any tick count and positive frequency.
+LONGLONG TraceTicksToMs(LONGLONG ticks, LONGLONG frequency);

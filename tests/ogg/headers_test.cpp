@@ -30,14 +30,15 @@ struct Parser {
     }
 };
 
-std::vector<uint8_t> OgmHeader(const char* type, int32_t size, int64_t timeUnit, int64_t perUnit, size_t bytes) {
+std::vector<uint8_t> OgmHeader(const char* type, int32_t size, int64_t timeUnit, int64_t perUnit, size_t bytes,
+                               uint32_t bufferSize = 65536) {
     std::vector<uint8_t> p(1 + bytes, 0);
     p[0] = 1;
     std::memcpy(&p[1], type, std::strlen(type));
     if (bytes >= 16) WriteLE32(&p[1 + ogm::kSize], static_cast<uint32_t>(size));
     if (bytes >= 24) WriteLE64(&p[1 + ogm::kTimeUnit], static_cast<uint64_t>(timeUnit));
     if (bytes >= 32) WriteLE64(&p[1 + ogm::kSamplesPerUnit], static_cast<uint64_t>(perUnit));
-    if (bytes >= 40) WriteLE32(&p[1 + ogm::kBufferSize], 65536);
+    if (bytes >= 40) WriteLE32(&p[1 + ogm::kBufferSize], bufferSize);
     return p;
 }
 } // namespace
@@ -197,7 +198,7 @@ TEST(MediaTypes, AlternativeTypeOnlyForTheoraAndMpegAudio) {
     EXPECT_EQ(MakeAlternativeType(&shortVih2), 1) << "too short to convert: never read past it";
 }
 
-TEST(ReadAhead, TheReaderStopsAtTheHighMarkOrTenSecondsAndIsWokenBelowTheLowMark) {
+TEST(ReadAhead, TheReaderFillsTwoSecondsAndItsPageMarkOrTenSecondsWithinItsLimits) {
     Parser p; // an OGM video stream: 400000 per unit, buffer size 65536: high mark 256, low 128
     p.Feed(OgmHeader("video", 52, 400000, 1, 52));
     COggStream& s = p.stream;
@@ -205,7 +206,6 @@ TEST(ReadAhead, TheReaderStopsAtTheHighMarkOrTenSecondsAndIsWokenBelowTheLowMark
     s.m_queueLow = 16;
     ogg_stream_state os;
     ogg_stream_init(&os, 77);
-    std::vector<std::vector<unsigned char>> pages;
     auto page = [&](int64_t granule) {
         std::vector<uint8_t> bytes = {0x08, 1, 2, 3};
         ogg_packet op{};
@@ -217,17 +217,17 @@ TEST(ReadAhead, TheReaderStopsAtTheHighMarkOrTenSecondsAndIsWokenBelowTheLowMark
         ogg_stream_flush(&os, &og);
         return og;
     };
-    // Pages 1/25 s apart: 31 pages stay below both marks, the 32nd reaches the page mark.
-    for (int i = 0; i < 31; ++i) {
+    // Pages 1/25 s apart: the page mark alone (32 pages, 1.24 s) does not stop the reader; the mark and 2 s do.
+    for (int i = 0; i < 50; ++i) {
         ogg_page og = page(i);
         EXPECT_FALSE(s.QueuePage(&og)) << i;
     }
-    ogg_page og = page(31);
-    EXPECT_TRUE(s.QueuePage(&og)) << "32 pages: the read-ahead is full";
-    // Taking pages: between the marks the reader sleeps while a second or more is queued...
+    ogg_page og = page(50);
+    EXPECT_TRUE(s.QueuePage(&og)) << "51 pages spanning 2 s: the read-ahead is full";
+    // Taking pages: the reader sleeps while a second or more is queued...
     s.m_reader.m_evWork.Reset();
     EXPECT_TRUE(s.FeedPage());
-    EXPECT_FALSE(s.m_reader.m_evWork.IsSignalled()) << "31 pages spanning 1.2 s";
+    EXPECT_FALSE(s.m_reader.m_evWork.IsSignalled()) << "50 pages spanning 1.96 s";
     // ...and is woken once less than a second is left (25 pages span 0.96 s).
     while (s.Count() > 25) s.FeedPage();
     s.m_reader.m_evWork.Reset();
@@ -244,5 +244,20 @@ TEST(ReadAhead, TheReaderStopsAtTheHighMarkOrTenSecondsAndIsWokenBelowTheLowMark
     s.m_reader.m_evWork.Reset();
     EXPECT_TRUE(s.FeedPage());
     EXPECT_TRUE(s.m_reader.m_evWork.IsSignalled()) << "below the low mark the reader is woken, whatever the span";
+    s.Clear();
+    // Pages without a time never fill a span: the page limit stops the reader all the same.
+    for (int i = 0; i + 1 < kMaxQueuePages; ++i) {
+        ogg_page untimed = page(-1);
+        ASSERT_FALSE(s.QueuePage(&untimed)) << i;
+    }
+    ogg_page last = page(-1);
+    EXPECT_TRUE(s.QueuePage(&last)) << "the page limit";
+    s.Clear();
+    // A header's page mark stays within the limit whatever it asks (the OGM buffer size of a hostile file).
+    Parser huge;
+    huge.Feed(OgmHeader("video", 52, 400000, 1, 52, 0x7fffffff));
+    EXPECT_LE(huge.stream.m_queueHigh, kMaxQueuePages);
+    EXPECT_LT(huge.stream.m_queueLow, huge.stream.m_queueHigh);
+    EXPECT_GT(huge.stream.m_queueLow, 0);
     ogg_stream_clear(&os);
 }

@@ -35,6 +35,9 @@ TEST(Sample, BuffersTimesAndAttributes) {
 
     PlatRef<IMFSample> s;
     ASSERT_EQ(MFCreateSample(&s), S_OK);
+    LONGLONG none = 0;
+    EXPECT_EQ(s->GetSampleTime(&none), MF_E_NO_SAMPLE_TIMESTAMP) << "no time set";
+    EXPECT_EQ(s->GetSampleDuration(&none), MF_E_NO_SAMPLE_DURATION) << "no duration set: its own error";
     LONGLONG t = 0;
     EXPECT_TRUE(FAILED(s->GetSampleTime(&t))) << "no time until one is set";
     s->SetSampleTime(-1);

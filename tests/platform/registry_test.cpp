@@ -48,6 +48,10 @@ TEST_F(Registry, RoundTripThroughTheRegTextWithCaseInsensitiveNames) {
                               nullptr, &k, &disposition),
               ERROR_SUCCESS);
     EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
+    HKEY bad = nullptr;
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, "\\CLSID\\{DEF}", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &bad, nullptr),
+              ERROR_BAD_PATHNAME)
+        << "a subkey is relative: Windows refuses a leading backslash";
     ASSERT_EQ(SetString(k, nullptr, "/opt/lib/x \"quoted\" \\ path.so"), ERROR_SUCCESS);
     ASSERT_EQ(SetString(k, "ThreadingModel", "Both"), ERROR_SUCCESS);
     DWORD dw = 0x1234abcd;

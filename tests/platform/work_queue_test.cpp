@@ -18,8 +18,11 @@ TEST(WorkQueue, ABlockedCallbackDoesNotStopOtherWorkItems) {
         std::unique_lock<std::mutex> g(m);
         cv.wait(g, [&] { return release; });
         ++done;
+        cv.notify_all();
     }));
+    // Count and notify under the lock: the test may end (and destroy cv) the moment it sees the count.
     quick.Attach(new TestCallback([&](IMFAsyncResult*) {
+        std::lock_guard<std::mutex> g(m);
         ++done;
         cv.notify_all();
     }));
@@ -31,8 +34,8 @@ TEST(WorkQueue, ABlockedCallbackDoesNotStopOtherWorkItems) {
         std::unique_lock<std::mutex> g(m);
         EXPECT_TRUE(cv.wait_for(g, std::chrono::seconds(10), [&] { return done.load() == 20; }));
         release = true;
+        cv.notify_all();
     }
-    cv.notify_all();
     std::unique_lock<std::mutex> g(m);
     EXPECT_TRUE(cv.wait_for(g, std::chrono::seconds(10), [&] { return done.load() == 22; }));
 }
@@ -80,4 +83,48 @@ TEST(WorkQueue, InvokeCallbackCarriesStatusAndObjectAndNeedsStartup) {
     } // MFShutdown drains the queue before it returns
     EXPECT_EQ(seen.load(), MF_E_CANNOT_PARSE_BYTESTREAM);
     EXPECT_TRUE(hadObject.load());
+}
+
+// A timer deleted from its own callback fires no more and is freed when the callback returns (the leak checker
+// of the sanitizer build sees it otherwise); one deleted without waiting while its callback runs goes the same way.
+TEST(TimerQueue, TimersDeletedWhileTheirCallbackRunsFireNoMoreAndAreFreed) {
+    struct State {
+        HANDLE queue = nullptr;
+        std::atomic<HANDLE> timer{nullptr};
+        std::atomic<int> calls{0};
+        std::atomic<bool> entered{false}, leave{false};
+    };
+    State self;
+    self.queue = CreateTimerQueue();
+    ASSERT_NE(self.queue, nullptr);
+    auto deleteSelf = [](void* p, BOOLEAN) {
+        auto* s = static_cast<State*>(p);
+        while (!s->timer.load()) std::this_thread::yield(); // stored just after the timer was made
+        if (++s->calls == 1) {
+            EXPECT_TRUE(DeleteTimerQueueTimer(s->queue, s->timer.load(), INVALID_HANDLE_VALUE));
+        }
+    };
+    HANDLE made = nullptr;
+    ASSERT_TRUE(CreateTimerQueueTimer(&made, self.queue, deleteSelf, &self, 1, 5, 0));
+    self.timer = made;
+    for (int i = 0; i < 200 && self.calls.load() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // ten periods
+    EXPECT_EQ(self.calls.load(), 1);
+
+    State other;
+    other.queue = self.queue;
+    auto blocks = [](void* p, BOOLEAN) {
+        auto* s = static_cast<State*>(p);
+        ++s->calls;
+        s->entered = true;
+        while (!s->leave) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    ASSERT_TRUE(CreateTimerQueueTimer(&made, other.queue, blocks, &other, 1, 5, 0));
+    other.timer = made;
+    for (int i = 0; i < 200 && !other.entered; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(DeleteTimerQueueTimer(other.queue, other.timer.load(), nullptr)) << "returns at once";
+    other.leave = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(other.calls.load(), 1);
+    EXPECT_TRUE(DeleteTimerQueue(self.queue));
 }

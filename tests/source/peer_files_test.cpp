@@ -150,7 +150,7 @@ void ExpectSeeks(const std::string& path, const Played& whole, const std::vector
         for (const StreamTruth& t : whole.truth) EXPECT_EQ(CheckSeek(t, target, Of(r, t.id)), "");
         const double share = static_cast<double>(target) / duration;
         EXPECT_LE(static_cast<double>(bytes), static_cast<double>(full) * (1 - share / 2) + 64 * 1024.0 * whole.ids.size())
-            << "the play after the seek read nearly as much as one from the start";
+            << "the play after the seek read nearly as much as one from the start (" << full << " bytes)";
     }
 }
 

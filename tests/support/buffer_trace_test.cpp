@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <sys/stat.h>
@@ -128,6 +129,11 @@ TEST_F(TraceTest, FormatDuration) {
     const char* first = FormatDuration(1);
     for (int i = 0; i < 15; ++i) FormatDuration(2);
     EXPECT_STREQ(first, "1ms") << "valid for 16 calls";
+    // A counter of 1 GHz (and of 10 MHz) after 107 days, and a part second.
+    const LONGLONG days107 = 107LL * 86400;
+    EXPECT_EQ(TraceTicksToMs(days107 * 1000000000LL + 999999999LL, 1000000000LL), days107 * 1000 + 999);
+    EXPECT_EQ(TraceTicksToMs(days107 * 10000000LL, 10000000LL), days107 * 1000);
+    EXPECT_EQ(TraceTicksToMs(0x7fffffffffffffffLL, 1000000000LL), 9223372036854LL);
 }
 
 TEST_F(TraceTest, RelocatesIntoADirectoryOfItsOwnName) {
@@ -137,6 +143,23 @@ TEST_F(TraceTest, RelocatesIntoADirectoryOfItsOwnName) {
     TraceRelease();
     EXPECT_EQ(File("KESTTrace.txt/KESTTrace.txt"), "\xEF\xBB\xBF\r\nmoved");
     EXPECT_EQ(std::wstring(g_szTraceFile), L"c:\\KESTTrace.txt\\KESTTrace.txt");
+
+    // Again with writers racing: the timer's flushes and the release, while threads trace. The name moves once.
+    std::system(("rm -rf '" + m_drive + "/KESTTrace.txt'").c_str());
+    mkdir((m_drive + "/KESTTrace.txt").c_str(), 0755);
+    std::wcscpy(g_szTraceFile, L"c:\\KESTTrace.txt");
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([] {
+            for (int i = 0; i < 200; ++i) {
+                Trace("\nx");
+                if (i % 50 == 0) usleep(200000); // across the timer's 500 ms
+            }
+        });
+    for (auto& t : threads) t.join();
+    TraceRelease();
+    EXPECT_EQ(std::wstring(g_szTraceFile), L"c:\\KESTTrace.txt\\KESTTrace.txt");
+    EXPECT_EQ(File("KESTTrace.txt/KESTTrace.txt").size(), 3u + 4 * 200 * 3);
 }
 
 TEST_F(TraceTest, ManyThreadsNoLineLostOrTornAndTheTimerWrites) {
@@ -153,6 +176,7 @@ TEST_F(TraceTest, ManyThreadsNoLineLostOrTornAndTheTimerWrites) {
     TraceRelease();
     std::string all = File();
     std::set<std::string> seen;
+    std::map<int, int> lastOfThread; // each thread's lines in the order it traced them, whoever flushed them
     size_t at = 3;
     while ((at = all.find("\r\n", at)) != std::string::npos) {
         size_t end = all.find("\r\n", at + 2);
@@ -161,6 +185,9 @@ TEST_F(TraceTest, ManyThreadsNoLineLostOrTornAndTheTimerWrites) {
         char tail[8];
         ASSERT_EQ(std::sscanf(line.c_str(), "%x: line %d.%d %3s", &tid, &t, &i, tail), 4) << "torn: " << line;
         seen.insert(std::to_string(t) + "." + std::to_string(i));
+        auto last = lastOfThread.find(t);
+        EXPECT_TRUE(last == lastOfThread.end() || last->second < i) << "out of order: " << line;
+        lastOfThread[t] = i;
         at += 2;
     }
     EXPECT_EQ(seen.size(), 8u * 400u);

@@ -53,6 +53,7 @@ struct PlayOptions {
     size_t maxSamples = 0;         // stop after this many samples (0: no limit)
     int requests = 2;              // sample requests kept outstanding per active stream
     bool checksums = true;         // the CRC-32 of every payload (Sample::crc; 0 when off)
+    bool keepSamples = true;       // PlayResult::samples (a host that only counts keeps none: memory stays flat)
     // Every source and stream event as it is handled (stream: its id, or -1 for the source).
     std::function<void(MediaEventType type, int64_t stream, HRESULT status)> onEvent;
     std::function<void(const FormatChange&)> onFormat;
@@ -68,7 +69,8 @@ struct PlayResult {
     HRESULT status = S_OK;               // first failure (MEError, a failed call), S_OK otherwise
     bool endOfPresentation = false;
     bool timedOut = false;
-    std::vector<Sample> samples;         // in arrival order
+    std::vector<Sample> samples;         // in arrival order (when kept)
+    size_t sampleCount = 0;              // every sample, kept or not
     std::vector<MediaEventType> sourceEvents;
     std::map<DWORD, std::vector<MediaEventType>> streamEvents;
     std::map<DWORD, int> endOfStream;    // MEEndOfStream count per stream
@@ -88,7 +90,7 @@ public:
 
 private:
     class Session;
-    std::unique_ptr<Session> m_session;
+    std::shared_ptr<Session> m_session; // shared with its listeners, which may outlive the player
 };
 
 // Plays the source from Start to MEEndOfPresentation (or the first error), pulling every selected stream.

@@ -1,6 +1,8 @@
 // The playing host: events from the source and from every stream arrive through BeginGetEvent on work-queue
 // threads and are handled in order on the calling thread.
 #include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <memory>
 
 #include "crc32.h"
@@ -22,32 +24,23 @@ template <class T> void EventObject(IMFMediaEvent* event, REFIID iid, T** out) {
 struct Delivery {
     DWORD from; // 0: the source, else the stream id + 1
     PlatRef<IMFMediaEvent> event;
-    HRESULT status;
 };
 
-struct Inbox {
-    std::mutex lock;
-    std::condition_variable wake;
-    std::deque<Delivery> items;
-    void Push(Delivery d) {
-        std::lock_guard<std::mutex> g(lock);
-        items.push_back(std::move(d));
-        wake.notify_one();
-    }
-    bool Pop(Delivery* d, unsigned ms) {
-        std::unique_lock<std::mutex> g(lock);
-        if (!wake.wait_for(g, std::chrono::milliseconds(ms), [this] { return !items.empty(); })) return false;
-        *d = std::move(items.front());
-        items.pop_front();
-        return true;
-    }
+// Where a listener hands its events: the play's session.
+struct EventSink {
+    virtual void OnEvent(DWORD from, IMFMediaEvent* event) = 0;
+
+protected:
+    ~EventSink() = default;
 };
 
-// Reads one generator's events and keeps asking for the next until the generator refuses.
+// Reads one generator's events and keeps asking for the next until the generator refuses. Each callback handles
+// its event and then every event already queued behind it (GetEvent without waiting) before it asks again: a
+// stream's waiting samples are read one after the other on one thread, without a wake of a worker for each.
 class Listener final : public IMFAsyncCallback {
     PLAT_REFCOUNT(Listener)
-    Listener(IMFMediaEventGenerator* generator, DWORD from, std::shared_ptr<Inbox> inbox)
-        : m_generator(generator), m_from(from), m_inbox(std::move(inbox)) {}
+    Listener(IMFMediaEventGenerator* generator, DWORD from, std::weak_ptr<EventSink> sink)
+        : m_generator(generator), m_from(from), m_sink(std::move(sink)) {}
     HRESULT QueryInterface(REFIID riid, void** ppv) override {
         static const QITAB table[] = {QITABENT(Listener, IMFAsyncCallback), {nullptr, 0}};
         return QISearch(this, table, riid, ppv);
@@ -57,9 +50,10 @@ class Listener final : public IMFAsyncCallback {
         PlatRef<IMFMediaEvent> event;
         HRESULT hr = m_generator->EndGetEvent(result, &event);
         if (FAILED(hr)) return hr; // shut down: no more events
-        MediaEventType type = MEUnknown;
-        event->GetType(&type);
-        m_inbox->Push(Delivery{m_from, event, S_OK});
+        std::shared_ptr<EventSink> sink = m_sink.lock();
+        if (!sink) return S_OK; // the player is gone: nobody listens any more
+        do sink->OnEvent(m_from, event.Get());
+        while (SUCCEEDED(m_generator->GetEvent(MF_EVENT_FLAG_NO_WAIT, &event)));
         return m_generator->BeginGetEvent(this, nullptr);
     }
     HRESULT Listen() { return m_generator->BeginGetEvent(this, nullptr); }
@@ -68,12 +62,12 @@ private:
     virtual ~Listener() = default;
     PlatRef<IMFMediaEventGenerator> m_generator;
     DWORD m_from;
-    std::shared_ptr<Inbox> m_inbox;
+    std::weak_ptr<EventSink> m_sink;
 };
 
-HRESULT ListenTo(IMFMediaEventGenerator* generator, DWORD from, const std::shared_ptr<Inbox>& inbox) {
+HRESULT ListenTo(IMFMediaEventGenerator* generator, DWORD from, const std::weak_ptr<EventSink>& sink) {
     PlatRef<Listener> listener;
-    listener.Attach(new Listener(generator, from, inbox));
+    listener.Attach(new Listener(generator, from, sink));
     return listener->Listen();
 }
 
@@ -120,28 +114,73 @@ std::string EventName(MediaEventType type) {
     }
 }
 
-class Player::Session {
+// The play's state: events are handled where the listeners get them, one at a time under the session's lock;
+// Run waits until the play is done. Events that come while no play runs wait for the next one.
+class Player::Session final : public EventSink, public std::enable_shared_from_this<Player::Session> {
 public:
-    explicit Session(IMFMediaSource* source) : m_source(source), m_inbox(std::make_shared<Inbox>()) {}
+    explicit Session(IMFMediaSource* source) : m_source(source) {}
 
     PlayResult Run(const PlayOptions& o, const std::function<void(const Sample&)>& cb) {
+        std::unique_lock<std::mutex> g(m_lock);
         m_options = o;
         m_onSample = cb;
         m_result = PlayResult{};
         m_done = m_seeked = false;
         m_outstanding.clear();
         m_ended.clear();
+        m_running = true;
         HRESULT hr = Setup();
-        if (FAILED(hr)) return Fail(hr);
-        while (!m_done) {
-            Delivery d;
-            if (!m_inbox->Pop(&d, m_options.timeoutMs)) {
-                m_result.timedOut = true;
-                return Fail(E_ABORT);
-            }
+        if (FAILED(hr)) {
+            m_running = false;
+            return Fail(hr);
+        }
+        while (!m_pending.empty() && !m_done) {
+            Delivery d = std::move(m_pending.front());
+            m_pending.pop_front();
             Handle(d);
         }
+        while (!m_done) {
+            const uint64_t seen = m_handled;
+            if (!m_wake.wait_for(g, std::chrono::milliseconds(m_options.timeoutMs), [this] { return m_done; }) &&
+                m_handled == seen) {
+                m_result.timedOut = true;
+                m_running = false;
+                return Fail(E_ABORT);
+            }
+        }
+        m_running = false;
         return m_result;
+    }
+
+    // Listeners of several streams call this at once: one of them handles the events (its own and those the others
+    // hand in) while the others only queue theirs and go back to their generators.
+    void OnEvent(DWORD from, IMFMediaEvent* event) override {
+        {
+            std::lock_guard<std::mutex> g(m_inLock);
+            m_incoming.push_back(Delivery{from, PlatRef<IMFMediaEvent>(event)});
+            if (m_draining) return;
+            m_draining = true;
+        }
+        for (;;) {
+            Delivery d;
+            {
+                std::lock_guard<std::mutex> g(m_inLock);
+                if (m_incoming.empty()) {
+                    m_draining = false;
+                    return;
+                }
+                d = std::move(m_incoming.front());
+                m_incoming.pop_front();
+            }
+            std::lock_guard<std::mutex> g(m_lock);
+            if (!m_running || m_done) {
+                m_pending.push_back(std::move(d));
+                continue;
+            }
+            Handle(d);
+            ++m_handled;
+            if (m_done) m_wake.notify_one();
+        }
     }
 
 private:
@@ -152,7 +191,7 @@ private:
 
     HRESULT Setup() {
         HRESULT hr = S_OK;
-        if (!m_listening) hr = ListenTo(m_source, 0, m_inbox);
+        if (!m_listening) hr = ListenTo(m_source, 0, weak_from_this());
         m_listening = SUCCEEDED(hr);
         if (SUCCEEDED(hr)) hr = m_source->CreatePresentationDescriptor(&m_pd);
         if (SUCCEEDED(hr) && !m_options.streams.empty()) hr = SelectStreams();
@@ -232,9 +271,12 @@ private:
         return m_source->Start(m_pd.Get(), nullptr, &start);
     }
 
-    void Request(DWORD id) {
+    // Keeps the stream's requests outstanding, topped up in bursts once half of them were answered (a burst takes
+    // the source lock in a row rather than once between every two samples).
+    void Request(DWORD id, bool always = false) {
         auto it = m_streams.find(id);
         if (it == m_streams.end() || m_ended[id]) return;
+        if (!always && m_outstanding[id] > m_options.requests / 2) return;
         while (m_outstanding[id] < m_options.requests && SUCCEEDED(it->second->RequestSample(nullptr)))
             ++m_outstanding[id];
     }
@@ -265,7 +307,7 @@ private:
             PlatRef<IMFStreamDescriptor> sd;
             DWORD id = 0;
             if (stream && SUCCEEDED(stream->GetStreamDescriptor(&sd))) sd->GetStreamIdentifier(&id);
-            if (stream && !m_listened.count(id) && SUCCEEDED(ListenTo(stream.Get(), id + 1, m_inbox))) m_listened[id] = true;
+            if (stream && !m_listened.count(id) && SUCCEEDED(ListenTo(stream.Get(), id + 1, weak_from_this()))) m_listened[id] = true;
             if (stream) m_streams[id] = stream;
             // Not reset here: this comes through the source's queue and may be read after the stream's own
             // end of stream; the stream's started or seeked event, on its own queue, begins its run.
@@ -298,7 +340,7 @@ private:
             // cannot be told apart per stream, so the count starts again; extra tokens only wait.
             m_ended[id] = false;
             m_outstanding[id] = 0;
-            Request(id);
+            Request(id, true);
         } else if (type == MEStreamFormatChanged) {
             NoteFormat(id, event);
         } else if (type == MEEndOfStream) {
@@ -311,7 +353,8 @@ private:
             EventObject(event, IID_IMFSample, &sample);
             Sample s;
             if (sample && ReadSample(sample.Get(), id, m_options.checksums, &s)) {
-                m_result.samples.push_back(s);
+                ++m_result.sampleCount;
+                if (m_options.keepSamples) m_result.samples.push_back(s);
                 if (m_onSample) m_onSample(s);
                 if (m_options.seekWhen >= 0 && !m_seeked && s.time >= m_options.seekWhen) {
                     m_seeked = true;
@@ -319,7 +362,7 @@ private:
                     if (FAILED(hr)) Fail(hr);
                 }
             }
-            if (m_options.maxSamples && m_result.samples.size() >= m_options.maxSamples) {
+            if (m_options.maxSamples && m_result.sampleCount >= m_options.maxSamples) {
                 m_done = true;
                 return;
             }
@@ -332,7 +375,7 @@ private:
         EventObject(event, IID_IMFMediaType, &type);
         FormatChange f;
         f.stream = id;
-        f.beforeSample = m_result.samples.size();
+        f.beforeSample = m_result.sampleCount;
         if (type) {
             nlohmann::json d;
             TypeDetails(type.Get(), &d);
@@ -347,9 +390,16 @@ private:
     }
 
     IMFMediaSource* m_source;
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    std::deque<Delivery> m_pending; // events that came while no play ran
+    std::mutex m_inLock;            // the hand-over between listeners
+    std::deque<Delivery> m_incoming;
+    bool m_draining = false;
+    bool m_running = false;
+    uint64_t m_handled = 0;
     PlayOptions m_options;
     std::function<void(const Sample&)> m_onSample;
-    std::shared_ptr<Inbox> m_inbox;
     PlatRef<IMFPresentationDescriptor> m_pd;
     std::map<DWORD, PlatRef<IMFMediaStream>> m_streams;
     std::map<DWORD, int> m_outstanding;
@@ -361,7 +411,7 @@ private:
     std::map<DWORD, bool> m_listened;
 };
 
-Player::Player(IMFMediaSource* source) : m_session(new Session(source)) {}
+Player::Player(IMFMediaSource* source) : m_session(std::make_shared<Session>(source)) {}
 Player::~Player() = default;
 PlayResult Player::Play(const PlayOptions& options, const std::function<void(const Sample&)>& onSample) {
     return m_session->Run(options, onSample);

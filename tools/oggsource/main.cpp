@@ -10,7 +10,7 @@ namespace {
 const char* kUsage = R"(usage: oggsource register [--module PATH] | unregister [--module PATH]
        oggsource probe [--json] FILE...
        oggsource play [--summary | --json | --null] [--start SECONDS] [--rate R] [--stream ID]...
-                      [--seek-at SECONDS:TARGET] FILE
+                      [--seek-at SECONDS:TARGET] [--requests N] FILE
        oggsource read [--json] [--start SECONDS] [--seek-at SECONDS:TARGET] FILE
 
 probe   opens each file as a Media Foundation host does and prints its streams: codec, media type,
@@ -21,7 +21,11 @@ play    starts the source and pulls samples from every selected stream until the
         or --summary, --json, --null (nothing; for timing). --start seeks before playing, --rate sets the
         rate, --stream chooses streams, --seek-at seeks while playing when a sample at SECONDS arrives.
         A file that selects no stream by default (subtitles alone) plays every stream that has a media
-        type, and says so on stderr.
+        type, and says so on stderr. The host keeps N sample requests outstanding per stream (--requests;
+        2 by default, 16 with --null), topped up in a burst once half were answered, and reads events through
+        callbacks that handle every event already queued behind the one they were called for (GetEvent
+        without waiting) before they ask again, one callback handling what the others hand it: the
+        cheapest legal pattern, which --null times.
 read    (Windows) plays the file through the system's Source Reader instead of driving the source: every
         stream with a media type, in its native type, until every stream has ended; JSON Lines samples as
         play --json prints them. --start and --seek-at as for play.

@@ -52,6 +52,7 @@ LONGLONG Duration(IMFMediaSource* source) {
 int PlayCommand(const std::vector<std::string>& args) {
     host::PlayOptions options;
     std::string file, mode = "lines";
+    bool requestsGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         bool more = i + 1 < args.size();
@@ -62,6 +63,7 @@ int PlayCommand(const std::vector<std::string>& args) {
             options.startAt = true;
         } else if (a == "--requests" && more) {
             options.requests = std::max(1, std::atoi(args[++i].c_str()));
+            requestsGiven = true;
         } else if (a == "--rate" && more) {
             options.rate = std::strtof(args[++i].c_str(), nullptr);
         } else if (a == "--stream" && more) {
@@ -100,7 +102,9 @@ int PlayCommand(const std::vector<std::string>& args) {
     }
     struct stat st {};
     stat(file.c_str(), &st);
+    if (mode == "null" && !requestsGiven) options.requests = 16; // timing: requests topped up in bursts
     options.checksums = mode == "json"; // only the JSON lines show them
+    options.keepSamples = false;        // each sample is printed or counted as it comes
     Progress progress(mode == "null" && st.st_size > (64 << 20), Duration(source.Get()));
     std::map<DWORD, StreamTotals> totals;
     if (mode == "json") {

@@ -83,13 +83,13 @@ public:
         }
         return static_cast<int32_t>(d); // negative: the packet has no time
     }
-    LONGLONG NextGranule(LONGLONG g, int64_t prevUnits, int64_t) const override { return g + Clamped(prevUnits); }
-    LONGLONG PrevGranule(LONGLONG g, int64_t prevUnits, int64_t) const override { return g - Clamped(prevUnits); }
+    LONGLONG NextGranule(LONGLONG g, int64_t prevUnits, int64_t) const override { return SatAdd(g, Clamped(prevUnits)); }
+    LONGLONG PrevGranule(LONGLONG g, int64_t prevUnits, int64_t) const override { return SatAdd(g, -Clamped(prevUnits)); }
     Time PacketTimes(LONGLONG g, int64_t units, LONGLONG, LONGLONG* start, LONGLONG* end) const override {
         const LONGLONG unit = ogm::TimeUnit(m_header), perUnit = ogm::SamplesPerUnit(m_header);
         if (units < 0 || perUnit <= 0) return Time::Untimed; // samples per unit of 0: the packet has no time
         *start = ScaleGranule(g, unit, perUnit);
-        *end = ScaleGranule(g + units, unit, perUnit);
+        *end = ScaleGranule(SatAdd(g, units), unit, perUnit);
         return Time::Timed;
     }
     // Samples per unit of 0 would divide by zero: such a stream's packets have no time.

@@ -107,14 +107,14 @@ public:
         const LONGLONG f = FrameOfGranule(g);
         if (f < 0) return Time::Skip; // an untimed frame cannot be placed
         const LONGLONG d = static_cast<uint32_t>(FrameDuration()); // the low 32 bits, as in the format block
-        *start = d * f;
-        *end = d * (f + 1);
+        *start = SatMul(d, f);
+        *end = SatMul(d, SatAdd(f, 1));
         return Time::Timed;
     }
     LONGLONG GranuleTime(LONGLONG g) const override {
         if (!m_ready || m_info.fps_numerator == 0) return -1; // no frame duration: no time
         double seconds = theora_granule_time(const_cast<theora_state*>(&m_state), g);
-        return static_cast<LONGLONG>(seconds * 1e7 + 0.5);
+        return SecondsToTime(seconds);
     }
     bool IsKeyFrame(const BYTE* data, long bytes, bool) const override {
         ogg_packet p{};

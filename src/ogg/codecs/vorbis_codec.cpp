@@ -73,10 +73,10 @@ public:
     // A packet's granule is the end of its audio: the previous granule plus half of each block's half.
     LONGLONG NextGranule(LONGLONG g, int64_t prevUnits, int64_t units) const override {
         if (prevUnits == 0) return g; // the first packet after the headers decodes to nothing
-        return g + (static_cast<int32_t>(prevUnits + units) >> 1);
+        return SatAdd(g, static_cast<int32_t>(prevUnits + units) >> 1);
     }
     LONGLONG PrevGranule(LONGLONG g, int64_t prevUnits, int64_t units) const override {
-        return g - (static_cast<int32_t>(prevUnits + units) >> 1);
+        return SatAdd(g, -(static_cast<int32_t>(prevUnits + units) >> 1));
     }
     Time PacketTimes(LONGLONG g, int64_t, LONGLONG, LONGLONG* start, LONGLONG* end) const override {
         *start = *end = ScaleGranule(g, 10000000, m_info.rate); // duration 0: the time is the packet's end
