@@ -2,6 +2,7 @@
 // the fuzzer's bytes.
 #pragma once
 #include <cstdlib>
+#include <vector>
 
 #include "host.h"
 #include "platform/completion.h"
@@ -37,21 +38,28 @@ inline PlatRef<IMFMediaSource> Open(const uint8_t* data, size_t size) {
     return source;
 }
 
-// Plays with every stream selected, at most `samples` samples; a silent source is a hang.
-inline void Play(IMFMediaSource* source, size_t samples, bool startAt = false, LONGLONG start = 0) {
+// The identifiers of every stream of the presentation.
+inline std::vector<DWORD> StreamIds(IMFMediaSource* source) {
+    std::vector<DWORD> ids;
     PlatRef<IMFPresentationDescriptor> pd;
-    if (FAILED(source->CreatePresentationDescriptor(&pd))) return;
+    if (FAILED(source->CreatePresentationDescriptor(&pd))) return ids;
     DWORD count = 0;
     pd->GetStreamDescriptorCount(&count);
-    host::PlayOptions o;
     for (DWORD i = 0; i < count; ++i) {
         BOOL selected;
         PlatRef<IMFStreamDescriptor> sd;
         DWORD id = 0;
         pd->GetStreamDescriptorByIndex(i, &selected, &sd);
         sd->GetStreamIdentifier(&id);
-        o.streams.push_back(id);
+        ids.push_back(id);
     }
+    return ids;
+}
+
+// Plays with every stream selected, at most `samples` samples; a silent source is a hang.
+inline void Play(IMFMediaSource* source, size_t samples, bool startAt = false, LONGLONG start = 0) {
+    host::PlayOptions o;
+    o.streams = StreamIds(source);
     o.maxSamples = samples;
     o.startAt = startAt;
     o.start = start;

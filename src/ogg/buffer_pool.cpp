@@ -1,5 +1,6 @@
 // The buffer pool (buffer_pool.h) and its buffers.
 #include "buffer_pool.h"
+#include "support/alloc.h"
 
 #include <cstdlib>
 
@@ -94,7 +95,7 @@ HRESULT CBufferPool::Get(DWORD length, IMFMediaBuffer** buffer) {
             m_kept -= static_cast<size_t>(1) << c;
         }
     }
-    if (!block) block = static_cast<BYTE*>(std::malloc(static_cast<size_t>(1) << c));
+    if (!block) block = static_cast<BYTE*>(AllocBytes(static_cast<size_t>(1) << c));
     if (!block) return E_OUTOFMEMORY;
     CPooledBuffer* b = new CPooledBuffer(this, block, c);
     if (!b) {

@@ -8,6 +8,7 @@
 #include "page_scanner.h"
 #include "seek_search.h"
 #include "source_core.h"
+#include "support/alloc.h"
 
 namespace {
 constexpr LONGLONG kLinkWalk = 64 << 10; // below this a boundary is walked to page by page
@@ -61,7 +62,7 @@ LONGLONG COggSourceCore::LinkEnd(CPageScanner* scan, int32_t link, LONGLONG from
 HRESULT COggSourceCore::AddLinkRecord(uint32_t serial, COggStream** out) {
     COggStream* s = new COggStream(serial, this);
     if (!s) return E_OUTOFMEMORY;
-    auto** table = static_cast<COggStream**>(std::realloc(m_ppLinkRecords, sizeof(COggStream*) * static_cast<size_t>(m_cLinkRecords + 1)));
+    auto** table = static_cast<COggStream**>(ReallocBytes(m_ppLinkRecords, sizeof(COggStream*) * static_cast<size_t>(m_cLinkRecords + 1)));
     if (!table) {
         delete s;
         return E_OUTOFMEMORY;
@@ -130,7 +131,7 @@ HRESULT COggSourceCore::MatchLink(int32_t link) {
 
 HRESULT COggSourceCore::InitLinks() {
     m_cLinks = 1;
-    m_pLinks = static_cast<FileLink*>(std::calloc(1, sizeof(FileLink)));
+    m_pLinks = static_cast<FileLink*>(AllocZeroed(1, sizeof(FileLink)));
     if (!m_pLinks) return E_OUTOFMEMORY;
     m_pLinks[0].end = m_llFileLength;
     return S_OK;
@@ -146,7 +147,7 @@ HRESULT COggSourceCore::FindLinks() {
         const LONGLONG end = LinkEnd(&scan, k, from, k == 0);
         PageInfo p;
         if (end >= m_llFileLength || !scan.SyncAt(end, m_llFileLength, &p) || p.pos != end || !(p.flags & 2)) break;
-        auto* links = static_cast<FileLink*>(std::realloc(m_pLinks, sizeof(FileLink) * static_cast<size_t>(m_cLinks + 1)));
+        auto* links = static_cast<FileLink*>(ReallocBytes(m_pLinks, sizeof(FileLink) * static_cast<size_t>(m_cLinks + 1)));
         if (!links) return E_OUTOFMEMORY;
         m_pLinks = links;
         m_pLinks[m_cLinks] = FileLink{};
@@ -166,7 +167,7 @@ HRESULT COggSourceCore::FindLinks() {
     for (int32_t i = 0; i < m_cOggStreams; ++i) {
         COggStream* s = m_ppOggStreams[i];
         if (!s->IsMediaStream()) continue;
-        s->m_pChain = static_cast<ChainLink*>(std::calloc(static_cast<size_t>(m_cLinks), sizeof(ChainLink)));
+        s->m_pChain = static_cast<ChainLink*>(AllocZeroed(static_cast<size_t>(m_cLinks), sizeof(ChainLink)));
         if (!s->m_pChain) return E_OUTOFMEMORY;
         s->m_cChain = m_cLinks;
         s->m_pChain[0] = ChainLink{s->m_serialNo, s};
@@ -211,7 +212,7 @@ HRESULT COggSourceCore::ChainedPosition(CSeekSearch* search, COggStream* s, LONG
     const LONGLONG shift = l.Shift(m_llOrigin); // a time of the link plus this: the first link's own time
     if (COggStream* r = start < stop ? s->m_pChain[k].record : nullptr) {
         search->SetRange(l.begin, l.end);
-        HRESULT hr = s->m_reader.FindPagePosition(search, r, SatAdd(SatAdd(start, m_llOrigin), -shift), MaxTime, time,
+        HRESULT hr = s->m_reader.FindPagePosition(search, r, SatSub(SatAdd(start, m_llOrigin), shift), MaxTime, time,
                                                   firstWanted);
         search->SetRange(0, m_llFileLength);
         if (FAILED(hr)) return hr;

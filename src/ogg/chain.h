@@ -16,7 +16,7 @@ struct FileLink {
     int32_t firstRecord = 0;     // its streams among the source's link records (the first link: none there)
     int32_t records = 0;
     // Own time of this link to the first link's own timeline (what the first link's times are in).
-    LONGLONG Shift(LONGLONG origin) const { return SatAdd(SatAdd(start, -first), origin); }
+    LONGLONG Shift(LONGLONG origin) const { return SatAdd(SatSub(start, first), origin); }
 };
 
 // What carries one media stream in one link: nothing (record null), or a stream of that link.

@@ -55,6 +55,13 @@ inline LONGLONG SatAdd(LONGLONG a, LONGLONG b) {
     return r;
 }
 
+// a - b, held likewise (b may be the most negative value, which has no negation).
+inline LONGLONG SatSub(LONGLONG a, LONGLONG b) {
+    LONGLONG r;
+    if (__builtin_sub_overflow(a, b, &r)) return b < 0 ? MaxTime : -MaxTime - 1;
+    return r;
+}
+
 // a * b, held at the ends of the 64-bit range instead of overflowing.
 inline LONGLONG SatMul(LONGLONG a, LONGLONG b) {
     LONGLONG r;
@@ -68,6 +75,13 @@ inline LONGLONG SecondsToTime(double seconds) {
     if (!(t > -9.2e18)) return -MaxTime - 1; // also NaN
     if (t > 9.2e18) return MaxTime;
     return static_cast<LONGLONG>(t);
+}
+
+// A time as played at a rate, held inside the 64-bit range.
+inline LONGLONG TimeAtRate(LONGLONG t, double rate) {
+    const double v = static_cast<double>(t) / rate; // cut toward zero, as an integer conversion does
+    if (!(v > -9.2e18)) return -MaxTime - 1;
+    return v > 9.2e18 ? MaxTime : static_cast<LONGLONG>(v);
 }
 
 inline uint32_t ReadLE32(const uint8_t* p) {

@@ -91,7 +91,7 @@ bool COggStream::GetPacket(OggPacketInfo* info) {
         info->length = static_cast<LONG>(bytes);
         info->hasTime = time == COggCodec::Time::Timed;
         // Times on the presentation's timeline: they count from its origin (a later link's from its own start).
-        const LONGLONG shift = SatAdd(m_playShift, -m_pSource->m_llOrigin);
+        const LONGLONG shift = SatSub(m_playShift, m_pSource->m_llOrigin);
         info->start = info->hasTime ? SatAdd(start, shift) : 0;
         info->end = info->hasTime ? SatAdd(end, shift) : 0;
         info->key = codec->IsKeyFrame(packet.packet, packet.bytes, true);

@@ -1,6 +1,7 @@
 #include "page_queue.h"
 
 #include "ogg_types.h"
+#include "support/alloc.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -26,8 +27,8 @@ PageNode* COggPageQueue::NewNode() {
     if (!node) return nullptr;
     node->cbHeaderCapacity = m_cbHeaderCapacity;
     node->cbBodyCapacity = m_cbBodyCapacity;
-    node->page.header = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(m_cbHeaderCapacity)));
-    node->page.body = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(m_cbBodyCapacity)));
+    node->page.header = static_cast<unsigned char*>(AllocBytes(static_cast<size_t>(m_cbHeaderCapacity)));
+    node->page.body = static_cast<unsigned char*>(AllocBytes(static_cast<size_t>(m_cbBodyCapacity)));
     if (!node->page.header || !node->page.body) {
         FreeNode(node);
         return nullptr;

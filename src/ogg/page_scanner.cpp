@@ -5,6 +5,7 @@
 #include <ogg/ogg.h>
 
 #include "source_core.h"
+#include "support/alloc.h"
 
 namespace {
 constexpr size_t kMaxPage = 27 + 255 + 255 * 255;
@@ -18,9 +19,9 @@ int PageInfo::CompletedPackets() const {
 }
 
 CPageScanner::CPageScanner(COggSourceCore* source, LONGLONG length) : m_pSource(source), m_llLength(length) {
-    m_pSlotBlock = static_cast<LONGLONG*>(std::malloc(kSlots * sizeof(LONGLONG)));
-    m_pBlocks = static_cast<BYTE*>(std::malloc(kSlots * kBlock));
-    m_pPage = static_cast<BYTE*>(std::malloc(kMaxPage));
+    m_pSlotBlock = static_cast<LONGLONG*>(AllocBytes(kSlots * sizeof(LONGLONG)));
+    m_pBlocks = static_cast<BYTE*>(AllocBytes(kSlots * kBlock));
+    m_pPage = static_cast<BYTE*>(AllocBytes(kMaxPage));
     if (m_pSlotBlock)
         for (size_t i = 0; i < kSlots; ++i) m_pSlotBlock[i] = -1;
 }

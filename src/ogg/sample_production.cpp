@@ -126,8 +126,8 @@ HRESULT COggStream::ProduceSamples() {
             // ...the one the seek found, not an earlier one on the page read first
         } else {
             if (m_dRate < 0.9999 || m_dRate > 1.0001) {
-                pk.start = static_cast<LONGLONG>(pk.start / m_dRate);
-                pk.end = static_cast<LONGLONG>(pk.end / m_dRate);
+                pk.start = TimeAtRate(pk.start, m_dRate);
+                pk.end = TimeAtRate(pk.end, m_dRate);
             }
             m_pStream->WaitOutLock();
             if (!m_selected) {
@@ -158,7 +158,7 @@ HRESULT COggStream::ProduceSamples() {
                     m_bStarved = FALSE;
                 }
                 // A packet whose granules run backwards (a damaged or crafted file) lasts nothing rather than less.
-                const LONGLONG duration = pk.hasTime && pk.end > pk.start ? SatAdd(pk.end, -pk.start) : 0;
+                const LONGLONG duration = pk.hasTime && pk.end > pk.start ? SatSub(pk.end, pk.start) : 0;
                 HRESULT hr = DeliverBuffer(pk.data, static_cast<DWORD>(pk.length), pk.hasTime ? pk.start : 0, duration, pk.key,
                                            discontinuity);
                 if (hr != S_OK) return hr;

@@ -149,7 +149,7 @@ LONGLONG CSeekSearch::StartGranules(COggStream* s, const PageInfo& page, const S
     for (int k = done - 1; k > 0; --k) {
         const int64_t u = units(k - 1);
         if (u < 0) break;
-        granules[k - 1] = SatAdd(granules[k], -u);
+        granules[k - 1] = SatSub(granules[k], u);
     }
     const int64_t u = units(done - 1);
     const LONGLONG after = u >= 0 ? SatAdd(page.granule, u) : -1;
@@ -263,7 +263,7 @@ HRESULT CSeekSearch::Position(COggStream* s, LONGLONG target, LONGLONG, LONGLONG
     *firstWanted = MinTime;
     if (!s->m_pCodec || !s->m_mediaType.HasMediaType()) return S_OK; // nothing of it is ever read
     // A codec whose decoder needs to converge (Opus) starts that much before the target.
-    target = SatAdd(target, -s->m_pCodec->SeekPreroll());
+    target = SatSub(target, s->m_pCodec->SeekPreroll());
     Before b;
     b.time = target;
     PageInfo best, next;

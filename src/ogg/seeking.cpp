@@ -115,7 +115,7 @@ HRESULT COggSourceCore::PositionReaders(LONGLONG start, LONGLONG stop) {
                                                                 &t, &wanted);
         if (FAILED(hr)) return hr;
         s->SetLastTime(t);
-        s->m_llFirstWanted = wanted == MinTime ? MinTime : SatAdd(wanted, -m_llOrigin);
+        s->m_llFirstWanted = wanted == MinTime ? MinTime : SatSub(wanted, m_llOrigin);
     }
     return S_OK;
 }

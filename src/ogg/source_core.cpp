@@ -2,6 +2,7 @@
 #include "source_core.h"
 
 #include "page_scanner.h"
+#include "support/alloc.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -33,7 +34,7 @@ HRESULT COggSourceCore::AddStream(uint32_t serial, COggStream** out) {
     CAutoLock lock(m_lock);
     COggStream* stream = new COggStream(serial, this);
     if (!stream) return E_OUTOFMEMORY; // a record that cannot be allocated fails the open like the table
-    auto** table = static_cast<COggStream**>(std::malloc(sizeof(COggStream*) * static_cast<size_t>(m_cOggStreams + 1)));
+    auto** table = static_cast<COggStream**>(AllocBytes(sizeof(COggStream*) * static_cast<size_t>(m_cOggStreams + 1)));
     if (!table) {
         delete stream;
         return E_OUTOFMEMORY;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <new>
 
+#include "platform/alloc_fault.h"
 #ifdef _WIN32
 #include "platform/windows/sdk.h"
 #else
@@ -24,7 +25,7 @@ public:                                                                         
 // Hands out a new object through an interface out-pointer, or E_OUTOFMEMORY.
 template <class Obj, class Iface, class... Args> HRESULT PlatCreate(Iface** out, Args&&... args) {
     if (!out) return E_POINTER;
-    Obj* obj = new (std::nothrow) Obj(std::forward<Args>(args)...);
+    Obj* obj = PlatSystemAllocationRefused() ? nullptr : new (std::nothrow) Obj(std::forward<Args>(args)...);
     *out = obj;
     return obj ? S_OK : E_OUTOFMEMORY;
 }

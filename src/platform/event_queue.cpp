@@ -59,13 +59,14 @@ class EventQueue final : public IMFMediaEventQueue {
         if (!event) return E_POINTER;
         std::lock_guard<std::mutex> g(m_lock);
         if (m_shutdown) return MF_E_SHUTDOWN;
+        if (PlatSystemAllocationRefused()) return E_OUTOFMEMORY;
         try {
             m_events.push_back(event);
         } catch (...) {
             return E_OUTOFMEMORY;
         }
         event->AddRef();
-        if (m_callback) return Dispatch(S_OK);
+        if (m_callback) return Dispatch(S_OK, true);
         m_wake.notify_one();
         return S_OK;
     }
@@ -103,8 +104,9 @@ private:
         for (IMFMediaEvent* e : m_events) e->Release();
     }
 
-    // Hands the first event (or a failure status) to the pending callback on the work queue.
-    HRESULT Dispatch(HRESULT status) {
+    // Hands the first event (or a failure status) to the pending callback on the work queue. When that fails
+    // for an event being queued, the event is not queued (the caller is told) and the subscriber stays.
+    HRESULT Dispatch(HRESULT status, bool queueing = false) {
         PlatRef<IMFMediaEvent> event;
         if (SUCCEEDED(status)) {
             event.Attach(m_events.front());
@@ -116,6 +118,7 @@ private:
             result->SetStatus(status);
             hr = PlatQueueResult(result.Get());
         }
+        if (FAILED(hr) && queueing) return hr; // the event goes with `event`
         if (FAILED(hr) && event) m_events.push_front(event.Detach()); // keep it for the next subscriber
         m_callback.Reset(nullptr);
         m_state.Reset(nullptr);

@@ -53,7 +53,7 @@ extern "C" HRESULT MFCreateMemoryBuffer(DWORD maxLength, IMFMediaBuffer** buffer
     if (!buffer) return E_POINTER;
     *buffer = nullptr;
     // Pages of a large block cost nothing until they are written.
-    BYTE* data = static_cast<BYTE*>(std::malloc(maxLength ? maxLength : 1));
+    BYTE* data = PlatSystemAllocationRefused() ? nullptr : static_cast<BYTE*>(std::malloc(maxLength ? maxLength : 1));
     if (!data) return E_OUTOFMEMORY;
     HRESULT hr = PlatCreate<MemoryBuffer>(buffer, data, maxLength);
     if (FAILED(hr)) std::free(data);

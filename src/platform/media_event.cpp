@@ -47,7 +47,7 @@ extern "C" HRESULT MFCreateMediaEvent(MediaEventType type, REFGUID extended, HRE
                                       const PROPVARIANT* value, IMFMediaEvent** event) {
     if (!event) return E_POINTER;
     *event = nullptr;
-    MediaEvent* e = new (std::nothrow) MediaEvent(type, extended, status);
+    MediaEvent* e = PlatSystemAllocationRefused() ? nullptr : new (std::nothrow) MediaEvent(type, extended, status);
     if (!e) return E_OUTOFMEMORY;
     HRESULT hr = e->Init(value);
     if (FAILED(hr)) {

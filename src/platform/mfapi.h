@@ -1,5 +1,6 @@
 // The Media Foundation functions the source and its hosts call.
 #pragma once
+#include "alloc_fault.h"
 #include "dshow.h"
 #include "mfobjects.h"
 

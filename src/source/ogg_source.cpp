@@ -6,6 +6,7 @@
 #include "ogg/media_types.h"
 #include "mf_type_from_am.h"
 #include "ogg_attributes.h"
+#include "support/alloc.h"
 
 OGGSource* SourceLink::Acquire() {
     std::lock_guard<std::mutex> g(m_lock);
@@ -239,7 +240,7 @@ HRESULT OGGSource::BuildPresentationDescriptor() {
 // A chained file's links on the presentation descriptor (MF_PD_OGG_LINKS).
 HRESULT OGGSource::DescribeLinks(IMFPresentationDescriptor* pd) {
     size_t n = 1 + 4 * static_cast<size_t>(m_cLinks) + 3 * static_cast<size_t>(m_cOggStreams + m_cLinkRecords);
-    auto* v = static_cast<int64_t*>(std::malloc(n * sizeof(int64_t)));
+    auto* v = static_cast<int64_t*>(AllocBytes(n * sizeof(int64_t)));
     if (!v) return E_OUTOFMEMORY;
     size_t i = 0;
     v[i++] = m_cLinks;

@@ -97,8 +97,10 @@ HRESULT OGGSource::DoStart(StartOp* op) {
         seek = position > 0;
     } else if (op->m_data.vt == VT_EMPTY) {
         // After the end of the presentation there is nothing to resume: a start from the current position
-        // plays it again from the start, as from the stopped state.
-        if (!wasStopped && !m_bPresentationEnded && SUCCEEDED(hr)) {
+        // plays it again from the start, as from the stopped state. The presentation is over once every selected
+        // stream has sent its end, even while its end event is still on its way (else whether the start resumed
+        // or replayed depended on which of the two the operation thread took first).
+        if (!wasStopped && !m_bPresentationEnded && !EverySelectedStreamEnded() && SUCCEEDED(hr)) {
             hr = GetCurrentPosition(&position);
             resuming = true;
         }
@@ -259,7 +261,11 @@ HRESULT OGGSource::DoRequestData(SourceOp* op) {
                 if (produce) s->m_reader.SendRequest(ReaderRun);
             }
             if (produce) {
-                s->DeliverSamples();
+                // A sample that could not be made (no memory for it) fails the play: the host hears of it rather
+                // than waiting for a sample that will not come.
+                const HRESULT made = s->DeliverSamples();
+                if (FAILED(made) && made != MF_E_SHUTDOWN)
+                    m_pEventQueue->QueueEventParamVar(MEError, GUID_NULL, made, nullptr);
                 s->m_bRunning = TRUE;
                 s->m_bNewRun = 0;
             }

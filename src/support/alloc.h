@@ -5,9 +5,12 @@
 #include <cstdlib>
 #include <new>
 
+#include "platform/alloc_fault.h"
+
 class CNoThrowAlloc {
 public:
     static void* operator new(std::size_t size) noexcept {
+        if (PlatAllocationRefused()) return nullptr; // a test's failure on purpose
         for (;;) {
             if (void* p = std::malloc(size ? size : 1)) return p;
             std::new_handler handler = std::get_new_handler();
@@ -21,3 +24,12 @@ public:
     }
     static void operator delete(void* p) noexcept { std::free(p); }
 };
+
+// The C runtime's allocators, refused on purpose when a test asks (see alloc_fault.h).
+inline void* AllocBytes(std::size_t size) { return PlatAllocationRefused() ? nullptr : std::malloc(size); }
+inline void* AllocZeroed(std::size_t count, std::size_t size) {
+    return PlatAllocationRefused() ? nullptr : std::calloc(count, size);
+}
+inline void* ReallocBytes(void* block, std::size_t size) {
+    return PlatAllocationRefused() ? nullptr : std::realloc(block, size);
+}

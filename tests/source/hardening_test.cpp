@@ -66,6 +66,73 @@ TEST_F(Hardening, EveryReadFailingInTurnAndShortReads) {
     std::printf("  fault matrix: %d plays\n", runs);
 }
 
+// The reads of the open's end scan and of a seek's search, each failing in turn (once, and for good) and each
+// cut short: an end-scan read that fails fails the open with its error; anything else either refuses the open,
+// or plays to an end (a short read while playing ends the data), or ends the play with an error. Nothing hangs.
+TEST_F(Hardening, EveryReadOfTheEndScanAndTheSearchFailingInTurn) {
+    Fixture f = MakeFile("scanfaults", R"({"streams": [{"kind": "vorbis", "serial": 1, "seconds": 12},
+        {"kind": "ogm_video", "serial": 2, "packets": 300, "packet_size": 2500, "key_every": 25}]})");
+    PlatRef<IMFByteStream> file, counted;
+    MFCreateFileByteStreamA(f.path.c_str(), &file);
+    MFCreateFaultByteStream(file.Get(), nullptr, &counted);
+    PlatRef<IFaultByteStreamControl> control;
+    counted->QueryInterface(IID_IFaultByteStreamControl, reinterpret_cast<void**>(&control));
+    uint64_t openReads = 0, seekReads = 0;
+    {
+        OpenedSource s(counted.Get());
+        ASSERT_EQ(s.hr, S_OK);
+        control->GetCounters(&openReads, nullptr);
+        host::PlayOptions o;
+        o.startAt = true;
+        o.start = 80000000; // 8 s
+        o.maxSamples = 4;
+        host::Play(s.source.Get(), o);
+        control->GetCounters(&seekReads, nullptr);
+    }
+    ASSERT_GE(openReads, 2u) << "discovery and at least one end-scan read";
+    ASSERT_GT(seekReads, openReads + 2) << "the search reads";
+    int runs = 0, openFailures = 0;
+    for (uint64_t at = 1; at < seekReads; ++at) { // read 0 is the discovery's
+        for (int mode = 0; mode < 3; ++mode) {
+            SCOPED_TRACE("read " + std::to_string(at) + (mode == 0 ? " fails" : mode == 1 ? " and after fail" : " short"));
+            PlatRef<IMFByteStream> plain, faulty;
+            MFCreateFileByteStreamA(f.path.c_str(), &plain);
+            FaultConfig c;
+            c.readError = E_ACCESSDENIED;
+            if (mode < 2) {
+                c.failReadIndex = static_cast<long>(at);
+                c.failAllAfter = mode == 1;
+            } else {
+                c.shortReadLimit = 700;
+                c.shortFromRead = static_cast<long>(at);
+            }
+            MFCreateFaultByteStream(plain.Get(), &c, &faulty);
+            OpenedSource s(faulty.Get());
+            ++runs;
+            if (at < openReads && mode < 2) {
+                // The lookup of a stream's first time does without a page it cannot read; a failing read of the
+                // end scan (the open's last reads, and every read when all after one fail) fails the open.
+                if (mode == 1 || at == openReads - 1) {
+                    EXPECT_EQ(s.hr, E_ACCESSDENIED) << "the end scan's read error fails the open";
+                } else {
+                    EXPECT_TRUE(s.hr == S_OK || s.hr == E_ACCESSDENIED) << host::HResultText(s.hr);
+                }
+                openFailures += s.hr == E_ACCESSDENIED;
+                continue;
+            }
+            if (FAILED(s.hr)) continue;
+            host::PlayOptions o;
+            o.startAt = true;
+            o.start = 80000000;
+            o.timeoutMs = 15000;
+            host::PlayResult r = host::Play(s.source.Get(), o);
+            EXPECT_FALSE(r.timedOut) << "no event for 15 s";
+            EXPECT_TRUE(r.endOfPresentation || FAILED(r.status));
+        }
+    }
+    std::printf("  end scan and search faults: %d runs, %d opens failed by an end-scan read\n", runs, openFailures);
+}
+
 TEST_F(Hardening, RandomLegalCallSequencesFromTwoThreads) {
     Fixture f = MakeFile("stress", R"({"streams": [{"kind": "vorbis", "serial": 1, "seconds": 3},
         {"kind": "theora", "serial": 2, "seconds": 3, "width": 96, "height": 64, "keyint": 8},

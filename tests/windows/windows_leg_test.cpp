@@ -182,7 +182,12 @@ std::vector<nlohmann::json> LastRun(const std::vector<nlohmann::json>& samples) 
     size_t at = samples.size();
     while (at > 0 && !samples[at - 1]["discontinuity"].get<bool>()) --at;
     while (at > 0 && samples[at - 1]["discontinuity"].get<bool>()) --at;
-    while (at > 0 && samples[at - 1]["time"] == 0 && samples[at - 1]["duration"] == 0 && !samples[at - 1]["clean"].get<bool>())
+    // The codec headers ahead of the run, once: an earlier run that was cut before its first data sample left its
+    // own copy of them just before (how far a run gets before the seek depends on the host's pace).
+    const size_t first = at;
+    auto seen = [&](const nlohmann::json& s) { return std::find(samples.begin() + static_cast<long>(at), samples.begin() + static_cast<long>(first), s) != samples.begin() + static_cast<long>(first); };
+    while (at > 0 && samples[at - 1]["time"] == 0 && samples[at - 1]["duration"] == 0 && !samples[at - 1]["clean"].get<bool>() &&
+           !seen(samples[at - 1]))
         --at;
     return std::vector<nlohmann::json>(samples.begin() + static_cast<long>(at), samples.end());
 }

@@ -21,14 +21,18 @@ template <class T> void EventObject(IMFMediaEvent* event, REFIID iid, T** out) {
     PropVariantClear(&v);
 }
 
+constexpr int64_t kFromSource = -1;
+
 struct Delivery {
-    DWORD from; // 0: the source, else the stream id + 1
+    int64_t from; // kFromSource, else the stream id (any 32-bit value: an id of 2^32 - 1 is a stream too)
     PlatRef<IMFMediaEvent> event;
 };
 
 // Where a listener hands its events: the play's session.
 struct EventSink {
-    virtual void OnEvent(DWORD from, IMFMediaEvent* event) = 0;
+    virtual void OnEvent(int64_t from, IMFMediaEvent* event) = 0;
+    // The generator refused to hand on its events (other than by shutting down): nothing more will come.
+    virtual void OnListenFailed(HRESULT hr) = 0;
 
 protected:
     ~EventSink() = default;
@@ -39,7 +43,7 @@ protected:
 // stream's waiting samples are read one after the other on one thread, without a wake of a worker for each.
 class Listener final : public IMFAsyncCallback {
     PLAT_REFCOUNT(Listener)
-    Listener(IMFMediaEventGenerator* generator, DWORD from, std::weak_ptr<EventSink> sink)
+    Listener(IMFMediaEventGenerator* generator, int64_t from, std::weak_ptr<EventSink> sink)
         : m_generator(generator), m_from(from), m_sink(std::move(sink)) {}
     HRESULT QueryInterface(REFIID riid, void** ppv) override {
         static const QITAB table[] = {QITABENT(Listener, IMFAsyncCallback), {nullptr, 0}};
@@ -49,23 +53,26 @@ class Listener final : public IMFAsyncCallback {
     HRESULT Invoke(IMFAsyncResult* result) override {
         PlatRef<IMFMediaEvent> event;
         HRESULT hr = m_generator->EndGetEvent(result, &event);
-        if (FAILED(hr)) return hr; // shut down: no more events
         std::shared_ptr<EventSink> sink = m_sink.lock();
         if (!sink) return S_OK; // the player is gone: nobody listens any more
-        do sink->OnEvent(m_from, event.Get());
-        while (SUCCEEDED(m_generator->GetEvent(MF_EVENT_FLAG_NO_WAIT, &event)));
-        return m_generator->BeginGetEvent(this, nullptr);
+        if (SUCCEEDED(hr)) {
+            do sink->OnEvent(m_from, event.Get());
+            while (SUCCEEDED(m_generator->GetEvent(MF_EVENT_FLAG_NO_WAIT, &event)));
+            hr = m_generator->BeginGetEvent(this, nullptr);
+        }
+        if (FAILED(hr) && hr != MF_E_SHUTDOWN) sink->OnListenFailed(hr); // else shut down: no more events
+        return hr;
     }
     HRESULT Listen() { return m_generator->BeginGetEvent(this, nullptr); }
 
 private:
     virtual ~Listener() = default;
     PlatRef<IMFMediaEventGenerator> m_generator;
-    DWORD m_from;
+    int64_t m_from;
     std::weak_ptr<EventSink> m_sink;
 };
 
-HRESULT ListenTo(IMFMediaEventGenerator* generator, DWORD from, const std::weak_ptr<EventSink>& sink) {
+HRESULT ListenTo(IMFMediaEventGenerator* generator, int64_t from, const std::weak_ptr<EventSink>& sink) {
     PlatRef<Listener> listener;
     listener.Attach(new Listener(generator, from, sink));
     return listener->Listen();
@@ -126,6 +133,7 @@ public:
         m_onSample = cb;
         m_result = PlayResult{};
         m_done = m_seeked = false;
+        if (m_listening && FAILED(m_lostEvents)) return Fail(m_lostEvents); // a listener gave up before
         m_outstanding.clear();
         m_ended.clear();
         m_running = true;
@@ -154,7 +162,7 @@ public:
 
     // Listeners of several streams call this at once: one of them handles the events (its own and those the others
     // hand in) while the others only queue theirs and go back to their generators.
-    void OnEvent(DWORD from, IMFMediaEvent* event) override {
+    void OnEvent(int64_t from, IMFMediaEvent* event) override {
         {
             std::lock_guard<std::mutex> g(m_inLock);
             m_incoming.push_back(Delivery{from, PlatRef<IMFMediaEvent>(event)});
@@ -183,6 +191,14 @@ public:
         }
     }
 
+    void OnListenFailed(HRESULT hr) override {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_lostEvents = hr;
+        Fail(hr);
+        m_done = true;
+        m_wake.notify_one();
+    }
+
 private:
     PlayResult Fail(HRESULT hr) {
         if (SUCCEEDED(m_result.status)) m_result.status = hr;
@@ -191,7 +207,7 @@ private:
 
     HRESULT Setup() {
         HRESULT hr = S_OK;
-        if (!m_listening) hr = ListenTo(m_source, 0, weak_from_this());
+        if (!m_listening) hr = ListenTo(m_source, kFromSource, weak_from_this());
         m_listening = SUCCEEDED(hr);
         if (SUCCEEDED(hr)) hr = m_source->CreatePresentationDescriptor(&m_pd);
         if (SUCCEEDED(hr) && !m_options.streams.empty()) hr = SelectStreams();
@@ -277,8 +293,20 @@ private:
         auto it = m_streams.find(id);
         if (it == m_streams.end() || m_ended[id]) return;
         if (!always && m_outstanding[id] > m_options.requests / 2) return;
-        while (m_outstanding[id] < m_options.requests && SUCCEEDED(it->second->RequestSample(nullptr)))
-            ++m_outstanding[id];
+        while (m_outstanding[id] < m_options.requests) {
+            const HRESULT hr = it->second->RequestSample(nullptr);
+            if (SUCCEEDED(hr)) {
+                ++m_outstanding[id];
+                continue;
+            }
+            // The end, a stop or a shutdown that this host has not read yet refuse requests; anything else (no
+            // memory for the request) fails the play: no sample would answer it.
+            if (hr != MF_E_END_OF_STREAM && hr != MF_E_SHUTDOWN && hr != MF_E_INVALIDREQUEST) {
+                Fail(hr);
+                m_done = true;
+            }
+            break;
+        }
     }
 
     void Handle(const Delivery& d) {
@@ -286,8 +314,8 @@ private:
         HRESULT status = S_OK;
         d.event->GetType(&type);
         d.event->GetStatus(&status);
-        if (d.from == 0) HandleSource(d.event.Get(), type, status);
-        else HandleStream(d.from - 1, d.event.Get(), type, status);
+        if (d.from == kFromSource) HandleSource(d.event.Get(), type, status);
+        else HandleStream(static_cast<DWORD>(d.from), d.event.Get(), type, status);
     }
 
     void HandleSource(IMFMediaEvent* event, MediaEventType type, HRESULT status) {
@@ -307,7 +335,15 @@ private:
             PlatRef<IMFStreamDescriptor> sd;
             DWORD id = 0;
             if (stream && SUCCEEDED(stream->GetStreamDescriptor(&sd))) sd->GetStreamIdentifier(&id);
-            if (stream && !m_listened.count(id) && SUCCEEDED(ListenTo(stream.Get(), id + 1, weak_from_this()))) m_listened[id] = true;
+            if (stream && !m_listened.count(id)) {
+                const HRESULT hr = ListenTo(stream.Get(), id, weak_from_this());
+                if (FAILED(hr)) { // the stream's events could not be asked for: its samples would never come
+                    Fail(hr);
+                    m_done = true;
+                    return;
+                }
+                m_listened[id] = true;
+            }
             if (stream) m_streams[id] = stream;
             // Not reset here: this comes through the source's queue and may be read after the stream's own
             // end of stream; the stream's started or seeked event, on its own queue, begins its run.
@@ -408,6 +444,7 @@ private:
     bool m_done = false;
     bool m_seeked = false;
     bool m_listening = false;
+    HRESULT m_lostEvents = S_OK; // a listener's generator stopped handing on events
     std::map<DWORD, bool> m_listened;
 };
 

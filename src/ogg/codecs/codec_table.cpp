@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "codec_kinds.h"
+#include "support/alloc.h"
 
 namespace {
 typedef COggCodec* (*MakeCodecFn)(const ogg_packet& first, CRegistryStuff* settings, bool* gaveUp);
@@ -25,7 +26,7 @@ COggCodec* IdentifyCodec(const ogg_packet& first, CRegistryStuff* settings, bool
 
 bool SavePacket(SavedPacket* slot, const ogg_packet* packet) {
     FreePacket(slot);
-    slot->data = static_cast<BYTE*>(std::malloc(packet->bytes > 0 ? static_cast<size_t>(packet->bytes) : 1));
+    slot->data = static_cast<BYTE*>(AllocBytes(packet->bytes > 0 ? static_cast<size_t>(packet->bytes) : 1));
     if (!slot->data) return false;
     if (packet->bytes > 0) std::memcpy(slot->data, packet->packet, static_cast<size_t>(packet->bytes));
     slot->bytes = static_cast<LONG>(packet->bytes);

@@ -7,6 +7,7 @@
 #include <strings.h>
 
 #include "ogg/ogg_types.h"
+#include "support/alloc.h"
 
 class CComments {
 public:
@@ -25,7 +26,7 @@ public:
         m_size = 0;
         if (offset < 0 || bytes < offset + 8) return false;
         m_size = bytes - offset;
-        m_data = static_cast<BYTE*>(std::malloc(static_cast<size_t>(m_size)));
+        m_data = static_cast<BYTE*>(AllocBytes(static_cast<size_t>(m_size)));
         if (!m_data) return false;
         std::memcpy(m_data, packet + offset, static_cast<size_t>(m_size));
         if (Find(nullptr)) return true;
@@ -57,7 +58,7 @@ public:
             if (name && length > nameLength && text[nameLength] == '=' && strncasecmp(text, name, nameLength) == 0) {
                 const size_t n = length - nameLength - 1;
                 std::free(m_found);
-                m_found = static_cast<char*>(std::malloc(n + 1));
+                m_found = static_cast<char*>(AllocBytes(n + 1));
                 if (!m_found) return nullptr;
                 std::memcpy(m_found, text + nameLength + 1, n);
                 m_found[n] = 0;

@@ -6,14 +6,14 @@
 class CEndGranuleCodec : public COggCodec {
 public:
     LONGLONG NextGranule(LONGLONG g, int64_t, int64_t units) const override { return SatAdd(g, units); }
-    LONGLONG PrevGranule(LONGLONG g, int64_t, int64_t units) const override { return SatAdd(g, -units); }
+    LONGLONG PrevGranule(LONGLONG g, int64_t, int64_t units) const override { return SatSub(g, units); }
     Time PacketTimes(LONGLONG g, int64_t units, LONGLONG prev, LONGLONG* start, LONGLONG* end) const override {
-        *start = GranuleTime(prev >= 0 ? prev : SatAdd(g, -units));
+        *start = GranuleTime(prev >= 0 ? prev : SatSub(g, units));
         *end = GranuleTime(g);
         return Time::Timed;
     }
     // Samples less the ones the stream skips at its start (Opus's pre-skip), at the stream's rate.
-    LONGLONG GranuleTime(LONGLONG g) const override { return m_rate ? ScaleGranule(SatAdd(g, -m_skip), 10000000, m_rate) : -1; }
+    LONGLONG GranuleTime(LONGLONG g) const override { return m_rate ? ScaleGranule(SatSub(g, m_skip), 10000000, m_rate) : -1; }
     bool IsKeyFrame(const BYTE*, long, bool) const override { return true; }
 
 protected:

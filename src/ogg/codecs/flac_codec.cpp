@@ -8,6 +8,7 @@
 #include "comments.h"
 #include "end_granule_codec.h"
 #include "ogg/media_types.h"
+#include "support/alloc.h"
 
 namespace {
 constexpr uint16_t kWaveFormatFlac = 0xF1AC;
@@ -68,7 +69,7 @@ private:
     }
     bool Keep(const BYTE* p, long n) {
         if (n <= 0 || m_size + static_cast<size_t>(n) > kMaxMetadata) return true; // beyond the cap: left out
-        auto* grown = static_cast<BYTE*>(std::realloc(m_metadata, m_size + static_cast<size_t>(n)));
+        auto* grown = static_cast<BYTE*>(ReallocBytes(m_metadata, m_size + static_cast<size_t>(n)));
         if (!grown) return true;
         std::memcpy(grown + m_size, p, static_cast<size_t>(n));
         m_metadata = grown;

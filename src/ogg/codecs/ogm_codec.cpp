@@ -10,6 +10,7 @@
 #include "codec_kinds.h"
 #include "ogg/media_types.h"
 #include "ogg/ogm_header.h"
+#include "support/alloc.h"
 
 namespace {
 const char kDirectShowText[] = "Direct Show Samples embedded in Ogg"; // 35 characters
@@ -84,7 +85,7 @@ public:
         return static_cast<int32_t>(d); // negative: the packet has no time
     }
     LONGLONG NextGranule(LONGLONG g, int64_t prevUnits, int64_t) const override { return SatAdd(g, Clamped(prevUnits)); }
-    LONGLONG PrevGranule(LONGLONG g, int64_t prevUnits, int64_t) const override { return SatAdd(g, -Clamped(prevUnits)); }
+    LONGLONG PrevGranule(LONGLONG g, int64_t prevUnits, int64_t) const override { return SatSub(g, Clamped(prevUnits)); }
     Time PacketTimes(LONGLONG g, int64_t units, LONGLONG, LONGLONG* start, LONGLONG* end) const override {
         const LONGLONG unit = ogm::TimeUnit(m_header), perUnit = ogm::SamplesPerUnit(m_header);
         if (units < 0 || perUnit <= 0) return Time::Untimed; // samples per unit of 0: the packet has no time
@@ -133,7 +134,7 @@ BYTE* CopyOgmHeader(const ogg_packet& p, size_t* size) {
     if (n < 1 + static_cast<long>(ogm::kMinSize) || declared < static_cast<int32_t>(ogm::kMinSize) || declared > n - 1)
         return nullptr;
     *size = static_cast<size_t>(declared);
-    auto* header = static_cast<BYTE*>(std::malloc(*size));
+    auto* header = static_cast<BYTE*>(AllocBytes(*size));
     if (header) std::memcpy(header, p.packet + 1, *size);
     return header;
 }
@@ -189,7 +190,7 @@ int ConvertDirectShowHeader(const ogg_packet* packet, BYTE** out, size_t* outSiz
     const uint32_t format = ReadLE32(p + 96);
     if (format == kFormatVideoInfo) {
         if (n < 188) return 1;
-        BYTE* h = static_cast<BYTE*>(std::calloc(1, 120));
+        BYTE* h = static_cast<BYTE*>(AllocZeroed(1, 120));
         if (!h) return 1;
         std::memcpy(h + ogm::kType, "video", 5);
         std::memcpy(h + ogm::kSubtype, p + 68, 4);
@@ -209,7 +210,7 @@ int ConvertDirectShowHeader(const ogg_packet* packet, BYTE** out, size_t* outSiz
         if (n < 142) return 1;
         const uint32_t extra = ReadLE16(p + 140);
         if (n < 142 + static_cast<long>(extra)) return 1;
-        BYTE* h = static_cast<BYTE*>(std::calloc(1, 120 + extra));
+        BYTE* h = static_cast<BYTE*>(AllocZeroed(1, 120 + extra));
         if (!h) return 1;
         char tag[8];
         std::snprintf(tag, sizeof tag, "%04x", ReadLE16(p + 124));

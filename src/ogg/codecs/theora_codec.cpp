@@ -14,10 +14,8 @@ public:
     CTheoraCodec() : COggCodec(CODEC_THEORA) {
         theora_info_init(&m_info);
         std::memset(&m_comment, 0, sizeof m_comment);
-        std::memset(&m_state, 0, sizeof m_state);
     }
     ~CTheoraCodec() override {
-        if (m_ready) theora_clear(&m_state); // the decoder goes before the info it was made from
         theora_info_clear(&m_info);
         theora_comment_clear(&m_comment);
         for (SavedPacket& p : m_headers) FreePacket(&p);
@@ -37,12 +35,10 @@ public:
             theora_decode_header(&m_info, &m_comment, const_cast<ogg_packet*>(&p));
             SavePacket(&m_headers[1], &p);
         } else if (b == 0x82) {
-            theora_decode_header(&m_info, &m_comment, const_cast<ogg_packet*>(&p));
-            // Without a decoder state no granule can be timed: a setup header it refuses gives the stream up.
-            if (!m_ready && theora_decode_init(&m_state, &m_info) != 0) {
-                std::memset(&m_state, 0, sizeof m_state);
+            // No decoder is made: granules are timed from the headers' fields alone (a decoder would allocate
+            // frame buffers of whatever size a crafted header states, gigabytes).
+            if (!m_ready && theora_decode_header(&m_info, &m_comment, const_cast<ogg_packet*>(&p)) < 0)
                 return HeaderStep::GiveUp;
-            }
             m_ready = true;
             SavePacket(&m_headers[2], &p);
             return HeaderStep::Done;
@@ -113,7 +109,10 @@ public:
     }
     LONGLONG GranuleTime(LONGLONG g) const override {
         if (!m_ready || m_info.fps_numerator == 0) return -1; // no frame duration: no time
-        double seconds = theora_granule_time(const_cast<theora_state*>(&m_state), g);
+        const LONGLONG f = FrameOfGranule(g);
+        if (f < 0) return -1;
+        // The end of the frame, in double as libtheora's theora_granule_time computes it.
+        const double seconds = (static_cast<double>(f) + 1) * (static_cast<double>(m_info.fps_denominator) / m_info.fps_numerator);
         return SecondsToTime(seconds);
     }
     bool IsKeyFrame(const BYTE* data, long bytes, bool) const override {
@@ -129,8 +128,11 @@ public:
     }
     bool GranuleNamesKeyFrame() const override { return true; }
     LONGLONG FrameOfGranule(LONGLONG g) const override {
-        if (g < 0 || !m_ready || m_info.fps_numerator == 0) return -1;
-        return theora_granule_frame(const_cast<theora_state*>(&m_state), g);
+        const int s = Shift();
+        if (g < 0 || !m_ready || m_info.fps_numerator == 0 || s < 0) return -1;
+        // The key frame's number plus the frames since it; streams of 3.2.1 and later count from 1.
+        const LONGLONG key = g >> s, since = g - (key << s);
+        return key + since - (CountsFromOne() ? 1 : 0);
     }
     LONGLONG KeyFrameOfGranule(LONGLONG g) const override {
         const int s = Shift();
@@ -161,17 +163,18 @@ private:
     // granule 0 for it, as older streams do, made the first frame frame -1, so that the first key frame and
     // its whole group were dropped at the start of every play from the beginning.
     LONGLONG FirstFrameGranule() const {
-        const theora_info& ti = m_info;
-        const bool counted = ti.version_major > 3 ||
-                             (ti.version_major == 3 && (ti.version_minor > 2 || (ti.version_minor == 2 && ti.version_subminor >= 1)));
         const int s = Shift();
-        return counted && s >= 0 ? 1LL << s : 0;
+        return CountsFromOne() && s >= 0 ? 1LL << s : 0;
+    }
+    bool CountsFromOne() const {
+        const theora_info& ti = m_info;
+        return ti.version_major > 3 ||
+               (ti.version_major == 3 && (ti.version_minor > 2 || (ti.version_minor == 2 && ti.version_subminor >= 1)));
     }
 
     theora_info m_info;
     theora_comment m_comment;
-    theora_state m_state;
-    bool m_ready = false; // theora_decode_init succeeded: granules can be timed
+    bool m_ready = false; // the setup header was read: granules can be timed
     SavedPacket m_headers[3];
 };
 } // namespace
