@@ -235,8 +235,11 @@ TEST_F(WindowsLeg, TheSourceReaderReadsWhatPlayDelivers) {
         // The reader reads every stream that has a media type: play is given the same streams.
         nlohmann::json probe = nlohmann::json::parse(Command(Quote(OGGSOURCE_TOOL_PATH) + " probe --json " + Quote(f.path)).text);
         std::string streams;
-        for (const auto& s : probe["streams"])
+        std::set<uint32_t> text;
+        for (const auto& s : probe["streams"]) {
             if (!s["major"].is_null()) streams += " --stream " + std::to_string(s["id"].get<uint32_t>());
+            if (s["major"] == "text") text.insert(s["id"].get<uint32_t>());
+        }
         for (const char* options : {"", "--start 0.5", "--seek-at 1:0.2"}) {
             SCOPED_TRACE(std::string("read ") + options);
             Play linux = LinuxPlay(f.path, streams + " " + options);
@@ -244,9 +247,16 @@ TEST_F(WindowsLeg, TheSourceReaderReadsWhatPlayDelivers) {
             ASSERT_EQ(linux.status, 0);
             ASSERT_EQ(windows.status, 0);
             EXPECT_EQ(windows.samples.size(), linux.samples.size());
-            const bool seek = std::string(options).find("seek") != std::string::npos;
+            const bool seekWhileReading = std::string(options).find("seek-at") != std::string::npos;
+            // From a position (a start or a seek) the runs are compared from the last one on: the system's reader
+            // may start the source before it applies the position and hand on what came of that first run.
+            const bool seek = std::string(options).find("seek") != std::string::npos ||
+                              std::string(options).find("start") != std::string::npos;
             for (const auto& [stream, samples] : linux.samples) {
                 SCOPED_TRACE("stream " + std::to_string(stream));
+                // A text stream's few samples: which of them a seek made while reading cuts off depends on the
+                // reader's pace, so its last run has no fixed start (the streams it keeps pace with are compared).
+                if (seekWhileReading && text.count(static_cast<uint32_t>(stream))) continue;
                 auto ours = seek ? LastRun(samples) : samples;
                 auto theirs = seek ? LastRun(windows.samples[stream]) : windows.samples[stream];
                 ASSERT_FALSE(ours.empty());

@@ -156,6 +156,11 @@ int main(int argc, char** argv) {
     }
     std::string verb = argv[1];
     std::vector<std::string> args(argv + 2, argv + argc);
+    for (const std::string& a : args)
+        if (a == "--help" || a == "-h") { // `oggsource play --help` as well as `oggsource --help`
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
     MFStartup(MF_VERSION, MFSTARTUP_FULL);
     int rc;
     if (verb == "probe") rc = Probe(args);
