@@ -10,6 +10,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <unistd.h>
 
 #include "common/fixtures.h"
 #include "common/shell.h"
@@ -19,7 +20,18 @@ const char kClsid[] = "{D3A2C1B4-7E58-4F2A-9B6C-1E0F3A5D7C92}";
 const char kClassKey[] = "HKLM\\Software\\Classes\\CLSID\\{D3A2C1B4-7E58-4F2A-9B6C-1E0F3A5D7C92}\\InprocServer32";
 const char kHandlerKey[] = "HKCU\\Software\\Microsoft\\Windows Media Foundation\\ByteStreamHandlers\\.OGG";
 
-ShellOutput Command(const std::string& command) { return RunShell(command + " 2>/dev/null"); }
+// Runs a command; when it fails, what it printed on stderr goes to the test's log (Wine's own messages too).
+ShellOutput Command(const std::string& command) {
+    const std::string errors = std::string(::testing::TempDir()) + "/windows-leg-stderr-" + std::to_string(getpid());
+    ShellOutput o = RunShell(command + " 2>" + Quote(errors));
+    if (o.status != 0) {
+        std::ifstream in(errors, std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::fprintf(stderr, "[ exit %d ] %s\n%s\n", o.status, command.c_str(), text.substr(0, 4000).c_str());
+    }
+    unlink(errors.c_str());
+    return o;
+}
 
 // Wine's drive Z: is the root of the Linux file system.
 std::string WinePath(const std::string& path) {
@@ -122,15 +134,29 @@ protected:
         setenv("WINEDEBUG", "-all", 0);
         s_registry = std::string(::testing::TempDir()) + "/windows-leg-" + std::to_string(getpid()) + ".reg";
         setenv("OGGSOURCE_REGISTRY", s_registry.c_str(), 1);
+        s_server = StartPersistentServer();
     }
     static void TearDownTestSuite() {
+        Command("wineserver -k");
         unlink(s_registry.c_str());
         unlink((s_registry + ".lock").c_str());
+    }
+    // One Wine server for the whole suite. Left to itself the server exits 3 s after its last client, and a
+    // client that starts while it exits is killed (exit status 137) or reads a registry the exiting server
+    // has not saved yet; with the tests' pace (a Linux play between two Wine commands) that gap comes up.
+    static bool StartPersistentServer() {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            RunShell("wineserver -k 2>/dev/null"); // a server with the default timeout (then -p refuses to start)
+            if (RunShell("wineserver -p 2>/dev/null").status == 0) return true;
+            usleep(100 * 1000);
+        }
+        return false;
     }
     void SetUp() override {
         const char* build = std::getenv("OGGSOURCE_WINDOWS_BUILD");
         const char* prefix = std::getenv("WINEPREFIX");
         ASSERT_TRUE(build && prefix) << "run through ./run windows: it builds the Windows leg and prepares a Wine prefix";
+        ASSERT_TRUE(s_server) << "wineserver -p did not start a persistent server for " << prefix;
         m_build = build;
         m_prefix = prefix;
         m_host = m_build + "/tools/oggsource/oggsource.exe";
@@ -150,9 +176,11 @@ protected:
     }
 
     static std::string s_registry;
+    static bool s_server;
     std::string m_build, m_prefix, m_host, m_module;
 };
 std::string WindowsLeg::s_registry;
+bool WindowsLeg::s_server = false;
 
 const char* const kFiles[][2] = {
     {"vorbis-theora", R"({"seed": 1, "streams": [{"kind": "theora", "serial": 1, "seconds": 3, "keyint": 12},

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "probe.h"
+#include "process_exit.h"
 
 namespace {
 const char* kUsage = R"(usage: oggsource register [--module PATH] | unregister [--module PATH]
@@ -173,5 +174,6 @@ int main(int argc, char** argv) {
         rc = 2;
     }
     MFShutdown();
+    SettleBeforeExit();
     return rc;
 }
