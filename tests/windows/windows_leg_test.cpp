@@ -20,16 +20,18 @@ const char kClsid[] = "{D3A2C1B4-7E58-4F2A-9B6C-1E0F3A5D7C92}";
 const char kClassKey[] = "HKLM\\Software\\Classes\\CLSID\\{D3A2C1B4-7E58-4F2A-9B6C-1E0F3A5D7C92}\\InprocServer32";
 const char kHandlerKey[] = "HKCU\\Software\\Microsoft\\Windows Media Foundation\\ByteStreamHandlers\\.OGG";
 
-// Runs a command; when it fails, what it printed on stderr goes to the test's log (Wine's own messages too).
-ShellOutput Command(const std::string& command) {
-    const std::string errors = std::string(::testing::TempDir()) + "/windows-leg-stderr-" + std::to_string(getpid());
-    ShellOutput o = RunShell(command + " 2>" + Quote(errors));
+// Runs a command; when it fails, what it printed on stderr goes to the test's log (Wine's own messages too)
+// and to *errors.
+ShellOutput Command(const std::string& command, std::string* errors = nullptr) {
+    const std::string file = std::string(::testing::TempDir()) + "/windows-leg-stderr-" + std::to_string(getpid());
+    ShellOutput o = RunShell(command + " 2>" + Quote(file));
     if (o.status != 0) {
-        std::ifstream in(errors, std::ios::binary);
+        std::ifstream in(file, std::ios::binary);
         std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         std::fprintf(stderr, "[ exit %d ] %s\n%s\n", o.status, command.c_str(), text.substr(0, 4000).c_str());
+        if (errors) *errors = text;
     }
-    unlink(errors.c_str());
+    unlink(file.c_str());
     return o;
 }
 
@@ -46,7 +48,23 @@ std::string Lower(std::string s) {
     return s;
 }
 
-ShellOutput Wine(const std::string& args) { return Command("wine " + args); }
+// A Wine process that Wine's own runtime ended, whatever the program did: glibc's loader asserting in the exit
+// of a Wine process (seen on Wine's own reg.exe: "Inconsistency detected by ld.so: dl-fini.c"), or a kill by the
+// Wine server (SIGKILL, status 137). Such a command is run again, at most twice, and the log says so.
+bool EndedByWine(const ShellOutput& o, const std::string& errors) {
+    return o.status == 137 || (o.status != 0 && errors.find("Inconsistency detected by ld.so") != std::string::npos);
+}
+
+ShellOutput Wine(const std::string& args) {
+    std::string errors;
+    ShellOutput o = Command("wine " + args, &errors);
+    for (int retry = 0; retry < 2 && EndedByWine(o, errors); ++retry) {
+        std::fprintf(stderr, "[ again ] the command above was ended by Wine itself: run once more\n");
+        errors.clear();
+        o = Command("wine " + args, &errors);
+    }
+    return o;
+}
 
 ShellOutput Regsvr32(const std::string& module, bool unregister = false) {
     return Wine(std::string("regsvr32 /s ") + (unregister ? "/u " : "") + Quote(WinePath(module)));
@@ -131,7 +149,8 @@ bool MakeNewerCopy(const std::string& from, const std::string& to) {
 class WindowsLeg : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        setenv("WINEDEBUG", "-all", 0);
+        // Wine's error messages kept (a failing command's stderr goes to the log), its fixme notes left out.
+        setenv("WINEDEBUG", "fixme-all", 0);
         s_registry = std::string(::testing::TempDir()) + "/windows-leg-" + std::to_string(getpid()) + ".reg";
         setenv("OGGSOURCE_REGISTRY", s_registry.c_str(), 1);
         s_server = StartPersistentServer();
@@ -163,9 +182,17 @@ protected:
         m_module = m_build + "/src/server/oggsource.dll";
         ASSERT_EQ(Command(Quote(OGGSOURCE_TOOL_PATH) + " register").status, 0);
         ASSERT_EQ(Regsvr32(m_module).status, 0);
-        // regsvr32 has returned: what it wrote is there for the next process to read (the prefix was made
-        // and settled by ./run before the first test).
-        ASSERT_TRUE(HandlerRegistered()) << "regsvr32 returned 0 without the handler entry";
+        // regsvr32 has returned: what it wrote is there for the next process to read. Once in about twenty
+        // suites under load, Wine's reg did not find it right after a fresh server's first regsvr32: it is
+        // asked again for up to 2 s (regsvr32 is not run again), and a miss is told with what is there.
+        bool registered = HandlerRegistered();
+        for (int i = 0; i < 10 && !registered; ++i) {
+            std::fprintf(stderr, "the handler entry is not there yet after regsvr32: asked again\n");
+            usleep(200 * 1000);
+            registered = HandlerRegistered();
+        }
+        ASSERT_TRUE(registered) << "regsvr32 returned 0 without the handler entry; class registered to \""
+                                << RegisteredModule() << "\"; servers: " << RunShell("pgrep -a wineserver").text;
     }
 
     Play LinuxPlay(const std::string& file, const std::string& options) {
@@ -204,12 +231,15 @@ const char* const kFiles[][2] = {
         {"kind": "theora", "serial": 4294967290, "seconds": 2, "width": 64, "height": 48}]})"},
 };
 
-// The samples of a stream from the start of its last run: its last group of discontinuity samples, with the
-// codec headers that go before it.
+// The samples of a stream from the start of its last run: from its last discontinuity sample (and the one-byte
+// start sample that a text stream's run begins with, flagged too), with the codec headers that go before it.
+// Two runs can follow each other with one sample each: each discontinuity sample begins a run of its own.
 std::vector<nlohmann::json> LastRun(const std::vector<nlohmann::json>& samples) {
+    auto discontinuity = [&](size_t i) { return samples[i]["discontinuity"].get<bool>(); };
     size_t at = samples.size();
-    while (at > 0 && !samples[at - 1]["discontinuity"].get<bool>()) --at;
-    while (at > 0 && samples[at - 1]["discontinuity"].get<bool>()) --at;
+    while (at > 0 && !discontinuity(at - 1)) --at;
+    if (at > 0) --at;
+    if (at > 0 && discontinuity(at - 1) && samples[at - 1]["size"] == 1 && samples[at - 1]["duration"] == 1) --at;
     // The codec headers ahead of the run, once: an earlier run that was cut before its first data sample left its
     // own copy of them just before (how far a run gets before the seek depends on the host's pace).
     const size_t first = at;
@@ -251,7 +281,7 @@ TEST_F(WindowsLeg, EveryKindOfFilePlaysAlikeOnBothBuilds) {
 
 // The system's Source Reader, a client nobody here wrote, reads through the registered module what the Linux
 // host's play delivers: per stream the same samples, from the start, from a start position, and after a seek
-// made while reading (compared from the seek's run on: what came before it depends on the reader's pace).
+// made while reading (compared from the last run on: what came before it depends on the reader's pace).
 TEST_F(WindowsLeg, TheSourceReaderReadsWhatPlayDelivers) {
     for (const char* name : {"vorbis-theora", "ogm", "directx", "dshow", "big-serials"}) {
         SCOPED_TRACE(name);
@@ -276,17 +306,16 @@ TEST_F(WindowsLeg, TheSourceReaderReadsWhatPlayDelivers) {
             ASSERT_EQ(windows.status, 0);
             EXPECT_EQ(windows.samples.size(), linux.samples.size());
             const bool seekWhileReading = std::string(options).find("seek-at") != std::string::npos;
-            // From a position (a start or a seek) the runs are compared from the last one on: the system's reader
-            // may start the source before it applies the position and hand on what came of that first run.
-            const bool seek = std::string(options).find("seek") != std::string::npos ||
-                              std::string(options).find("start") != std::string::npos;
+            // The runs are compared from the last one on: the system's reader may start the source more than once
+            // (before it applies a position; and from 0 twice when its second read comes before the source's
+            // started event has reached it) and hands on what came of the earlier runs.
             for (const auto& [stream, samples] : linux.samples) {
                 SCOPED_TRACE("stream " + std::to_string(stream));
                 // A text stream's few samples: which of them a seek made while reading cuts off depends on the
                 // reader's pace, so its last run has no fixed start (the streams it keeps pace with are compared).
                 if (seekWhileReading && text.count(static_cast<uint32_t>(stream))) continue;
-                auto ours = seek ? LastRun(samples) : samples;
-                auto theirs = seek ? LastRun(windows.samples[stream]) : windows.samples[stream];
+                auto ours = LastRun(samples);
+                auto theirs = LastRun(windows.samples[stream]);
                 ASSERT_FALSE(ours.empty());
                 EXPECT_EQ(theirs.size(), ours.size());
                 for (size_t i = 0; i < std::min(ours.size(), theirs.size()); ++i) ASSERT_EQ(theirs[i], ours[i]) << "sample " << i;
