@@ -48,11 +48,15 @@ std::string Lower(std::string s) {
     return s;
 }
 
-// A Wine process that Wine's own runtime ended, whatever the program did: glibc's loader asserting in the exit
-// of a Wine process (seen on Wine's own reg.exe: "Inconsistency detected by ld.so: dl-fini.c"), or a kill by the
-// Wine server (SIGKILL, status 137). Such a command is run again, at most twice, and the log says so.
+// A Wine process that Wine's own runtime ended, whatever the program did: Wine failing to start it (its fixed
+// shared page taken by an address the system chose: "failed to map the shared user data", status 1, before the
+// program runs), glibc's loader asserting in its exit (seen on Wine's own reg.exe: "Inconsistency detected by
+// ld.so: dl-fini.c"), or a kill by the Wine server (SIGKILL, status 137). Such a command is run again, at most
+// twice, and the log says so.
 bool EndedByWine(const ShellOutput& o, const std::string& errors) {
-    return o.status == 137 || (o.status != 0 && errors.find("Inconsistency detected by ld.so") != std::string::npos);
+    if (o.status == 137) return true;
+    return o.status != 0 && (errors.find("Inconsistency detected by ld.so") != std::string::npos ||
+                             errors.find("failed to map the shared user data") != std::string::npos);
 }
 
 ShellOutput Wine(const std::string& args) {
