@@ -4,9 +4,6 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
-#include <cstdio>
-#include <cstdlib>
-
 namespace {
 // The threads of this process, -1 when they cannot be listed.
 int ThreadsOfThisProcess() {
@@ -24,13 +21,11 @@ int ThreadsOfThisProcess() {
 } // namespace
 
 void SettleBeforeExit() {
-    const bool show = std::getenv("OGGSOURCE_SHOW_EXIT_THREADS") != nullptr;
     int last = ThreadsOfThisProcess(), steady = 0;
     for (int waited = 0; last > 1 && waited < 500 && steady < 50; waited += 5) {
         Sleep(5);
         int now = ThreadsOfThisProcess();
         steady = now == last ? steady + 5 : 0;
-        if (show) std::fprintf(stderr, "exit: %d threads after %d ms\n", now, waited + 5);
         last = now;
     }
 }
