@@ -1,11 +1,12 @@
 // The header parser and the page queue directly: the input is cut into packets (a length byte, then that
 // many bytes), each packet goes on a page of its own to a stream record, and every page through the queue.
 #include "fuzz_common.h"
-#include "ogg/ogg_stream.h"
+#include "ogg/logical_stream.h"
+#include "ogg/page_queue.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Startup();
-    COggStream stream(5, nullptr);
+    COggLogicalStream stream(5, nullptr);
     COggPageQueue queue;
     ogg_stream_state os;
     ogg_stream_init(&os, 5);

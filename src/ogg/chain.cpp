@@ -4,10 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "ogg_stream.h"
+#include "ogg_demuxer.h"
 #include "page_scanner.h"
 #include "seek_search.h"
-#include "source_core.h"
 #include "support/alloc.h"
 
 namespace {
@@ -15,31 +14,10 @@ constexpr LONGLONG kLinkWalk = 64 << 10; // below this a boundary is walked to p
 constexpr LONGLONG kLastPages = 65536;   // the end of the file holds the start of a page within this
 } // namespace
 
-COggStream* COggSourceCore::LinkStream(uint32_t serial, int32_t link) {
-    if (link == 0) return FindStream(serial);
-    const FileLink& l = m_pLinks[link];
-    for (int32_t i = l.firstRecord; i < l.firstRecord + l.records; ++i)
-        if (m_ppLinkRecords[i]->m_serialNo == serial) return m_ppLinkRecords[i];
-    return nullptr;
-}
-
-COggStream* COggSourceCore::FindAnyStream(uint32_t serial) {
-    if (COggStream* s = FindStream(serial)) return s;
-    for (int32_t i = 0; i < m_cLinkRecords; ++i)
-        if (m_ppLinkRecords[i]->m_serialNo == serial) return m_ppLinkRecords[i];
-    return nullptr;
-}
-
-int32_t COggSourceCore::LinkAt(LONGLONG time) const {
-    int32_t k = 0;
-    while (k + 1 < m_cLinks && m_pLinks[k + 1].start <= time) ++k;
-    return k;
-}
-
 // Where link `link`, which holds the page ending at `from`, ends: the first page of a serial that is not its own.
 // The last page of the file answers for the last link (the first link's is known from the end scan: tailKnown);
 // otherwise a bisection, then a walk.
-LONGLONG COggSourceCore::LinkEnd(CPageScanner* scan, int32_t link, LONGLONG from, bool tailKnown) {
+LONGLONG COggDemuxer::LinkEnd(CPageScanner* scan, int32_t link, LONGLONG from, bool tailKnown) {
     const LONGLONG length = m_llFileLength;
     PageInfo p, last;
     if (!tailKnown) {
@@ -59,10 +37,11 @@ LONGLONG COggSourceCore::LinkEnd(CPageScanner* scan, int32_t link, LONGLONG from
     return length;
 }
 
-HRESULT COggSourceCore::AddLinkRecord(uint32_t serial, COggStream** out) {
-    COggStream* s = new COggStream(serial, this);
+HRESULT COggDemuxer::AddLinkRecord(uint32_t serial, COggLogicalStream** out) {
+    COggLogicalStream* s = new COggLogicalStream(serial, &m_fourccs);
     if (!s) return E_OUTOFMEMORY;
-    auto** table = static_cast<COggStream**>(ReallocBytes(m_ppLinkRecords, sizeof(COggStream*) * static_cast<size_t>(m_cLinkRecords + 1)));
+    auto** table = static_cast<COggLogicalStream**>(
+        ReallocBytes(m_ppLinkRecords, sizeof(COggLogicalStream*) * static_cast<size_t>(m_cLinkRecords + 1)));
     if (!table) {
         delete s;
         return E_OUTOFMEMORY;
@@ -75,16 +54,16 @@ HRESULT COggSourceCore::AddLinkRecord(uint32_t serial, COggStream** out) {
 
 // The streams of the link that begins at `begin` (its beginning-of-stream pages), their headers and first times,
 // read as discovery reads the first link's, within the discovery window and the first-time span.
-HRESULT COggSourceCore::DiscoverLink(CPageScanner* scan, int32_t link, LONGLONG begin) {
+HRESULT COggDemuxer::DiscoverLink(CPageScanner* scan, int32_t link, LONGLONG begin) {
     FileLink& l = m_pLinks[link];
     l.firstRecord = m_cLinkRecords;
     l.records = 0;
     const LONGLONG limit = begin + kFirstTimeSpan < m_llFileLength ? begin + kFirstTimeSpan : m_llFileLength;
     auto pending = [&] {
         for (int32_t i = l.firstRecord; i < l.firstRecord + l.records; ++i) {
-            const COggStream* s = m_ppLinkRecords[i];
-            if (s->m_headerFlags & HEADERS_PENDING ? !s->m_bIdentified || (s->m_pCodec && s->m_pCodec->IsMedia())
-                                                   : (s->m_headerFlags & START_TIME_PENDING) && s->IsMediaStream())
+            const COggLogicalStream* s = m_ppLinkRecords[i];
+            if (s->HeadersPending() ? !s->Identified() || (s->Codec() && s->Codec()->IsMedia())
+                                    : s->StartTimePending() && s->IsMediaStream())
                 return true;
         }
         return false;
@@ -92,7 +71,7 @@ HRESULT COggSourceCore::DiscoverLink(CPageScanner* scan, int32_t link, LONGLONG 
     PageInfo p;
     bool opening = true; // the link's first pages: each begins a stream
     for (bool more = scan->SyncAt(begin, limit, &p); more; more = scan->Next(p, limit, &p)) {
-        COggStream* s = LinkStream(p.serial, link);
+        COggLogicalStream* s = const_cast<COggLogicalStream*>(LinkStream(p.serial, link));
         if (opening && (p.flags & 2) && !s && l.records < kMaxLinkStreams) {
             HRESULT hr = AddLinkRecord(p.serial, &s);
             if (FAILED(hr)) return hr;
@@ -103,33 +82,30 @@ HRESULT COggSourceCore::DiscoverLink(CPageScanner* scan, int32_t link, LONGLONG 
             if (!pending()) break;
         }
         ogg_page og;
-        if (s && s->m_headerFlags && scan->Whole(p, &og)) s->ParseHeaderPage(&og);
+        if (s && s->HasHeaders() && scan->Whole(p, &og)) s->ParseHeaderPage(&og);
     }
     return S_OK;
 }
 
 // Each media stream of the first link goes on in link `link` through the first stream there of the same codec
 // and major type that no other one took. Streams that match nothing are not played.
-HRESULT COggSourceCore::MatchLink(int32_t link) {
+void COggDemuxer::MatchLink(int32_t link) {
     const FileLink& l = m_pLinks[link];
     for (int32_t i = l.firstRecord; i < l.firstRecord + l.records; ++i) {
-        COggStream* r = m_ppLinkRecords[i];
+        COggLogicalStream* r = m_ppLinkRecords[i];
         if (!r->IsMediaStream()) continue;
         for (int32_t j = 0; j < m_cOggStreams; ++j) {
-            COggStream* s = m_ppOggStreams[j];
-            if (!s->IsMediaStream() || !s->m_pChain || s->m_pChain[link].record || s->m_codec != r->m_codec ||
-                !IsEqualGUID(s->m_mediaType.majortype, r->m_mediaType.majortype))
+            COggLogicalStream& s = m_ppOggStreams[j]->Logical();
+            if (!s.IsMediaStream() || !s.Chained() || s.InLink(link).record || s.CodecKind() != r->CodecKind() ||
+                !IsEqualGUID(s.MediaType().majortype, r->MediaType().majortype))
                 continue;
-            s->m_pChain[link] = ChainLink{r->m_serialNo, r};
-            s->m_lastLink = link;
-            if (r->m_maxSampleSize > s->m_maxSampleSize) s->m_maxSampleSize = r->m_maxSampleSize;
+            s.CarryInLink(link, r);
             break;
         }
     }
-    return S_OK;
 }
 
-HRESULT COggSourceCore::InitLinks() {
+HRESULT COggDemuxer::InitLinks() {
     m_cLinks = 1;
     m_pLinks = static_cast<FileLink*>(AllocZeroed(1, sizeof(FileLink)));
     if (!m_pLinks) return E_OUTOFMEMORY;
@@ -140,8 +116,8 @@ HRESULT COggSourceCore::InitLinks() {
 // Every link after the first: found, discovered, matched. Called when the file's last page is of no stream of the
 // first link (the end scan saw it). A boundary where no stream begins (damage, stray pages) ends the search: what
 // follows it is read as part of the link before.
-HRESULT COggSourceCore::FindLinks() {
-    CPageScanner scan(this, m_llFileLength);
+HRESULT COggDemuxer::FindLinks() {
+    CPageScanner scan(m_pSource, m_llFileLength);
     LONGLONG from = m_llDiscovered;
     for (int32_t k = 0; k + 1 < kMaxLinks; ++k) {
         const LONGLONG end = LinkEnd(&scan, k, from, k == 0);
@@ -165,19 +141,17 @@ HRESULT COggSourceCore::FindLinks() {
     }
     if (m_cLinks == 1) return S_OK;
     for (int32_t i = 0; i < m_cOggStreams; ++i) {
-        COggStream* s = m_ppOggStreams[i];
-        if (!s->IsMediaStream()) continue;
-        s->m_pChain = static_cast<ChainLink*>(AllocZeroed(static_cast<size_t>(m_cLinks), sizeof(ChainLink)));
-        if (!s->m_pChain) return E_OUTOFMEMORY;
-        s->m_cChain = m_cLinks;
-        s->m_pChain[0] = ChainLink{s->m_serialNo, s};
+        COggLogicalStream& s = m_ppOggStreams[i]->Logical();
+        if (!s.IsMediaStream()) continue;
+        HRESULT hr = s.JoinChain(m_cLinks);
+        if (FAILED(hr)) return hr;
     }
     for (int32_t k = 1; k < m_cLinks; ++k) MatchLink(k);
     return S_OK;
 }
 
 // Each later link's origin, end and duration, and where it starts on the timeline: where the one before ends.
-HRESULT COggSourceCore::TimeLinks(LONGLONG firstEnd) {
+HRESULT COggDemuxer::TimeLinks(LONGLONG firstEnd) {
     m_pLinks[0].first = m_llOrigin;
     m_pLinks[0].start = 0;
     m_pLinks[0].duration = firstEnd > 0 ? firstEnd : 0;
@@ -186,14 +160,14 @@ HRESULT COggSourceCore::TimeLinks(LONGLONG firstEnd) {
         LONGLONG origin = MaxTime;
         int32_t unknownEnds = 0;
         for (int32_t i = l.firstRecord; i < l.firstRecord + l.records; ++i) {
-            COggStream* r = m_ppLinkRecords[i];
+            const COggLogicalStream* r = m_ppLinkRecords[i];
             if (!r->IsMediaStream()) continue;
             ++unknownEnds;
-            if (r->FirstTimeKnown() && r->m_firstTime < origin) origin = r->m_firstTime;
+            if (r->FirstTimeKnown() && r->FirstTime() < origin) origin = r->FirstTime();
         }
         l.first = origin == MaxTime || origin < 0 ? 0 : origin;
         LONGLONG end = 0;
-        HRESULT hr = EndScan(k, l.begin, l.end, &unknownEnds, &end);
+        HRESULT hr = EndScan(k, l.begin, l.end, &unknownEnds, &end, nullptr);
         if (FAILED(hr)) return hr;
         l.duration = end > l.first ? end - l.first : 0;
         l.start = SatAdd(m_pLinks[k - 1].start, m_pLinks[k - 1].duration);
@@ -204,34 +178,34 @@ HRESULT COggSourceCore::TimeLinks(LONGLONG firstEnd) {
 // A seek in a chained file: the search runs within the link that plays at the target, on the stream that carries
 // the media stream there. A media stream that link does not carry, or that ended in it before the target, resumes
 // where its next link begins (or ends, with none).
-HRESULT COggSourceCore::ChainedPosition(CSeekSearch* search, COggStream* s, LONGLONG start, LONGLONG stop, LONGLONG* time,
-                                        LONGLONG* firstWanted) {
+HRESULT COggDemuxer::ChainedResume(CSeekSearch* search, COggStream* stream, LONGLONG start, LONGLONG* position,
+                                   LONGLONG* time, LONGLONG* firstWanted) {
     *firstWanted = MinTime;
+    const COggLogicalStream& s = stream->Logical();
     const int32_t k = LinkAt(start);
     const FileLink& l = m_pLinks[k];
     const LONGLONG shift = l.Shift(m_llOrigin); // a time of the link plus this: the first link's own time
-    if (COggStream* r = start < stop ? s->m_pChain[k].record : nullptr) {
+    if (const COggLogicalStream* r = start < m_llSpan ? s.InLink(k).record : nullptr) {
         search->SetRange(l.begin, l.end);
-        HRESULT hr = s->m_reader.FindPagePosition(search, r, SatSub(SatAdd(start, m_llOrigin), shift), MaxTime, time,
-                                                  firstWanted);
+        LONGLONG wanted = MinTime;
+        HRESULT hr = SearchStream(search, r, SatSub(SatAdd(start, m_llOrigin), shift), position, time, &wanted);
         search->SetRange(0, m_llFileLength);
         if (FAILED(hr)) return hr;
-        if (s->m_reader.Position() < l.end) {
+        if (*position < l.end) {
             *time = SatAdd(*time, shift);
-            if (*firstWanted != MinTime) *firstWanted = SatAdd(*firstWanted, shift);
+            if (wanted != MinTime) *firstWanted = SatSub(SatAdd(wanted, shift), m_llOrigin);
             return S_OK;
         }
-        *firstWanted = MinTime;
     }
     int32_t j = k + 1;
-    while (j < m_cLinks && !s->m_pChain[j].record) ++j;
-    const bool later = j < m_cLinks && start < stop;
-    s->m_reader.SetPosition(later ? m_pLinks[j].begin : m_llFileLength);
+    while (j < m_cLinks && !s.InLink(j).record) ++j;
+    const bool later = j < m_cLinks && start < m_llSpan;
+    *position = later ? m_pLinks[j].begin : m_llFileLength;
     *time = later ? SatAdd(m_pLinks[j].start, m_llOrigin) : SatAdd(m_llSpan, m_llOrigin);
     return S_OK;
 }
 
-void COggSourceCore::FreeLinks() {
+void COggDemuxer::FreeLinks() {
     for (int32_t i = 0; i < m_cLinkRecords; ++i) delete m_ppLinkRecords[i];
     std::free(m_ppLinkRecords);
     m_ppLinkRecords = nullptr;

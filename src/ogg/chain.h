@@ -5,7 +5,7 @@
 #pragma once
 #include "ogg_types.h"
 
-class COggStream;
+class COggLogicalStream;
 
 // One link of the file.
 struct FileLink {
@@ -22,7 +22,7 @@ struct FileLink {
 // What carries one media stream in one link: nothing (record null), or a stream of that link.
 struct ChainLink {
     uint32_t serial = 0;
-    COggStream* record = nullptr; // the media stream's own record in the first link
+    COggLogicalStream* record = nullptr; // the stream of that link (the media stream itself in the first link)
 };
 
 constexpr int32_t kMaxLinks = 1024;      // links beyond are not played (a file of more is read as far as that)

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "ogm_header.h"
-#include "registry_stuff.h"
+#include "fourcc_map.h"
 
 namespace {
 constexpr uint32_t kVideoInfoSize = 1128; // the full VIDEOINFO, palette and masks included
@@ -53,9 +53,9 @@ bool BuildDirectX(const BYTE* h, size_t size, CAMMediaType* t) {
     return true;
 }
 
-void BuildVideo(CRegistryStuff* settings, BYTE* h, CAMMediaType* t) {
+void BuildVideo(const CFourccMap* settings, BYTE* h, CAMMediaType* t) {
     uint32_t fourcc = ReadLE32(h + ogm::kSubtype);
-    if (settings) fourcc = settings->MapFourcc(fourcc);
+    if (settings) fourcc = settings->Map(fourcc);
     WriteLE32(h + ogm::kSubtype, fourcc);
     t->Clear();
     t->Init();
@@ -103,7 +103,7 @@ bool BuildAudio(const BYTE* h, size_t size, CAMMediaType* t) {
 }
 } // namespace
 
-bool BuildOgmMediaType(CRegistryStuff* settings, BYTE* h, size_t size, CAMMediaType* t, int32_t* high,
+bool BuildOgmMediaType(const CFourccMap* settings, BYTE* h, size_t size, CAMMediaType* t, int32_t* high,
                        int32_t* low) {
     if (size < ogm::kMinSize) return false;
     if (ogm::TypeIs(h, "directx")) {

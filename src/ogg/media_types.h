@@ -3,7 +3,7 @@
 #include "support/am_media_type.h"
 
 class COggStream;
-class CRegistryStuff;
+class CFourccMap;
 
 PLAT_GUID(MEDIASUBTYPE_OggVorbis, 0xcddca2d5, 0x6d75, 0x4f98, 0x84, 0x0e, 0x73, 0x7b, 0xed, 0xd5, 0xc6, 0x3b);
 PLAT_GUID(FORMAT_OggVorbis, 0x6bddfa7e, 0x9f22, 0x46a9, 0xab, 0x5e, 0x88, 0x4e, 0xff, 0x29, 0x4d, 0x9f);
@@ -11,7 +11,7 @@ constexpr uint32_t FOURCC_KTHE = 0x4548544B; // "KTHE"
 
 // Fills the record from an OGM stream header of `size` bytes; false when the header is not usable
 // (then the stream has no media type).
-bool BuildOgmMediaType(CRegistryStuff* settings, BYTE* header, size_t size, CAMMediaType* type,
+bool BuildOgmMediaType(const CFourccMap* settings, BYTE* header, size_t size, CAMMediaType* type,
                        int32_t* queueHigh, int32_t* queueLow);
 // An audio type whose format block is a WAVEFORMATEX of that tag followed by `extra` (the codec's headers, which
 // a Media Foundation type carries as its user data); the subtype is the tag's.

@@ -1,132 +1,157 @@
-// The stream record: construction, destruction, header parsing through the stream's codec, and the time of
-// its first data packet.
+// The stream record's transitions and its production: from queued pages to timed packets for the sink.
 #include "ogg_stream.h"
 
-#include <cstdlib>
+COggStream::COggStream(int32_t index, uint32_t serial, const CFourccMap* fourccs)
+    : m_index(index), m_logical(serial, fourccs), m_clock(&m_logical) {}
 
-#include "source_core.h"
-
-COggStream::COggStream(uint32_t serial, COggSourceCore* source)
-    : m_pSource(source), m_reader(this), m_serialNo(serial) {
-    ogg_stream_init(&m_oggStream, static_cast<int>(serial));
+void COggStream::Opened(const FileLink* links, LONGLONG origin) {
+    m_readAhead.SetMarks(m_logical.QueueHigh(), m_logical.QueueLow());
+    std::lock_guard<std::mutex> g(m_lock);
+    m_clock.SetTimeline(links, origin);
 }
 
-COggStream::~COggStream() {
-    ogg_stream_clear(&m_oggStream);
-    delete m_pCodec;
-    std::free(m_pChain);
-    if (m_pPool) m_pPool->Release(); // buffers still held by a host keep it until they are released
+void COggStream::BeginRun(DWORD run, LONGLONG stop) {
+    std::lock_guard<std::mutex> g(m_lock);
+    m_run.Begin(run, stop);
+    m_clock.Restart();
+    m_readAhead.Restart(run);
 }
 
-int32_t COggStream::LinkOfSerial(uint32_t serial) const {
-    if (!m_pChain) return serial == m_serialNo ? 0 : -1;
-    for (int32_t k = 0; k < m_cChain; ++k)
-        if (m_pChain[k].record && m_pChain[k].serial == serial) return k;
-    return -1;
+void COggStream::Positioned(DWORD run, LONGLONG firstWanted, LONGLONG pageTime) {
+    std::lock_guard<std::mutex> g(m_lock);
+    m_run.Positioned(run, firstWanted);
+    m_readAhead.SetLastTime(run, pageTime);
 }
 
-uint32_t COggStream::ParseHeaderPage(ogg_page* page) {
-    if (m_headerFlags == 0) return 0;
-    ogg_stream_pagein(&m_oggStream, page);
-    while (m_headerFlags != 0) {
-        ogg_packet packet;
-        int r = ogg_stream_packetout(&m_oggStream, &packet);
-        if (r == -1) continue; // a gap: take the next packet
-        if (r == 0) return 0;
-        if (packet.bytes < 1) continue; // an empty packet has no type byte to go by: passed over
-        bool gaveUp = false;
-        ParsePacket(&packet, &gaveUp);
-        if (gaveUp) return 1;
-    }
-    return 0;
+void COggStream::StopRun() {
+    std::lock_guard<std::mutex> g(m_lock);
+    m_run.Stop();
+    m_readAhead.Restart(m_run.Run());
 }
 
-void COggStream::ParsePacket(ogg_packet* packet, bool* gaveUp) {
-    if (!(m_headerFlags & HEADERS_PENDING)) {
-        if (m_pCodec) m_pCodec->TakeLateHeader(*packet);
-        StartTimeStep(packet);
-        return;
-    }
-    if (!m_pCodec) {
-        Identify(packet, gaveUp);
-        return;
-    }
-    switch (m_pCodec->TakeHeader(*packet)) {
-    case HeaderStep::Taken: Describe(); break;
-    case HeaderStep::Done:
-        Describe();
-        m_headerFlags &= ~HEADERS_PENDING;
-        break;
-    case HeaderStep::Data:
-        m_headerFlags &= ~HEADERS_PENDING;
-        StartTimeStep(packet);
-        break;
-    case HeaderStep::GiveUp:
-        GiveUp();
-        *gaveUp = true;
-        break;
-    }
+void COggStream::Select(bool selected) {
+    std::lock_guard<std::mutex> g(m_lock);
+    m_run.Select(selected);
 }
 
-// The codec is fixed by the first identification header the table recognises. Until then a data packet (type
-// bit clear, not a Theora-style header) ends the headers of a stream that stays unknown.
-void COggStream::Identify(ogg_packet* packet, bool* gaveUp) {
-    m_bIdentified = true;
-    bool refused = false;
-    m_pCodec = IdentifyCodec(*packet, m_pSource, &refused);
-    if (refused) {
-        GiveUp();
-        *gaveUp = true;
-        return;
+bool COggStream::Selected() {
+    std::lock_guard<std::mutex> g(m_lock);
+    return m_run.Selected();
+}
+
+bool COggStream::TakesPages(DWORD run) {
+    std::lock_guard<std::mutex> g(m_lock);
+    return m_run.Running() && m_run.Run() == run && m_run.Selected() && !m_run.Ended();
+}
+
+HRESULT COggStream::Produce(DWORD run, IOggDemuxSink* sink, IReaderWake* reader) {
+    HRESULT hr;
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        if (!m_run.Producing(run)) return S_OK;
+        hr = ProduceLocked(run, sink, reader);
     }
-    if (m_pCodec) {
-        m_codec = m_pCodec->Kind();
-        Describe();
-        return;
-    }
-    const BYTE b = packet->packet[0];
-    if (!(b & 1) && !(b & 0x80)) {
-        m_headerFlags &= ~HEADERS_PENDING;
-        StartTimeStep(packet);
+    sink->EndOfBatch(m_index, run);
+    return hr;
+}
+
+bool COggStream::NextPacket(OggPacketInfo* packet, IReaderWake* reader, bool* ended, HRESULT* cause) {
+    *ended = false;
+    for (;;) {
+        const bool got = m_clock.Next(packet);
+        if (m_clock.TakeHole()) m_run.Gap();
+        if (got) return true;
+        bool wake = false;
+        PageNode* node = m_readAhead.Take(m_run.Discontinuity(), &wake);
+        if (wake) reader->Wake();
+        if (!node) {
+            *ended = m_readAhead.Drained(cause);
+            return false;
+        }
+        bool switched = false;
+        m_clock.Feed(&node->page, &switched);
+        m_readAhead.Recycle(node);
+        if (switched) m_run.NewLink();
     }
 }
 
-// The media type and the stream's limits, as soon as the codec knows them.
-void COggStream::Describe() {
-    if (m_mediaType.HasMediaType() || !m_pCodec->MediaType(&m_mediaType)) return;
-    const CodecLimits limits = m_pCodec->Limits();
-    m_maxSampleSize = limits.maxSampleSize;
-    // A header's own page marks (OGM derives them from its buffer size) stay within the queue's limits.
-    m_queueHigh = limits.queueHigh < 2 ? 2 : limits.queueHigh > kMaxQueuePages ? kMaxQueuePages : limits.queueHigh;
-    m_queueLow = limits.queueLow < 1 ? 1 : limits.queueLow >= m_queueHigh ? m_queueHigh / 2 : limits.queueLow;
+// After a start or a seek compressed video resumes at a key frame, the one the seek found (not an earlier one on
+// the page read first).
+bool COggStream::Wanted(const OggPacketInfo& pk) const {
+    if (!m_run.Discontinuity()) return true;
+    const bool temporal = m_logical.MediaType().bTemporalCompression != FALSE;
+    if (!pk.key && (!pk.hasTime || temporal)) return false;
+    return !(temporal && pk.hasTime && pk.start < m_run.FirstWanted());
 }
 
-void COggStream::GiveUp() {
-    m_mediaType.SetType(GUID_NULL);
-    m_codec = CODEC_UNKNOWN;
-    m_headerFlags = 0;
-    delete m_pCodec;
-    m_pCodec = nullptr;
+HRESULT COggStream::Deliver(DWORD run, IOggDemuxSink* sink, const OggPacketInfo& pk) {
+    OggSamplePacket out;
+    bool full = false;
+    const COggCodec* codec = m_clock.Codec();
+    if (m_run.HeadersDue()) {
+        // In a chained file the owner learns the link's type first: a link of another format is announced ahead of
+        // its first sample. The codec's headers go ahead of the first sample of a run.
+        if (m_logical.Chained()) out.format = &m_logical.InLink(m_clock.Link()).record->MediaType();
+        int headers = 0;
+        const SavedPacket* saved = codec ? codec->HeaderSamples(&headers) : nullptr;
+        for (int i = 0; i < headers; ++i) {
+            const SavedPacket& h = saved[i];
+            if (static_cast<DWORD>(h.bytes) > m_logical.MaxSampleSize() || !h.data) break;
+            out.data = h.data;
+            out.length = static_cast<DWORD>(h.bytes);
+            const HRESULT hr = sink->DeliverPacket(m_index, run, out); // a full reserve takes them all the same
+            if (FAILED(hr)) break;
+            full = full || hr == S_FALSE;
+            out.format = nullptr;
+        }
+    }
+    out.data = pk.data;
+    out.length = static_cast<DWORD>(pk.length);
+    out.time = pk.hasTime ? pk.start : 0;
+    // A packet whose granules run backwards (a damaged or crafted file) lasts nothing rather than less.
+    out.duration = pk.hasTime && pk.end > pk.start ? SatSub(pk.end, pk.start) : 0;
+    out.cleanPoint = pk.key ? 1 : 0;
+    out.discontinuity = m_run.Discontinuity() ? 1 : 0;
+    m_run.Delivered();
+    if (pk.hasTime && pk.end >= 0) m_readAhead.Fed();
+    const HRESULT hr = sink->DeliverPacket(m_index, run, out);
+    return SUCCEEDED(hr) && full ? S_FALSE : hr;
 }
 
-// The start time is that of the first data packet with a granule position; the first time works back from
-// it over the data packets completed before it, by the codec's arithmetic.
-void COggStream::StartTimeStep(const ogg_packet* packet) {
-    if (!(m_headerFlags & START_TIME_PENDING)) return;
-    const bool counted = m_pCodec && m_pCodec->Accepts(packet->packet, packet->bytes);
-    if (counted && m_cFirstUnits < kMaxFirstUnits)
-        m_firstUnits[m_cFirstUnits++] = m_pCodec->Units(packet->packet, packet->bytes);
-    if (packet->granulepos == -1) return;
-    m_startTime = GranuleToTime(packet->granulepos);
-    m_headerFlags &= ~START_TIME_PENDING;
-    if (!counted || m_cFirstUnits == kMaxFirstUnits) return; // too many to work back over: the first time stays unknown
-    LONGLONG g = packet->granulepos;
-    for (int32_t j = m_cFirstUnits - 1; j > 0 && g != -1; --j) g = m_pCodec->PrevGranule(g, m_firstUnits[j - 1], m_firstUnits[j]);
-    LONGLONG start = 0, end = 0;
-    if (g != -1 && m_pCodec->PacketTimes(g, m_firstUnits[0], -1, &start, &end) == COggCodec::Time::Timed) m_firstTime = start;
-}
-
-LONGLONG COggStream::FrameDuration() const {
-    if (!m_pCodec || !IsEqualGUID(m_mediaType.majortype, MEDIATYPE_Video)) return 0;
-    return m_pCodec->FrameDuration();
+HRESULT COggStream::ProduceLocked(DWORD run, IOggDemuxSink* sink, IReaderWake* reader) {
+    const COggCodec* codec = m_logical.Codec();
+    if (m_run.StartSampleDue()) {
+        m_run.StartSampleSent();
+        if (codec && codec->WantsStartSample()) {
+            const BYTE byte = 0; // the start sample's one byte carries nothing
+            OggSamplePacket start;
+            start.data = &byte;
+            start.length = 1;
+            start.duration = 1;
+            start.cleanPoint = 1;
+            start.discontinuity = 1;
+            const HRESULT hr = sink->DeliverPacket(m_index, run, start);
+            if (FAILED(hr)) return hr;
+        }
+    }
+    for (;;) {
+        OggPacketInfo pk;
+        bool ended = false;
+        HRESULT cause = S_OK;
+        if (!NextPacket(&pk, reader, &ended, &cause)) {
+            if (!ended) return S_OK; // the page that comes (or the end of the data) asks for more
+            m_run.End();
+            sink->EndOfStream(m_index, run, cause);
+            return S_OK;
+        }
+        if (!Wanted(pk)) continue;
+        const HRESULT hr = Deliver(run, sink, pk);
+        if (FAILED(hr)) return hr;
+        if ((pk.hasTime && pk.end > m_run.StopTime()) || pk.eos) {
+            m_run.End();
+            sink->EndOfStream(m_index, run, S_OK);
+            return S_OK;
+        }
+        if (hr == S_FALSE) return S_OK; // the host holds enough: it asks again once it has taken some
+    }
 }

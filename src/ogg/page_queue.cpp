@@ -36,7 +36,7 @@ PageNode* COggPageQueue::NewNode() {
     return node;
 }
 
-void COggPageQueue::AddPage(const ogg_page* page, const LONGLONG* pTime) {
+bool COggPageQueue::AddPage(const ogg_page* page, const LONGLONG* pTime) {
     CAutoLock lock(m_lock);
     PageNode* node = nullptr;
     bool grew = false;
@@ -56,7 +56,7 @@ void COggPageQueue::AddPage(const ogg_page* page, const LONGLONG* pTime) {
         m_pFreeList = nullptr;
     }
     if (!node) node = NewNode();
-    if (!node) return; // no memory for the copy: the page is dropped
+    if (!node) return false; // no memory for the copy: the page is dropped
     std::memcpy(node->page.header, page->header, static_cast<size_t>(page->header_len));
     std::memcpy(node->page.body, page->body, static_cast<size_t>(page->body_len));
     node->page.header_len = page->header_len;
@@ -73,6 +73,7 @@ void COggPageQueue::AddPage(const ogg_page* page, const LONGLONG* pTime) {
     m_pTail = node;
     ++m_nCount;
     m_nBytes += node->cbHeaderCapacity + node->cbBodyCapacity;
+    return true;
 }
 
 PageNode* COggPageQueue::RemoveHead() {

@@ -17,12 +17,12 @@ struct PageNode : CNoThrowAlloc {
 class COggPageQueue : public CNoThrowAlloc {
 public:
     COggPageQueue() = default;
-    virtual ~COggPageQueue();
+    ~COggPageQueue();
     COggPageQueue(const COggPageQueue&) = delete;
     COggPageQueue& operator=(const COggPageQueue&) = delete;
 
-    // Copies the page; pTime null means the page has no granule position.
-    void AddPage(const ogg_page* page, const LONGLONG* pTime);
+    // Copies the page; pTime null means the page has no granule position. False when there was no memory for it.
+    bool AddPage(const ogg_page* page, const LONGLONG* pTime);
     PageNode* RemoveHead();
     void Recycle(PageNode* node);
     void Clear();
@@ -35,8 +35,13 @@ public:
         CAutoLock lock(m_lock);
         m_tLastTime = t;
     }
+    // What the tests look at.
+    int32_t HeaderCapacity() const { return m_cbHeaderCapacity; }
+    int32_t BodyCapacity() const { return m_cbBodyCapacity; }
+    bool FreeListEmpty() const { return m_pFreeList == nullptr; }
+    LONGLONG LastTime() const { return m_tLastTime; }
 
-protected:
+private:
     CLock m_lock;
     PageNode* m_pHead = nullptr;
     PageNode* m_pTail = nullptr;
@@ -47,7 +52,6 @@ protected:
     int32_t m_cbBodyCapacity = 5120;
     LONGLONG m_tLastTime = 0;
 
-private:
     static void FreeNode(PageNode* node);
     static void FreeChain(PageNode* node);
     PageNode* NewNode();

@@ -4,21 +4,15 @@
 #include <cstring>
 #include <ogg/ogg.h>
 
-#include "source_core.h"
 #include "support/alloc.h"
 
 namespace {
-constexpr size_t kMaxPage = 27 + 255 + 255 * 255;
+constexpr size_t kMaxPage = kMaxPageSize;
 constexpr LONGLONG kSyncChunk = 8192;
 } // namespace
 
-int PageInfo::CompletedPackets() const {
-    int n = 0;
-    for (int i = 0; i < segments; ++i) n += lacing[i] < 255;
-    return n;
-}
-
-CPageScanner::CPageScanner(COggSourceCore* source, LONGLONG length) : m_pSource(source), m_llLength(length) {
+CPageScanner::CPageScanner(IOggByteSource* source, LONGLONG length, IReadCancel* cancel)
+    : m_pSource(source), m_pCancel(cancel), m_llLength(length) {
     m_pSlotBlock = static_cast<LONGLONG*>(AllocBytes(kSlots * sizeof(LONGLONG)));
     m_pBlocks = static_cast<BYTE*>(AllocBytes(kSlots * kBlock));
     m_pPage = static_cast<BYTE*>(AllocBytes(kMaxPage));
@@ -47,7 +41,10 @@ bool CPageScanner::Read(LONGLONG pos, LONGLONG n, BYTE* out) {
         BYTE buffer[64 * kBlock];
         ++m_reads;
         m_bytes += static_cast<uint64_t>(end - start);
-        if (m_pSource->LockedRead(start, static_cast<LONG>(end - start), buffer) != S_OK) return false;
+        LONG got = 0;
+        if (m_pCancel && m_pCancel->Superseded()) return false;
+        if (FAILED(ReadFully(m_pSource, start, buffer, static_cast<LONG>(end - start), &got)) || got != end - start)
+            return false;
         for (LONGLONG k = b; k < run; ++k) {
             m_pSlotBlock[k % kSlots] = k;
             std::memcpy(m_pBlocks + (k % kSlots) * kBlock, buffer + (k - b) * kBlock, kBlock);
@@ -65,27 +62,26 @@ bool CPageScanner::Read(LONGLONG pos, LONGLONG n, BYTE* out) {
 }
 
 bool CPageScanner::HeaderAt(LONGLONG pos, PageInfo* page) {
-    BYTE h[27];
+    BYTE h[27 + 255];
     if (pos + 27 > m_llLength || !Read(pos, 27, h)) return false;
-    if (std::memcmp(h, "OggS", 4) != 0 || h[4] != 0) return false;
+    OggPageHeader header;
+    if (ParsePageHeader(h, 27, &header) == PageParse::NotAPage) return false;
+    const int32_t segments = h[26];
+    if (pos + 27 + segments > m_llLength || !Read(pos + 27, segments, h + 27)) return false;
+    if (ParsePageHeader(h, static_cast<size_t>(27 + segments), &header) != PageParse::Page) return false;
     page->pos = pos;
-    page->flags = h[5];
-    page->granule = ReadLE64(h + 6);
-    page->serial = ReadLE32(h + 14);
-    page->segments = h[26];
-    if (pos + 27 + page->segments > m_llLength || !Read(pos + 27, page->segments, page->lacing)) return false;
-    page->bodyLen = 0;
-    for (int i = 0; i < page->segments; ++i) page->bodyLen += page->lacing[i];
+    page->flags = header.flags;
+    page->granule = header.granule;
+    page->serial = header.serial;
+    page->segments = segments;
+    std::memcpy(page->lacing, header.lacing, static_cast<size_t>(segments));
+    page->bodyLen = header.bodyLen;
     return page->End() <= m_llLength;
 }
 
 bool CPageScanner::ChecksumRight(const PageInfo& page) {
     ogg_page og;
-    if (!Whole(page, &og)) return false;
-    BYTE stored[4];
-    std::memcpy(stored, og.header + 22, 4);
-    ogg_page_checksum_set(&og);
-    return std::memcmp(stored, og.header + 22, 4) == 0;
+    return Whole(page, &og) && PageChecksumRight(og.header, static_cast<size_t>(og.header_len + og.body_len));
 }
 
 bool CPageScanner::SyncAt(LONGLONG pos, LONGLONG limit, PageInfo* page) {

@@ -1,14 +1,21 @@
 // Walking the file page by page without reading what is not needed: a page's header tells its length, so
 // the walk hops from header to header and reads a body only when asked. Reads go through a small cache of
-// blocks, so that one search never reads the same bytes twice. Used while no reader thread reads (the open,
-// and a seek with every reader stopped).
+// blocks, so that one search never reads the same bytes twice. Used by the open, and by the file's reader for a
+// seek's search.
 #pragma once
 #include <cstdint>
 #include <ogg/ogg.h>
 
-#include "ogg_types.h"
+#include "byte_source.h"
+#include "page_walker.h"
 
-class COggSourceCore;
+// Lets a long run of reads stop early: the job they were for was replaced.
+struct IReadCancel {
+    virtual bool Superseded() = 0;
+
+protected:
+    ~IReadCancel() = default;
+};
 
 struct PageInfo {
     LONGLONG pos = -1;        // file offset of the page
@@ -22,14 +29,15 @@ struct PageInfo {
     LONGLONG End() const { return pos + HeaderLen() + bodyLen; }
     bool Continued() const { return flags & 1; }
     // Packets completed on the page (a lacing value below 255 ends one).
-    int CompletedPackets() const;
+    int CompletedPackets() const { return ::CompletedPackets(lacing, segments); }
     // Whether the last packet begun on the page goes on to the next one.
     bool EndsInsidePacket() const { return segments > 0 && lacing[segments - 1] == 255; }
 };
 
 class CPageScanner {
 public:
-    CPageScanner(COggSourceCore* source, LONGLONG length);
+    // Over the bytes [0, length) of the source; reads stop failing once `cancel` says so.
+    CPageScanner(IOggByteSource* source, LONGLONG length, IReadCancel* cancel = nullptr);
     ~CPageScanner();
     CPageScanner(const CPageScanner&) = delete;
     CPageScanner& operator=(const CPageScanner&) = delete;
@@ -59,7 +67,8 @@ private:
     bool HeaderAt(LONGLONG pos, PageInfo* page);
     bool ChecksumRight(const PageInfo& page);
 
-    COggSourceCore* m_pSource;
+    IOggByteSource* m_pSource;
+    IReadCancel* m_pCancel;
     LONGLONG m_llLength;
     LONGLONG* m_pSlotBlock = nullptr; // the block number each slot holds, -1 when empty
     BYTE* m_pBlocks = nullptr;

@@ -1,8 +1,7 @@
 // The search behind a seek (seek_search.h).
 #include "seek_search.h"
 
-#include "ogg_stream.h"
-#include "source_core.h"
+#include "ogg_demuxer.h"
 #include "support/trace.h"
 
 namespace {
@@ -35,12 +34,12 @@ LONGLONG NextProbe(LONGLONG lo, LONGLONG hi, const Ref& below, const Ref& above,
 }
 } // namespace
 
-CSeekSearch::CSeekSearch(COggSourceCore* source)
-    : m_pSource(source), m_scan(source, source->m_llFileLength), m_end(source->m_llFileLength) {}
+CSeekSearch::CSeekSearch(COggDemuxer* core, IReadCancel* cancel)
+    : m_pCore(core), m_scan(core->Source(), core->FileLength(), cancel), m_end(core->FileLength()) {}
 
-bool CSeekSearch::IsBefore(const COggStream* s, const Before& b, LONGLONG granule) const {
+bool CSeekSearch::IsBefore(const COggLogicalStream* s, const Before& b, LONGLONG granule) const {
     if (b.frame >= 0) {
-        const LONGLONG f = s->m_pCodec->FrameOfGranule(granule);
+        const LONGLONG f = s->Codec()->FrameOfGranule(granule);
         return f >= 0 && f < b.frame;
     }
     const LONGLONG t = s->GranuleToTime(granule);
@@ -50,19 +49,19 @@ bool CSeekSearch::IsBefore(const COggStream* s, const Before& b, LONGLONG granul
 // From `from`, the first own page with a usable granule before hi. A page of another media stream far after
 // the target answers too (found.pos -1, not before): streams are interleaved by time, so the stream's own
 // pages beyond it are after the target as well. False: no answer before hi.
-bool CSeekSearch::Probe(COggStream* s, const Before& b, LONGLONG from, LONGLONG hi, PageInfo* found, bool* before) {
+bool CSeekSearch::Probe(const COggLogicalStream* s, const Before& b, LONGLONG from, LONGLONG hi, PageInfo* found, bool* before) {
     PageInfo p;
     for (bool more = m_scan.SyncAt(from, hi, &p); more && p.pos < hi; more = m_scan.Next(p, hi, &p)) {
         m_pageSize = (m_pageSize * 7 + (p.End() - p.pos)) / 8; // the file's pages, on average
         if (p.granule == -1) continue;
-        if (p.serial == s->m_serialNo) {
+        if (p.serial == s->Serial()) {
             if (s->GranuleToTime(p.granule) < 0) continue;
             *found = p;
             *before = IsBefore(s, b, p.granule);
             return true;
         }
-        const COggStream* other = m_pSource->FindAnyStream(p.serial);
-        if (other && other->m_pCodec && other->m_mediaType.HasMediaType() && other->GranuleToTime(p.granule) > SatAdd(b.time, kSkew)) {
+        const COggLogicalStream* other = m_pCore->FindAnyStream(p.serial);
+        if (other && other->IsMediaStream() && other->GranuleToTime(p.granule) > SatAdd(b.time, kSkew)) {
             found->pos = -1;
             *before = false;
             return true;
@@ -73,12 +72,12 @@ bool CSeekSearch::Probe(COggStream* s, const Before& b, LONGLONG from, LONGLONG 
 
 // Page by page from `from` (a page boundary): every own timed page before becomes best, the first that is not
 // is next.
-void CSeekSearch::WalkOn(COggStream* s, const Before& b, LONGLONG from, PageInfo* best, PageInfo* next) {
+void CSeekSearch::WalkOn(const COggLogicalStream* s, const Before& b, LONGLONG from, PageInfo* best, PageInfo* next) {
     next->pos = -1;
     const LONGLONG limit = from + kWalkSpan < m_end ? from + kWalkSpan : m_end;
     PageInfo p;
     for (bool more = m_scan.SyncAt(from, limit, &p); more; more = m_scan.Next(p, limit, &p)) {
-        if (p.serial != s->m_serialNo || p.granule == -1 || s->GranuleToTime(p.granule) < 0) continue;
+        if (p.serial != s->Serial() || p.granule == -1 || s->GranuleToTime(p.granule) < 0) continue;
         if (!IsBefore(s, b, p.granule)) {
             *next = p;
             return;
@@ -87,11 +86,11 @@ void CSeekSearch::WalkOn(COggStream* s, const Before& b, LONGLONG from, PageInfo
     }
 }
 
-bool CSeekSearch::LastPageBefore(COggStream* s, const Before& b, LONGLONG hiPos, LONGLONG hiTime, PageInfo* best,
+bool CSeekSearch::LastPageBefore(const COggLogicalStream* s, const Before& b, LONGLONG hiPos, LONGLONG hiTime, PageInfo* best,
                                  PageInfo* next) {
     best->pos = -1;
     LONGLONG lo = m_begin, hi = hiPos;
-    Ref below{m_begin, s->FirstTimeKnown() ? s->m_firstTime : 0}, above{hiPos, hiTime};
+    Ref below{m_begin, s->FirstTimeKnown() ? s->FirstTime() : 0}, above{hiPos, hiTime};
     const LONGLONG target = b.frame >= 0 ? b.frame * s->FrameDuration() : b.time;
     int poor = 0;
     // Probes until the range holds few pages; then the walk, header to header, is cheaper than another probe
@@ -107,7 +106,7 @@ bool CSeekSearch::LastPageBefore(COggStream* s, const Before& b, LONGLONG hiPos,
             below = Ref{found.pos, s->GranuleToTime(found.granule)};
         } else {
             hi = mid;
-            if (found.pos >= 0 && found.serial == s->m_serialNo) above = Ref{found.pos, s->GranuleToTime(found.granule)};
+            if (found.pos >= 0 && found.serial == s->Serial()) above = Ref{found.pos, s->GranuleToTime(found.granule)};
         }
         poor = hi - lo > range / 2 ? poor + 1 : 0;
     }
@@ -135,13 +134,13 @@ void CSeekSearch::PacketStarts(const PageInfo& page, Starts* out) {
     }
 }
 
-LONGLONG CSeekSearch::StartGranules(COggStream* s, const PageInfo& page, const Starts& st, LONGLONG* granules) {
+LONGLONG CSeekSearch::StartGranules(const COggLogicalStream* s, const PageInfo& page, const Starts& st, LONGLONG* granules) {
     for (int k = 0; k < st.n; ++k) granules[k] = -1;
     const int open = page.EndsInsidePacket() ? 1 : 0, done = st.n - open; // begun here and completed here
     auto units = [&](int k) {
         BYTE head[8] = {};
         const LONGLONG len = st.size[k] < 8 ? st.size[k] : 8;
-        return m_scan.Bytes(st.at[k], len, head) ? s->m_pCodec->Units(head, static_cast<long>(len)) : -1;
+        return m_scan.Bytes(st.at[k], len, head) ? s->Codec()->Units(head, static_cast<long>(len)) : -1;
     };
     if (page.granule == -1 || done <= 0) return -1;
     // The last completed packet carries the page's granule; the others go back from it.
@@ -161,8 +160,8 @@ LONGLONG CSeekSearch::StartGranules(COggStream* s, const PageInfo& page, const S
 // (the stream's own time, -1 when that cannot be told). Packets completed on the page are timed back from its
 // granule; the packet it leaves open starts where the last completed one ends; on a page without a granule the
 // one packet that begins there starts at openStart.
-void CSeekSearch::Begun(COggStream* s, const PageInfo& page, LONGLONG openStart, BegunList* out) {
-    const COggCodec* codec = s->m_pCodec;
+void CSeekSearch::Begun(const COggLogicalStream* s, const PageInfo& page, LONGLONG openStart, BegunList* out) {
+    const COggCodec* codec = s->Codec();
     const bool theora = codec->GranuleNamesKeyFrame();
     Starts st;
     PacketStarts(page, &st);
@@ -191,7 +190,7 @@ void CSeekSearch::Begun(COggStream* s, const PageInfo& page, LONGLONG openStart,
 // page's last completed packet and up to the next page: on that next page, on a page without a granule between
 // the two (a key frame that spans pages), or left open on the target's page. For the OGM family (no key frame
 // in its granules) the packets completed on the target's page count too.
-CSeekSearch::KeyFound CSeekSearch::NearKey(COggStream* s, LONGLONG target, const PageInfo& best, const PageInfo& next,
+CSeekSearch::KeyFound CSeekSearch::NearKey(const COggLogicalStream* s, LONGLONG target, const PageInfo& best, const PageInfo& next,
                                            bool ogm) {
     KeyFound found;
     BegunList list;
@@ -216,7 +215,7 @@ CSeekSearch::KeyFound CSeekSearch::NearKey(COggStream* s, LONGLONG target, const
         const LONGLONG after = list.nextStart;
         PageInfo p = best;
         while (m_scan.Next(p, next.pos, &p) && p.pos < next.pos) {
-            if (p.serial != s->m_serialNo || p.granule != -1) continue;
+            if (p.serial != s->Serial() || p.granule != -1) continue;
             BegunList gap;
             Begun(s, p, after, &gap);
             if (gap.n > 0 && gap.key[0] && gap.start[0] >= 0 && gap.start[0] <= target) return KeyFound{p.pos, gap.start[0]};
@@ -227,7 +226,7 @@ CSeekSearch::KeyFound CSeekSearch::NearKey(COggStream* s, LONGLONG target, const
 }
 
 // The page on which the last key frame before `before` begins, looked for in windows further back from it.
-CSeekSearch::KeyFound CSeekSearch::KeyBefore(COggStream* s, LONGLONG before) {
+CSeekSearch::KeyFound CSeekSearch::KeyBefore(const COggLogicalStream* s, LONGLONG before) {
     LONGLONG end = before, window = kFirstWindow;
     BegunList list;
     while (end > m_begin && before - end < kBackSpan) {
@@ -235,7 +234,7 @@ CSeekSearch::KeyFound CSeekSearch::KeyBefore(COggStream* s, LONGLONG before) {
         PageInfo p, page;
         bool have = false;
         for (bool more = m_scan.SyncAt(start, end, &p); more && p.pos < end; more = m_scan.Next(p, end, &p)) {
-            if (p.serial != s->m_serialNo) continue;
+            if (p.serial != s->Serial()) continue;
             Begun(s, p, -1, &list);
             for (int k = 0; k < list.n; ++k)
                 if (list.key[k]) {
@@ -256,18 +255,18 @@ CSeekSearch::KeyFound CSeekSearch::KeyBefore(COggStream* s, LONGLONG before) {
     return KeyFound{};
 }
 
-HRESULT CSeekSearch::Position(COggStream* s, LONGLONG target, LONGLONG, LONGLONG* position, LONGLONG* time,
+HRESULT CSeekSearch::Position(const COggLogicalStream* s, LONGLONG target, LONGLONG, LONGLONG* position, LONGLONG* time,
                               LONGLONG* firstWanted) {
     *position = m_begin;
     *time = 0;
     *firstWanted = MinTime;
-    if (!s->m_pCodec || !s->m_mediaType.HasMediaType()) return S_OK; // nothing of it is ever read
+    if (!s->Codec() || !s->MediaType().HasMediaType()) return S_OK; // nothing of it is ever read
     // A codec whose decoder needs to converge (Opus) starts that much before the target.
-    target = SatSub(target, s->m_pCodec->SeekPreroll());
+    target = SatSub(target, s->Codec()->SeekPreroll());
     Before b;
     b.time = target;
     PageInfo best, next;
-    const bool before = LastPageBefore(s, b, m_end, s->m_endTimeKnown ? s->m_endTime : 0, &best, &next);
+    const bool before = LastPageBefore(s, b, m_end, s->EndTimeKnown() ? s->EndTime() : 0, &best, &next);
     if (before) {
         *position = best.pos;
         *time = s->GranuleToTime(best.granule);
@@ -277,7 +276,7 @@ HRESULT CSeekSearch::Position(COggStream* s, LONGLONG target, LONGLONG, LONGLONG
             return S_OK;
         }
     }
-    if (!s->m_mediaType.bTemporalCompression) return S_OK;
+    if (!s->MediaType().bTemporalCompression) return S_OK;
     // Compressed video resumes at the last key frame that starts at or before the target.
     const bool ogm = s->OgmType() != nullptr;
     KeyFound key = NearKey(s, target, best, next, ogm);
@@ -285,11 +284,11 @@ HRESULT CSeekSearch::Position(COggStream* s, LONGLONG target, LONGLONG, LONGLONG
         // Theora: the key frame is the one the target page's granule names; the page before the one where it
         // begins is found by a second search on frame numbers.
         Before k;
-        k.frame = s->m_pCodec->KeyFrameOfGranule(best.granule);
+        k.frame = s->Codec()->KeyFrameOfGranule(best.granule);
         PageInfo q, after;
         if (k.frame >= 0) {
             key.pos = LastPageBefore(s, k, best.End(), *time, &q, &after) ? q.pos : m_begin;
-            key.start = k.frame * static_cast<uint32_t>(s->m_pCodec->FrameDuration());
+            key.start = k.frame * static_cast<uint32_t>(s->Codec()->FrameDuration());
         }
     } else if (key.pos < 0 && before) {
         key = KeyBefore(s, best.pos);

@@ -9,16 +9,17 @@
 #pragma once
 #include "page_scanner.h"
 
-class COggStream;
+class COggDemuxer;
+class COggLogicalStream;
 
 class CSeekSearch {
 public:
-    explicit CSeekSearch(COggSourceCore* source);
+    CSeekSearch(COggDemuxer* core, IReadCancel* cancel = nullptr);
 
     // target and limit in the streams' own time; *time: the time of the page found (for the read-ahead);
     // *firstWanted: video, the start of the key frame to resume at (packets before it, key frames of the
     // page read first included, are not delivered); MinTime otherwise.
-    HRESULT Position(COggStream* s, LONGLONG target, LONGLONG limit, LONGLONG* position, LONGLONG* time,
+    HRESULT Position(const COggLogicalStream* s, LONGLONG target, LONGLONG limit, LONGLONG* position, LONGLONG* time,
                      LONGLONG* firstWanted);
 
     // The bytes searched (the whole file unless set: a chained file's link).
@@ -38,13 +39,13 @@ private:
         LONGLONG time = 0;   // page time at or before this
         LONGLONG frame = -1; // or, when not -1: last frame of the page below this (Theora key frames)
     };
-    bool IsBefore(const COggStream* s, const Before& b, LONGLONG granule) const;
+    bool IsBefore(const COggLogicalStream* s, const Before& b, LONGLONG granule) const;
 
     // The last own page with a granule that is before (best), and the first own timed page after it (next,
     // pos -1 when the stream has none). False when the stream has no page before.
-    bool LastPageBefore(COggStream* s, const Before& b, LONGLONG hiPos, LONGLONG hiTime, PageInfo* best, PageInfo* next);
-    bool Probe(COggStream* s, const Before& b, LONGLONG from, LONGLONG hi, PageInfo* found, bool* before);
-    void WalkOn(COggStream* s, const Before& b, LONGLONG from, PageInfo* best, PageInfo* next);
+    bool LastPageBefore(const COggLogicalStream* s, const Before& b, LONGLONG hiPos, LONGLONG hiTime, PageInfo* best, PageInfo* next);
+    bool Probe(const COggLogicalStream* s, const Before& b, LONGLONG from, LONGLONG hi, PageInfo* found, bool* before);
+    void WalkOn(const COggLogicalStream* s, const Before& b, LONGLONG from, PageInfo* best, PageInfo* next);
 
     struct KeyFound {
         LONGLONG pos = -1;   // the page where the key frame begins
@@ -57,9 +58,9 @@ private:
         LONGLONG start[255];
         LONGLONG nextStart = -1; // when the packet after the last completed one starts, -1 when not known
     };
-    void Begun(COggStream* s, const PageInfo& page, LONGLONG openStart, BegunList* out);
-    KeyFound NearKey(COggStream* s, LONGLONG target, const PageInfo& best, const PageInfo& next, bool ogm);
-    KeyFound KeyBefore(COggStream* s, LONGLONG before);
+    void Begun(const COggLogicalStream* s, const PageInfo& page, LONGLONG openStart, BegunList* out);
+    KeyFound NearKey(const COggLogicalStream* s, LONGLONG target, const PageInfo& best, const PageInfo& next, bool ogm);
+    KeyFound KeyBefore(const COggLogicalStream* s, LONGLONG before);
     // The packets that begin on the page (after a continued packet's tail), in order: the first byte, the file
     // offset and the bytes on this page of each.
     struct Starts {
@@ -71,9 +72,9 @@ private:
     void PacketStarts(const PageInfo& page, Starts* out);
     // The start granule of each packet that begins on an OGM page (-1 where it cannot be told); the return:
     // the granule of the packet after the last completed one.
-    LONGLONG StartGranules(COggStream* s, const PageInfo& page, const Starts& st, LONGLONG* granules);
+    LONGLONG StartGranules(const COggLogicalStream* s, const PageInfo& page, const Starts& st, LONGLONG* granules);
 
-    COggSourceCore* m_pSource;
+    COggDemuxer* m_pCore;
     CPageScanner m_scan;
     LONGLONG m_pageSize = 4096; // the size of the pages probes meet, averaged
     LONGLONG m_begin = 0, m_end = 0;

@@ -8,6 +8,7 @@
 
 #include "async_result.h"
 #include "mfapi.h"
+#include "kernel.h"
 #include "module.h"
 
 namespace {
@@ -62,6 +63,7 @@ public:
 
 private:
     void Worker() {
+        PlatNameThisThread("mf work queue"); // not the name of the thread that happened to post the item
         std::unique_lock<std::mutex> g(m_lock);
         for (;;) {
             ++m_idle;

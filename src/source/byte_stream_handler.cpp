@@ -12,10 +12,7 @@ HRESULT OGGByteStreamHandler::CreateInstance(IUnknown* outer, REFIID riid, void*
     return hr;
 }
 
-OGGByteStreamHandler::~OGGByteStreamHandler() {
-    if (m_pSource) m_pSource->Release();
-    if (m_pResult) m_pResult->Release();
-}
+OGGByteStreamHandler::~OGGByteStreamHandler() = default;
 
 HRESULT OGGByteStreamHandler::QueryInterface(REFIID riid, void** ppv) {
     static const QITAB table[] = {QITABENT(OGGByteStreamHandler, IMFByteStreamHandler), {nullptr, 0}};
@@ -46,13 +43,6 @@ HRESULT OGGByteStreamHandler::BeginCreateObject(IMFByteStream* stream, LPCWSTR, 
         return hr;
     }
     if (cancelCookie) *cancelCookie = nullptr;
-    // Held before the callback is invoked: EndCreateObject may run on another thread at once.
-    if (m_pSource) m_pSource->Release();
-    if (m_pResult) m_pResult->Release();
-    m_pSource = source;
-    m_pResult = result;
-    m_pSource->AddRef();
-    m_pResult->AddRef();
     MFInvokeCallback(result);
     source->Release();
     result->Release();
@@ -64,14 +54,14 @@ HRESULT OGGByteStreamHandler::EndCreateObject(IMFAsyncResult* result, MF_OBJECT_
     *type = MF_OBJECT_INVALID;
     *object = nullptr;
     HRESULT hr = result->GetStatus();
-    if (SUCCEEDED(hr)) {
-        if (!m_pSource) return E_UNEXPECTED; // no creation is pending
-        *type = MF_OBJECT_MEDIASOURCE;
-        hr = m_pSource->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(object));
-    }
-    if (m_pSource) m_pSource->Release();
-    if (m_pResult) m_pResult->Release();
-    m_pSource = nullptr;
-    m_pResult = nullptr;
-    return hr;
+    if (FAILED(hr)) return hr;
+    IUnknown* made = nullptr;
+    if (FAILED(result->GetObject(&made)) || !made) return E_INVALIDARG; // not a result of this handler's
+    IMFMediaSource* source = nullptr;
+    hr = made->QueryInterface(IID_IMFMediaSource, reinterpret_cast<void**>(&source));
+    made->Release();
+    if (FAILED(hr)) return E_INVALIDARG;
+    *type = MF_OBJECT_MEDIASOURCE;
+    *object = source;
+    return S_OK;
 }

@@ -1,5 +1,6 @@
 // The byte-stream handler: builds a source over a byte stream, opens it on the caller's thread and hands
-// it back through the asynchronous begin/end pair.
+// it back through the asynchronous begin/end pair. The source travels in the result itself, so that any number of
+// creations may be in flight on one handler.
 #pragma once
 #include <atomic>
 
@@ -29,6 +30,4 @@ private:
     ~OGGByteStreamHandler() override;
 
     std::atomic<ULONG> m_refCount{1};
-    OGGSource* m_pSource = nullptr;
-    IMFAsyncResult* m_pResult = nullptr;
 };

@@ -5,10 +5,8 @@
 #include "ogg_source.h"
 
 namespace {
-// Samples made ahead per stream: a request for data makes samples until the reserve holds kReserveHigh of them
-// (or kReserveBytes), and the next request is posted only when it has fallen to kReserveLow. One request, and
-// one wake of a worker, per batch instead of per matched sample (a reserve of four, refilled at every match, cost
-// several thread switches per sample).
+// Samples made ahead per stream: production fills the reserve up to kReserveHigh samples (or kReserveBytes), and is
+// asked again only when it has fallen to kReserveLow: one production, and one wake of a worker, per batch.
 constexpr DWORD kReserveHigh = 32;
 constexpr DWORD kReserveLow = 8;
 constexpr uint64_t kReserveBytes = 8u << 20;
@@ -18,34 +16,15 @@ uint64_t Bytes(IMFSample* sample) {
     return SUCCEEDED(sample->GetTotalLength(&n)) ? n : 0;
 }
 
+void Assign(IMFMediaType** slot, IMFMediaType* type) {
+    if (type) type->AddRef();
+    if (*slot) (*slot)->Release();
+    *slot = type;
+}
 } // namespace
 
-// Every method but the IUnknown ones runs under the source lock, with a reference on the source; once
-// the source is gone, under the stream's own lock instead.
-class OGGStream::SourceGuard {
-public:
-    explicit SourceGuard(OGGStream* stream)
-        : m_stream(stream), m_source(stream->m_pLink ? stream->m_pLink->Acquire() : nullptr) {
-        if (m_source) m_source->m_lock.Lock();
-        else m_stream->m_orphanLock.lock();
-    }
-    ~SourceGuard() {
-        if (m_source) {
-            m_source->m_lock.Unlock();
-            m_source->Release();
-        } else {
-            m_stream->m_orphanLock.unlock();
-        }
-    }
-    OGGSource* Source() const { return m_source; }
-
-private:
-    OGGStream* m_stream;
-    OGGSource* m_source;
-};
-
-OGGStream::OGGStream(SourceLink* link, IMFStreamDescriptor* sd, DWORD id, HRESULT* phr)
-    : m_id(id), m_pLink(link), m_pStreamDescriptor(sd) {
+OGGStream::OGGStream(SourceLink* link, IMFStreamDescriptor* sd, DWORD id, int32_t index, HRESULT* phr)
+    : m_pLink(link), m_id(id), m_index(index), m_pStreamDescriptor(sd) {
     if (m_pLink) m_pLink->AddRef();
     if (m_pStreamDescriptor) m_pStreamDescriptor->AddRef();
     *phr = MFCreateEventQueue(&m_pEventQueue);
@@ -74,14 +53,12 @@ HRESULT OGGStream::QueryInterface(REFIID riid, void** ppv) {
 ULONG OGGStream::AddRef() { return ++m_refCount; }
 
 ULONG OGGStream::Release() {
-    ULONG n = --m_refCount;
+    const ULONG n = --m_refCount;
     if (n == 0) delete this;
     return n;
 }
 
-// The event queue, with a reference, for the event methods; null once the stream is shut down. Those methods
-// take the stream's own small lock, not the source lock: a host reading its events never waits for a production
-// run that holds the source lock.
+// The event queue, with a reference; null once the stream is shut down.
 IMFMediaEventQueue* OGGStream::EventQueue() {
     std::lock_guard<std::mutex> g(m_queueLock);
     if (m_pEventQueue) m_pEventQueue->AddRef();
@@ -122,53 +99,81 @@ HRESULT OGGStream::QueueEvent(MediaEventType type, REFGUID ext, HRESULT status, 
 
 HRESULT OGGStream::GetMediaSource(IMFMediaSource** source) {
     if (!source) return E_POINTER;
-    SourceGuard guard(this);
-    if (!guard.Source()) return E_UNEXPECTED;
-    if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
-    return guard.Source()->QueryInterface(IID_IMFMediaSource, reinterpret_cast<void**>(source));
+    {
+        CAutoLock lock(m_lock);
+        if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
+    }
+    OGGSource* owner = m_pLink ? m_pLink->Acquire() : nullptr;
+    if (!owner) return E_UNEXPECTED;
+    HRESULT hr = owner->QueryInterface(IID_IMFMediaSource, reinterpret_cast<void**>(source));
+    owner->Release();
+    return hr;
 }
 
+// After the shutdown, MF_E_SHUTDOWN as from every other method (rather than E_UNEXPECTED for the descriptor
+// released by the shutdown), so that a host tells a shut-down stream by one code.
 HRESULT OGGStream::GetStreamDescriptor(IMFStreamDescriptor** sd) {
     if (!sd) return E_POINTER;
-    SourceGuard guard(this);
-    if (!m_pStreamDescriptor) return E_UNEXPECTED;
+    CAutoLock lock(m_lock);
     if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
+    if (!m_pStreamDescriptor) return E_UNEXPECTED;
     *sd = m_pStreamDescriptor;
     (*sd)->AddRef();
     return S_OK;
 }
 
-void OGGStream::ReportError(HRESULT hr) {
-    SourceGuard guard(this);
-    if (m_state != SourceShutdown && guard.Source()) guard.Source()->QueueEvent(MEError, GUID_NULL, hr, nullptr);
-}
-
+// A request at the wrong time is refused from the call with the code Media Foundation gives it (rather than
+// accepted and answered by an MEError on the source, which hosts take as fatal, when they only raced the end).
 HRESULT OGGStream::RequestSample(IUnknown* token) {
-    SourceGuard guard(this);
+    CAutoLock lock(m_lock);
     if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
-    HRESULT hr;
-    if (m_state == SourceStopped || !m_active) hr = MF_E_INVALIDREQUEST;
-    else if (m_endOfStream && m_samples.Count() == 0) hr = MF_E_END_OF_STREAM;
-    else hr = m_requests.PushBack(token);
-    if (SUCCEEDED(hr)) return DeliverQueuedSamples();
-    // A refusal is reported as an error event on the source, not as this method's result.
-    if (!guard.Source()) return hr;
-    return guard.Source()->QueueEvent(MEError, GUID_NULL, hr, nullptr);
+    if (m_state == SourceStopped) return MF_E_MEDIA_SOURCE_WRONGSTATE;
+    if (!m_active) return MF_E_INVALIDREQUEST;
+    if (m_eosSent) return MF_E_END_OF_STREAM;
+    HRESULT hr = m_requests.PushBack(token);
+    if (SUCCEEDED(hr)) hr = Match();
+    AskForProduction();
+    return hr;
 }
 
-namespace {
-void Assign(IMFMediaType** slot, IMFMediaType* type) {
-    if (type) type->AddRef();
-    if (*slot) (*slot)->Release();
-    *slot = type;
+bool OGGStream::WantsProduction() const {
+    return m_active && !m_ended && m_state != SourceStopped && m_state != SourceShutdown && !m_asked &&
+           m_samples.Count() <= kReserveLow;
 }
-} // namespace
+
+void OGGStream::AskForProduction() {
+    if (!WantsProduction()) return;
+    if (OGGSource* source = m_pLink ? m_pLink->Acquire() : nullptr) {
+        m_asked = source->ScheduleProduction(m_index);
+        source->Release();
+    }
+}
+
+bool OGGStream::ReserveFull() {
+    CAutoLock lock(m_lock);
+    return m_samples.Count() >= kReserveHigh || m_queuedBytes >= kReserveBytes;
+}
+
+bool OGGStream::Consuming() {
+    CAutoLock lock(m_lock);
+    return m_requests.Count() > 0 || m_asked;
+}
+
+bool OGGStream::Active() {
+    CAutoLock lock(m_lock);
+    return m_active;
+}
+
+bool OGGStream::EndSent() {
+    CAutoLock lock(m_lock);
+    return m_eosSent;
+}
 
 HRESULT OGGStream::NoteFormat(const CAMMediaType& type) {
-    SourceGuard guard(this);
     IMFMediaType* now = nullptr;
     HRESULT hr = MFCreateMediaType(&now);
     if (SUCCEEDED(hr)) hr = InitMediaTypeFromAM(now, &type);
+    CAutoLock lock(m_lock);
     IMFMediaType* expected = m_pExpected ? m_pExpected : m_pAnnounced;
     IMFMediaTypeHandler* handler = nullptr;
     if (SUCCEEDED(hr) && !expected && m_pStreamDescriptor && SUCCEEDED(m_pStreamDescriptor->GetMediaTypeHandler(&handler))) {
@@ -187,38 +192,31 @@ HRESULT OGGStream::NoteFormat(const CAMMediaType& type) {
     return SUCCEEDED(hr) ? S_OK : hr;
 }
 
-HRESULT OGGStream::DeliverSample(IMFSample* sample) {
-    SourceGuard guard(this);
-    if (m_pPendingFormat) {
-        HRESULT hr = sample->SetUnknown(MFSampleExtension_OggFormat, m_pPendingFormat);
-        if (FAILED(hr)) return hr;
-        Assign(&m_pPendingFormat, nullptr);
+HRESULT OGGStream::DeliverSamples(IMFSample* const* samples, int count, DWORD run) {
+    CAutoLock lock(m_lock);
+    // Samples of another run, or after the stream's end or its deselection, never go out.
+    if (m_state == SourceShutdown || run != m_run || m_ended || !m_active) return S_FALSE;
+    HRESULT hr = S_OK;
+    for (int i = 0; i < count && SUCCEEDED(hr); ++i) {
+        if (m_pPendingFormat) {
+            hr = samples[i]->SetUnknown(MFSampleExtension_OggFormat, m_pPendingFormat);
+            if (FAILED(hr)) break;
+            Assign(&m_pPendingFormat, nullptr);
+        }
+        hr = m_samples.PushBack(samples[i]);
+        if (SUCCEEDED(hr)) m_queuedBytes += Bytes(samples[i]);
     }
-    HRESULT hr = m_samples.PushBack(sample);
-    if (FAILED(hr)) return hr;
-    m_queuedBytes += Bytes(sample);
-    DeliverQueuedSamples();
-    return S_OK;
+    m_asked = false;
+    const HRESULT matched = Match();
+    return FAILED(hr) ? hr : matched;
 }
 
-HRESULT OGGStream::MarkEndOfStream() {
-    SourceGuard guard(this);
-    m_endOfStream = TRUE;
-    DeliverQueuedSamples();
-    return S_OK;
+HRESULT OGGStream::MarkEnded(DWORD run) {
+    CAutoLock lock(m_lock);
+    if (run != m_run || m_state == SourceShutdown) return S_OK;
+    m_ended = true;
+    return Match();
 }
-
-bool OGGStream::WantsMoreSamples() {
-    SourceGuard guard(this);
-    return m_active && !m_endOfStream && m_samples.Count() < kReserveHigh && m_queuedBytes < kReserveBytes;
-}
-
-bool OGGStream::IsActive() {
-    SourceGuard guard(this);
-    return m_active != FALSE;
-}
-
-void OGGStream::WaitOutLock() { SourceGuard guard(this); }
 
 // One sample matched with one request and sent.
 HRESULT OGGStream::MatchOne() {
@@ -238,13 +236,35 @@ HRESULT OGGStream::MatchOne() {
             if (FAILED(waiting->GetSampleTime(&next))) next = 0;
             waiting->Release();
         }
-        SourceGuard guard(this);
-        if (guard.Source()) guard.Source()->m_rtCurrent = next > 0 ? next : time;
+        m_position = next > 0 ? next : time;
         hr = AnnounceFormat(sample);
-        if (SUCCEEDED(hr)) hr = m_pEventQueue->QueueEventParamUnk(MEMediaSample, GUID_NULL, S_OK, sample);
+        IMFMediaEventQueue* queue = EventQueue();
+        if (SUCCEEDED(hr)) hr = queue ? queue->QueueEventParamUnk(MEMediaSample, GUID_NULL, S_OK, sample) : MF_E_SHUTDOWN;
+        if (queue) queue->Release();
     }
     sample->Release();
     if (token) token->Release();
+    return hr;
+}
+
+HRESULT OGGStream::Match() {
+    if (m_state != SourceStarted || m_starting) return S_OK;
+    HRESULT hr = S_OK;
+    while (SUCCEEDED(hr) && m_samples.Count() > 0 && m_requests.Count() > 0) hr = MatchOne();
+    // The end goes out in answer to a request that finds no sample left: a host that asks after the last sample
+    // hears of the end then, whichever way it asks.
+    if (SUCCEEDED(hr) && m_ended && !m_eosSent && m_samples.Count() == 0 && m_requests.Count() > 0) hr = SendEnd();
+    return hr;
+}
+
+HRESULT OGGStream::SendEnd() {
+    m_eosSent = true;
+    m_requests.Clear();
+    HRESULT hr = QueueEvent(MEEndOfStream, GUID_NULL, S_OK, nullptr);
+    if (OGGSource* source = m_pLink ? m_pLink->Acquire() : nullptr) {
+        if (SUCCEEDED(hr)) hr = source->QueueStreamOperation(OpEndOfStream, m_id, m_run);
+        source->Release();
+    }
     return hr;
 }
 
@@ -254,7 +274,9 @@ HRESULT OGGStream::AnnounceFormat(IMFSample* sample) {
     if (FAILED(sample->GetUnknown(MFSampleExtension_OggFormat, IID_IMFMediaType, reinterpret_cast<void**>(&type))))
         return S_OK;
     sample->DeleteItem(MFSampleExtension_OggFormat);
-    HRESULT hr = m_pEventQueue->QueueEventParamUnk(MEStreamFormatChanged, GUID_NULL, S_OK, type);
+    IMFMediaEventQueue* queue = EventQueue();
+    HRESULT hr = queue ? queue->QueueEventParamUnk(MEStreamFormatChanged, GUID_NULL, S_OK, type) : MF_E_SHUTDOWN;
+    if (queue) queue->Release();
     IMFMediaTypeHandler* handler = nullptr;
     if (SUCCEEDED(hr) && m_pStreamDescriptor && SUCCEEDED(m_pStreamDescriptor->GetMediaTypeHandler(&handler))) {
         handler->SetCurrentMediaType(type); // what GetCurrentMediaType tells from now on
@@ -273,33 +295,9 @@ void OGGStream::DropSamples() {
     Assign(&m_pPendingFormat, nullptr);
 }
 
-HRESULT OGGStream::DeliverQueuedSamples() {
-    SourceGuard guard(this);
-    if (m_state != SourceStarted) return S_OK;
-    HRESULT hr = S_OK;
-    while (SUCCEEDED(hr) && m_samples.Count() > 0 && m_requests.Count() > 0) hr = MatchOne();
-    if (SUCCEEDED(hr)) {
-        if (m_samples.Count() == 0 && m_endOfStream) {
-            if (!m_eosSent) {
-                m_eosSent = true;
-                hr = m_pEventQueue->QueueEventParamVar(MEEndOfStream, GUID_NULL, S_OK, nullptr);
-                if (SUCCEEDED(hr) && guard.Source()) hr = guard.Source()->QueueStreamOperation(OpEndOfStream, m_id, m_runId);
-            }
-        } else if (m_active && !m_endOfStream && m_samples.Count() <= kReserveLow && guard.Source() && !m_requestQueued) {
-            // One request for data waits at a time: a production run fills the reserve anyway, and a
-            // request per matched sample only queued work items that found nothing more to do.
-            hr = guard.Source()->QueueStreamOperation(OpRequestData, m_id, m_runId);
-            m_requestQueued = SUCCEEDED(hr);
-        }
-    }
-    if (FAILED(hr) && m_state != SourceShutdown && guard.Source())
-        guard.Source()->QueueEvent(MEError, GUID_NULL, hr, nullptr);
-    return S_OK;
-}
-
-void OGGStream::SetActive(BOOL active) {
-    SourceGuard guard(this);
-    if ((active != FALSE) == (m_active != FALSE)) return;
+void OGGStream::SetActive(bool active) {
+    CAutoLock lock(m_lock);
+    if (active == m_active) return;
     m_active = active;
     if (!active) {
         DropSamples();
@@ -307,60 +305,68 @@ void OGGStream::SetActive(BOOL active) {
     }
 }
 
-HRESULT OGGStream::StartStream(const PROPVARIANT* value, bool seeking, bool newRun, DWORD runId) {
-    SourceGuard guard(this);
-    // A resume continues the run: a stream that ended in it stays ended (clearing its end made it read on
-    // past its end and send a second MEEndOfStream).
-    if (newRun || m_state == SourceStopped) {
-        m_endOfStream = FALSE;
-        m_eosSent = false;
-    }
+// The stream counts as started from here (a host that saw the source's started or seeked event may ask for samples
+// at once), but nothing goes out before its own started or seeked event.
+void OGGStream::PrepareRun(DWORD run) {
+    CAutoLock lock(m_lock);
+    if (m_state == SourceShutdown) return;
+    m_run = run;
+    m_ended = m_eosSent = m_asked = false;
+    m_starting = true;
+    m_state = SourceStarted;
+    DropSamples();
+}
+
+HRESULT OGGStream::StartStream(const PROPVARIANT* value, bool seeking) {
+    CAutoLock lock(m_lock);
     if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
     HRESULT hr = QueueEvent(seeking ? MEStreamSeeked : MEStreamStarted, GUID_NULL, S_OK, value);
     if (FAILED(hr)) return hr;
-    // A restart at 0 is no seek, yet the samples made for the run before it must not follow its
-    // MEStreamStarted: every new run starts with nothing waiting (a resume from pause keeps them).
-    if (seeking || newRun) DropSamples();
-    if (newRun) {
-        m_runId = runId;
-        m_requestQueued = false; // a request of the run before is dropped when it runs
-    }
+    m_starting = false;
     m_state = SourceStarted;
-    if (!seeking) DeliverQueuedSamples();
-    return S_OK;
+    hr = Match();
+    // Production is asked anew once the stream is started in its run: an ask made between the run's preparation and
+    // the core's start of it found the core still in the run before and made nothing.
+    m_asked = false;
+    AskForProduction();
+    return hr;
 }
 
 HRESULT OGGStream::PauseStream() {
-    SourceGuard guard(this);
+    CAutoLock lock(m_lock);
     if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
     m_state = SourcePaused;
     return QueueEvent(MEStreamPaused, GUID_NULL, S_OK, nullptr);
 }
 
 HRESULT OGGStream::StopStream() {
-    SourceGuard guard(this);
+    CAutoLock lock(m_lock);
     if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
     m_requests.Clear();
     DropSamples();
-    m_requestQueued = false; // its request for data, if one waits, belongs to the run that ends here
     m_state = SourceStopped;
+    m_asked = false;
     return QueueEvent(MEStreamStopped, GUID_NULL, S_OK, nullptr);
 }
 
 void OGGStream::ShutdownStream() {
-    SourceGuard guard(this);
-    if (m_state == SourceShutdown) return;
-    m_state = SourceShutdown;
-    m_pEventQueue->Shutdown();
-    m_samples.Clear();
-    m_requests.Clear();
-    if (m_pStreamDescriptor) m_pStreamDescriptor->Release();
-    m_pStreamDescriptor = nullptr;
     IMFMediaEventQueue* queue = nullptr;
+    {
+        CAutoLock lock(m_lock);
+        if (m_state == SourceShutdown) return;
+        m_state = SourceShutdown;
+        m_samples.Clear();
+        m_requests.Clear();
+        if (m_pStreamDescriptor) m_pStreamDescriptor->Release();
+        m_pStreamDescriptor = nullptr;
+    }
     {
         std::lock_guard<std::mutex> g(m_queueLock);
         queue = m_pEventQueue;
         m_pEventQueue = nullptr;
     }
-    queue->Release();
+    if (queue) {
+        queue->Shutdown();
+        queue->Release();
+    }
 }

@@ -1,22 +1,20 @@
-// The IMFMediaStream of one logical stream: matches delivered samples with requests, keeps a small
-// reserve by asking the source for data, and signals the end of the stream.
+// The IMFMediaStream of one logical stream: matches the samples production delivers with the host's requests,
+// keeps a reserve by asking for production, and ends the stream in answer to a request that finds no more data.
+// It has a lock of its own: nothing a host calls on it waits for the source's dispatch or for production.
 #pragma once
 #include <atomic>
 #include <mutex>
 
 #include "base_object.h"
 #include "list.h"
-#include "ogg/sample_sink.h"
 #include "source_link.h"
+#include "support/am_media_type.h"
+#include "support/lock.h"
 
-class COggStream;
-
-class OGGStream final : private MediaFoundationSamples::BaseObject,
-                        public IMFMediaStream,
-                        public IOggSampleSink,
-                        public CNoThrowAlloc {
+class OGGStream final : private MediaFoundationSamples::BaseObject, public IMFMediaStream, public CNoThrowAlloc {
 public:
-    OGGStream(SourceLink* link, IMFStreamDescriptor* sd, DWORD id, HRESULT* phr);
+    // index: the core's stream it plays.
+    OGGStream(SourceLink* link, IMFStreamDescriptor* sd, DWORD id, int32_t index, HRESULT* phr);
 
     // IUnknown, IMFMediaEventGenerator, IMFMediaStream
     HRESULT QueryInterface(REFIID riid, void** ppv) override;
@@ -30,57 +28,69 @@ public:
     HRESULT GetStreamDescriptor(IMFStreamDescriptor** sd) override;
     HRESULT RequestSample(IUnknown* token) override;
 
-    // IOggSampleSink
-    HRESULT DeliverSample(IMFSample* sample) override;
-    HRESULT MarkEndOfStream() override;
-    bool WantsMoreSamples() override;
-    bool IsActive() override;
-    void WaitOutLock() override;
-    HRESULT NoteFormat(const CAMMediaType& type) override;
-
-    // Transitions carried out by the source.
-    void SetActive(BOOL active);
-    // newRun: the start begins a run (from stopped, or a restart at a position); what was made for the
-    // run before is dropped. A resume from pause keeps it.
-    HRESULT StartStream(const PROPVARIANT* value, bool seeking, bool newRun, DWORD runId);
+    // Transitions, carried out by the source's dispatch.
+    void SetActive(bool active);
+    // The stream enters run `run` (a new run, or one it joins on a resume): what was made for the run before is
+    // dropped, and what production makes for the new one waits until the stream is started in it.
+    void PrepareRun(DWORD run);
+    // A resume keeps what was made (a stream that ended in the run stays ended).
+    HRESULT StartStream(const PROPVARIANT* value, bool seeking);
     HRESULT PauseStream();
     HRESULT StopStream();
     void ShutdownStream();
-    HRESULT DeliverQueuedSamples();
 
-    bool EndSent() const { return m_eosSent; }
-    BOOL m_active = FALSE;
-    BOOL m_endOfStream = FALSE;
-    int32_t m_state = 0;
-    DWORD m_id;
-    COggStream* m_pOggStream = nullptr;
-    // Its OpRequestData of this run runs (under the source lock): another may be posted.
-    void RequestTaken() { m_requestQueued = false; }
-    DWORD m_runId = 0; // the run the stream is in; stamped into its requests for data and its end
+    // Production's side: samples of run `run` (S_FALSE: not taken, the run is over or the stream ended).
+    HRESULT DeliverSamples(IMFSample* const* samples, int count, DWORD run);
+    // The type of the samples that follow (a chained file's link); the next sample announces it when it differs
+    // from the type the host was told last.
+    HRESULT NoteFormat(const CAMMediaType& type);
+    // No more samples in run `run`: the end goes out in answer to a request that finds none left.
+    HRESULT MarkEnded(DWORD run);
+    // The samples waiting fill the reserve (production stops).
+    bool ReserveFull();
+
+    // The host takes this stream's samples: a request of its waits, or production was asked for more.
+    bool Consuming();
+    int32_t Index() const { return m_index; }
+    DWORD Id() const { return m_id; }
+    bool Active();
+    bool EndSent();
+    // Where the host is in this stream: the time of the next sample it gets (of the last one, with none waiting).
+    LONGLONG Position() const { return m_position.load(); }
 
 private:
-    class SourceGuard;
-    ~OGGStream();
-    void ReportError(HRESULT hr);
-    HRESULT MatchOne();
-    HRESULT AnnounceFormat(IMFSample* sample);
+    ~OGGStream() override;
     IMFMediaEventQueue* EventQueue();
+    HRESULT Match();
+    HRESULT MatchOne();
+    HRESULT SendEnd();
+    HRESULT AnnounceFormat(IMFSample* sample);
     void DropSamples();
+    bool WantsProduction() const;
+    void AskForProduction();
 
     std::atomic<ULONG> m_refCount{1};
     SourceLink* m_pLink;
+    const DWORD m_id;
+    const int32_t m_index;
+    CLock m_lock; // everything below but the event queue
+    int32_t m_state = 0; // SourceStopped, SourcePaused, SourceStarted, SourceShutdown
+    bool m_active = false;
+    DWORD m_run = 0;
+    bool m_ended = false;   // production found no more in this run
+    bool m_eosSent = false; // MEEndOfStream went out in this run
+    bool m_asked = false;   // production was asked for more and has delivered nothing since
+    bool m_starting = false; // in a run that has not started yet: samples wait
     IMFStreamDescriptor* m_pStreamDescriptor;
-    IMFMediaEventQueue* m_pEventQueue = nullptr; // written under the source lock and m_queueLock both
-    std::mutex m_queueLock;
     ComPtrList<IMFSample> m_samples;
     ComPtrList<IUnknown, true> m_requests;
-    std::recursive_mutex m_orphanLock; // serialises the stream's methods once its source is gone
-    bool m_eosSent = false;       // MEEndOfStream goes out once per run, however often the end is marked
-    bool m_requestQueued = false; // an OpRequestData of this run waits in the queue
-    uint64_t m_queuedBytes = 0;   // the payload of the samples waiting
+    uint64_t m_queuedBytes = 0; // the payload of the samples waiting
+    std::atomic<LONGLONG> m_position{0};
     // A chained file's formats: the type the host was told last (null: the stream descriptor's), the one it will
     // have been told once the waiting samples are out, and the one the next delivered sample carries.
     IMFMediaType* m_pAnnounced = nullptr;
     IMFMediaType* m_pExpected = nullptr;
     IMFMediaType* m_pPendingFormat = nullptr;
+    std::mutex m_queueLock; // the event queue pointer alone: the event methods never wait for m_lock
+    IMFMediaEventQueue* m_pEventQueue = nullptr;
 };

@@ -1,18 +1,31 @@
-// The media source: IMFMediaSource with its event generator, the rate interfaces, the operation queue
-// and the demultiplexing core it plays from.
+// The media source: IMFMediaSource with its event generator, the rate interfaces and the operation queue, over
+// the demultiplexing core it owns. Host calls take the source lock only briefly: the dispatch never holds it over a
+// read or a wait (the core's reader reads, production runs on work items of its own).
 #pragma once
 #include "base_object.h"
+#include "buffer_pool.h"
 #include "media_stream.h"
-#include "ogg/source_core.h"
+#include "ogg/ogg_demuxer.h"
 #include "op_queue.h"
+
+enum SourceState : int32_t {
+    SourceStopped = 0,
+    SourcePaused = 1,
+    SourceStarted = 2,
+    SourceInvalid = 3,
+    SourceOpening = 4,
+    SourceShutdown = 5,
+};
+
+class CProductionItem;
 
 class OGGSource : private MediaFoundationSamples::BaseObject,
                   public OpQueue<SourceOp>,
                   public IMFMediaSource,
-                  public COggSourceCore,
                   public IMFRateControl,
                   public IMFRateSupport,
                   public IMFGetService,
+                  public IOggDemuxSink,
                   public CNoThrowAlloc {
 public:
     explicit OGGSource(HRESULT* phr);
@@ -20,7 +33,7 @@ public:
     // Runs the open over the byte stream; called once, right after construction.
     HRESULT Initialize(IMFByteStream* stream);
 
-    // IUnknown
+    // IUnknown (and the sink's reference count, the same)
     HRESULT QueryInterface(REFIID riid, void** ppv) override;
     ULONG AddRef() override;
     ULONG Release() override;
@@ -53,27 +66,32 @@ public:
     HRESULT ExecuteOperation(SourceOp* op) override;
     HRESULT CheckOperation(SourceOp* op) override;
 
-    // COggSourceCore
-    HRESULT DescribeLinks(IMFPresentationDescriptor* pd);
-    HRESULT CreateMediaStream(COggStream* stream, uint32_t id) override;
-    uint32_t MediaStreamCount() override { return m_cStreams; }
-    void OnReadFailure() override;
+    // IOggDemuxSink: what production hands over (on its work item), and the reader's news.
+    HRESULT DeliverPacket(int32_t stream, DWORD run, const OggSamplePacket& packet) override;
+    void EndOfBatch(int32_t stream, DWORD run) override;
+    void EndOfStream(int32_t stream, DWORD run, HRESULT cause) override;
+    void DataReady(int32_t stream, DWORD run) override;
+    bool Consuming(int32_t stream) override;
 
-    HRESULT QueueSimpleOperation(DWORD type);
-    // A media stream's request for data or end of stream, stamped with the stream's run.
+    // A media stream's end, stamped with the stream's run.
     HRESULT QueueStreamOperation(DWORD type, DWORD streamId, DWORD runId);
-    // Ends every active media stream after a failed read during the run given (a later run is left alone).
-    void EndActiveStreams(DWORD runId);
-
-    OGGStream* m_streams[MaxMediaStreams] = {};
-    BYTE m_streamIds[MaxMediaStreams] = {};
-    uint32_t m_cStreams = 0;
+    // Production of the core's stream `index` goes on (on a work item). A work item that cannot be posted fails the
+    // play (MEError): nothing else would make the samples the host waits for.
+    bool ScheduleProduction(int32_t index);
+    // A production work item: one stream's production of the current run.
+    void Produce(int32_t index);
 
 private:
     ~OGGSource() override;
+    HRESULT CreateMediaStreams();
+    HRESULT CreateMediaStream(int32_t index);
     HRESULT BuildPresentationDescriptor();
+    HRESULT DescribeLinks(IMFPresentationDescriptor* pd);
     void DescribeStreams();
     OGGStream* FindMediaStream(DWORD id);
+    OGGStream* MediaStreamOf(int32_t index);
+    IMFMediaEventQueue* EventQueue();
+    bool ShutDown() const { return m_state.load() == SourceShutdown; }
 
     // Dispatch
     bool Claim(SourceOp* op);
@@ -81,29 +99,49 @@ private:
     HRESULT DoStart(StartOp* op);
     HRESULT DoPause(SourceOp* op);
     HRESULT DoStop(SourceOp* op);
-    HRESULT DoRequestData(SourceOp* op);
     HRESULT DoEndOfStream(SourceOp* op);
     template <class Fn> HRESULT ForEachStream(IMFPresentationDescriptor* pd, Fn fn);
-    HRESULT SelectStreams(IMFPresentationDescriptor* pd);
+    HRESULT SelectStreams(IMFPresentationDescriptor* pd, bool* joined, bool* left);
+    HRESULT StartStreams(IMFPresentationDescriptor* pd, const PROPVARIANT* value, bool seek);
+    HRESULT QueueStarted(bool seek, bool resuming, LONGLONG position);
     bool EverySelectedStreamEnded();
-    HRESULT StartStreams(IMFPresentationDescriptor* pd, const PROPVARIANT* value, bool seek, bool newRun);
-    void RepositionReaders(LONGLONG position, HRESULT* hr);
-    void StopReaders();
-    void EndReaderThreads();
-    void BeginRun();
+    HRESULT EndPresentation();
+    HRESULT BeginRun(LONGLONG position);
+    LONGLONG CurrentPosition();
+
+    // Production
+    HRESULT FlushBatch(int32_t index, DWORD run);
+    HRESULT MakeSample(int32_t index, const OggSamplePacket& packet, IMFSample** sample);
 
     std::atomic<ULONG> m_refCount{1};
+    CLock m_lock; // the source lock: the public methods' checks and the dispatch
+    std::atomic<int32_t> m_state{SourceInvalid};
+    // What the state will be once the operations posted so far have run (a pause is refused from the call unless
+    // the source will be started by then).
+    int32_t m_requestedState = SourceStopped;
+    std::mutex m_eventLock; // the event queue pointer alone
     IMFMediaEventQueue* m_pEventQueue = nullptr;
     IMFPresentationDescriptor* m_pPD = nullptr;
-    // The end of the presentation went out in this run. It goes out once per run, when every selected stream
-    // has sent its end: a count of pending ends, as kept before, counted ends of another run and was reset by
-    // a resume although ends already sent in the run would not come again.
+    COggDemuxer* m_pCore = nullptr;
+    OGGStream* m_streams[MaxMediaStreams] = {};
+    BYTE m_streamIds[MaxMediaStreams] = {};
+    uint32_t m_cStreams = 0;
+    // The media stream of each of the core's streams (null where it has none), and production's per-stream state.
+    struct Production {
+        OGGStream* media = nullptr;
+        CProductionItem* item = nullptr;
+        CBufferPool* pool = nullptr;
+        static constexpr int kBatch = 8;
+        IMFSample* batch[kBatch] = {};
+        int count = 0;
+    };
+    Production* m_production = nullptr;
+    int32_t m_cProduction = 0;
+    // The end of the presentation went out in this run (once per run, when every selected stream has sent its end).
     bool m_bPresentationEnded = false;
-    uint32_t m_nStopCount = 0;
     SourceOp* m_pPendingOp = nullptr;
-    SourceOp* m_pPendingRequestOp = nullptr;
-    // The run: counted up by every start that begins one (from stopped, or at a new position) and by every
-    // stop, always while no reader thread reads. Read by the reader threads when a read fails.
+    // The run: counted up by every start that begins one (from stopped, or at a new position) and by every stop.
     std::atomic<DWORD> m_runId{0};
+    std::atomic<float> m_rate{1.0f};
     SourceLink* m_pLink;
 };

@@ -5,7 +5,8 @@
 #include "list.h"
 #include "support/lock.h"
 
-enum OpType : DWORD { OpStart = 0, OpPause = 1, OpStop = 2, OpRequestData = 3, OpEndOfStream = 4 };
+// Requests for data are no operations: production runs on work items of its own (the numbers stay as they were).
+enum OpType : DWORD { OpStart = 0, OpPause = 1, OpStop = 2, OpEndOfStream = 4 };
 
 class SourceOp : public IUnknown, public CNoThrowAlloc {
 public:
@@ -31,8 +32,8 @@ public:
     DWORD m_type;
     PROPVARIANT m_data;
     DWORD m_streamId = 0;
-    // The run the operation was made for (requests for data and ends of streams): the source drops one
-    // that outlived its run, so that nothing of an earlier run acts on a later one.
+    // The run the operation was made for (ends of streams): the source drops one that outlived its run, so that
+    // nothing of an earlier run acts on a later one.
     DWORD m_runId = 0;
 
 protected:

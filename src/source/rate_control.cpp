@@ -12,7 +12,9 @@ bool IsSupported(float rate) {
 }
 } // namespace
 
+// Every rate and service method answers MF_E_SHUTDOWN after Shutdown, as the source's other methods do.
 HRESULT OGGSource::GetSlowestRate(MFRATE_DIRECTION direction, BOOL thin, float* rate) {
+    if (ShutDown()) return MF_E_SHUTDOWN;
     if (thin) return MF_E_THINNING_UNSUPPORTED;
     if (direction == MFRATE_REVERSE) return MF_E_REVERSE_UNSUPPORTED;
     if (!rate) return E_POINTER;
@@ -21,6 +23,7 @@ HRESULT OGGSource::GetSlowestRate(MFRATE_DIRECTION direction, BOOL thin, float* 
 }
 
 HRESULT OGGSource::GetFastestRate(MFRATE_DIRECTION direction, BOOL thin, float* rate) {
+    if (ShutDown()) return MF_E_SHUTDOWN;
     if (thin) return MF_E_THINNING_UNSUPPORTED;
     if (direction == MFRATE_REVERSE) return MF_E_REVERSE_UNSUPPORTED;
     if (!rate) return E_POINTER;
@@ -29,37 +32,36 @@ HRESULT OGGSource::GetFastestRate(MFRATE_DIRECTION direction, BOOL thin, float* 
 }
 
 HRESULT OGGSource::IsRateSupported(BOOL thin, float rate, float*) {
+    if (ShutDown()) return MF_E_SHUTDOWN;
     if (thin) return MF_E_THINNING_UNSUPPORTED;
     if (rate < 0.0f) return MF_E_REVERSE_UNSUPPORTED;
     return IsSupported(rate) ? S_OK : MF_E_UNSUPPORTED_RATE;
 }
 
+// The rate is what GetRate answers and what MESourceRateChanged carries; sample times stay on the presentation's
+// timeline at every rate (the presentation clock runs at the rate, and sinks present each sample at its time).
 HRESULT OGGSource::SetRate(BOOL, float rate) {
+    if (ShutDown()) return MF_E_SHUTDOWN;
     if (rate < 0.0f) return MF_E_REVERSE_UNSUPPORTED;
     if (!IsSupported(rate)) return MF_E_UNSUPPORTED_RATE;
-    const double wide = rate;
-    // A new rate is stored and moves no reader: the next run reads it. (Applying the positions here ran the
-    // search on the host's thread under the seeking lock, against the operation thread's lock order, and
-    // moved readers that a start executing at the same time was using.)
-    if (wide != CurrentRate()) {
-        Trace("\nSetRate(%f)", wide);
-        StoreRate(wide);
-    }
+    if (rate != m_rate.exchange(rate)) Trace("\nSetRate(%f)", static_cast<double>(rate));
     PROPVARIANT value;
     PropVariantInit(&value);
     value.vt = VT_R4;
-    value.fltVal = static_cast<float>(CurrentRate());
+    value.fltVal = rate;
     return QueueEvent(MESourceRateChanged, GUID_NULL, S_OK, &value);
 }
 
 HRESULT OGGSource::GetRate(BOOL*, float* rate) {
     if (!rate) return E_POINTER;
-    const double current = CurrentRate();
-    *rate = current == 0.0 ? 1.0f : static_cast<float>(current);
+    if (ShutDown()) return MF_E_SHUTDOWN;
+    const float current = m_rate.load();
+    *rate = current == 0.0f ? 1.0f : current;
     return S_OK;
 }
 
 HRESULT OGGSource::GetService(REFGUID service, REFIID riid, LPVOID* ppv) {
+    if (ShutDown()) return MF_E_SHUTDOWN;
     if (!IsEqualGUID(service, MF_RATE_CONTROL_SERVICE)) return MF_E_UNSUPPORTED_SERVICE;
     return QueryInterface(riid, ppv);
 }

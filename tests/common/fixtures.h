@@ -64,6 +64,16 @@ inline std::vector<host::Sample> Of(const std::vector<host::Sample>& all, DWORD 
 }
 inline std::vector<host::Sample> Of(const host::PlayResult& r, DWORD id) { return Of(r.samples, id); }
 
+// A byte stream over a file that counts its reads (and fails, shortens or delays them as `config` says).
+inline PlatRef<IMFByteStream> CountingStream(const std::string& path, IFaultByteStreamControl** control,
+                                             const FaultConfig* config = nullptr) {
+    PlatRef<IMFByteStream> file, counted;
+    MFCreateFileByteStreamA(path.c_str(), &file);
+    if (file) MFCreateFaultByteStream(file.Get(), config, &counted);
+    if (counted && control) counted->QueryInterface(IID_IFaultByteStreamControl, reinterpret_cast<void**>(control));
+    return counted;
+}
+
 // Opens a file (or any byte stream) through the handler; the source is shut down by the guard.
 struct OpenedSource {
     PlatRef<IMFMediaSource> source;

@@ -3,14 +3,15 @@
 #include <vector>
 
 #include "ogg/media_types.h"
-#include "ogg/ogg_stream.h"
+#include "ogg/logical_stream.h"
+#include "ogg/read_ahead.h"
 #include "ogg/ogm_header.h"
 #include "ogg/codecs/codec_kinds.h"
 
 namespace {
 // Feeds packets to a stream record, each on a page of its own, as discovery would.
 struct Parser {
-    COggStream stream{77, nullptr};
+    COggLogicalStream stream{77, nullptr};
     ogg_stream_state os;
     int packetno = 0;
     Parser() { ogg_stream_init(&os, 77); }
@@ -25,7 +26,7 @@ struct Parser {
         ogg_stream_packetin(&os, &op);
         ogg_page og;
         uint32_t r = 0;
-        while (ogg_stream_flush(&os, &og)) r |= stream.ParseHeaderPage(&og);
+        while (ogg_stream_flush(&os, &og)) r |= stream.ParseHeaderPage(&og) ? 1u : 0u;
         return r;
     }
 };
@@ -58,25 +59,25 @@ TEST(Headers, OgmHeadersOfEveryShapeNeverReadOutOfRange) {
     {
         Parser p;
         EXPECT_EQ(p.Feed(OgmHeader("video", 52, 400000, 1, 52)), 0u);
-        EXPECT_EQ(p.stream.m_codec, CODEC_OGM);
-        EXPECT_TRUE(p.stream.m_headerFlags & HEADERS_PENDING) << "OGM headers end at the first data packet";
-        EXPECT_EQ(p.stream.m_queueHigh, 256);
-        EXPECT_EQ(p.stream.m_queueLow, 128);
+        EXPECT_EQ(p.stream.CodecKind(), CODEC_OGM);
+        EXPECT_TRUE(p.stream.HeadersPending()) << "OGM headers end at the first data packet";
+        EXPECT_EQ(p.stream.QueueHigh(), 256);
+        EXPECT_EQ(p.stream.QueueLow(), 128);
         EXPECT_EQ(p.stream.GranuleToTime(25), 10000000);
         p.Feed({0x08, 1, 2, 3}, 3);
-        EXPECT_EQ(p.stream.m_headerFlags, 0u);
-        EXPECT_EQ(p.stream.m_startTime, 3 * 400000);
+        EXPECT_FALSE(p.stream.HasHeaders());
+        EXPECT_EQ(p.stream.StartTime(), 3 * 400000);
     }
     for (auto [size, bytes] : {std::pair{40, 52}, {52, 40}, {200, 52}, {-1, 52}}) {
         Parser p;
         EXPECT_EQ(p.Feed(OgmHeader("video", size, 400000, 1, bytes)), 1u) << size << " " << bytes;
-        EXPECT_EQ(p.stream.m_codec, CODEC_UNKNOWN);
-        EXPECT_FALSE(p.stream.m_mediaType.HasMediaType());
+        EXPECT_EQ(p.stream.CodecKind(), CODEC_UNKNOWN);
+        EXPECT_FALSE(p.stream.MediaType().HasMediaType());
     }
     {
         Parser p; // samples per unit 0: the stream is kept, its packets have no time
         p.Feed(OgmHeader("audio", 52, 10000000, 0, 52));
-        EXPECT_EQ(p.stream.m_codec, CODEC_OGM);
+        EXPECT_EQ(p.stream.CodecKind(), CODEC_OGM);
         EXPECT_EQ(p.stream.GranuleToTime(1000), -1);
     }
     {
@@ -85,7 +86,7 @@ TEST(Headers, OgmHeadersOfEveryShapeNeverReadOutOfRange) {
         WriteLE32(&h[1 + ogm::kDxFormatLength], 100);
         WriteLE32(&h[1 + ogm::kDxFormatOffset], 116);
         EXPECT_EQ(p.Feed(h), 1u);
-        EXPECT_FALSE(p.stream.m_mediaType.HasMediaType());
+        EXPECT_FALSE(p.stream.MediaType().HasMediaType());
     }
     {
         Parser p; // "directx" too short for its media type
@@ -96,8 +97,8 @@ TEST(Headers, OgmHeadersOfEveryShapeNeverReadOutOfRange) {
         std::vector<uint8_t> h = OgmHeader("audio", 52, 10000000, 44100, 52);
         std::memcpy(&h[1 + ogm::kSubtype], "00G5", 4);
         p.Feed(h);
-        EXPECT_TRUE(IsEqualGUID(p.stream.m_mediaType.subtype, GuidFromFourcc(0x0005)));
-        EXPECT_EQ(p.stream.m_mediaType.cbFormat, 18u);
+        EXPECT_TRUE(IsEqualGUID(p.stream.MediaType().subtype, GuidFromFourcc(0x0005)));
+        EXPECT_EQ(p.stream.MediaType().cbFormat, 18u);
     }
     {
         Parser p; // buffer size 1000: the page limits keep their minimum
@@ -105,10 +106,10 @@ TEST(Headers, OgmHeadersOfEveryShapeNeverReadOutOfRange) {
         WriteLE32(&h[1 + ogm::kBufferSize], 1000);
         std::memcpy(&h[1 + ogm::kSubtype], "YUY2", 4);
         p.Feed(h);
-        EXPECT_EQ(p.stream.m_queueHigh, 16);
-        EXPECT_EQ(p.stream.m_queueLow, 8);
-        EXPECT_TRUE(p.stream.m_mediaType.bFixedSizeSamples) << "YUY2 is uncompressed";
-        EXPECT_FALSE(p.stream.m_mediaType.bTemporalCompression);
+        EXPECT_EQ(p.stream.QueueHigh(), 16);
+        EXPECT_EQ(p.stream.QueueLow(), 8);
+        EXPECT_TRUE(p.stream.MediaType().bFixedSizeSamples) << "YUY2 is uncompressed";
+        EXPECT_FALSE(p.stream.MediaType().bTemporalCompression);
     }
 }
 
@@ -151,28 +152,28 @@ TEST(Headers, DirectShowEmbeddedHeadersShortOrStrange) {
 
     Parser s; // a refused conversion falls to libvorbis, which refuses too: the stream is given up
     EXPECT_EQ(s.Feed(packet(0x12345678, 200)), 1u);
-    EXPECT_EQ(s.stream.m_codec, CODEC_UNKNOWN);
+    EXPECT_EQ(s.stream.CodecKind(), CODEC_UNKNOWN);
 }
 
 TEST(Headers, UnknownFirstPacketsAndEmptyPackets) {
     Parser p;
     EXPECT_EQ(p.Feed({}), 0u) << "an empty packet has no type byte and is passed over";
     EXPECT_EQ(p.Feed({0x7F, 'x', 'y'}), 0u);
-    EXPECT_EQ(p.stream.m_codec, CODEC_UNKNOWN);
-    EXPECT_TRUE(p.stream.m_headerFlags & HEADERS_PENDING);
+    EXPECT_EQ(p.stream.CodecKind(), CODEC_UNKNOWN);
+    EXPECT_TRUE(p.stream.HeadersPending());
     p.Feed({0x81, 1}, -1); // bit 7 set: not a data packet for an unknown stream
-    EXPECT_TRUE(p.stream.m_headerFlags & HEADERS_PENDING);
+    EXPECT_TRUE(p.stream.HeadersPending());
     p.Feed({0x00, 1}, -1);
-    EXPECT_FALSE(p.stream.m_headerFlags & HEADERS_PENDING);
-    EXPECT_EQ(p.stream.m_startTime, 0) << "no granule yet";
+    EXPECT_FALSE(p.stream.HeadersPending());
+    EXPECT_EQ(p.stream.StartTime(), 0) << "no granule yet";
     p.Feed({0x00, 2}, 5);
-    EXPECT_EQ(p.stream.m_startTime, -1) << "an unknown codec has no time";
+    EXPECT_EQ(p.stream.StartTime(), -1) << "an unknown codec has no time";
 
     Parser t; // a Theora identification header libtheora refuses
     EXPECT_EQ(t.Feed({0x80, 't', 'h', 'e', 'o', 'r', 'a', 0, 0}), 1u);
-    EXPECT_EQ(t.stream.m_headerFlags, 0u);
+    EXPECT_FALSE(t.stream.HasHeaders());
     EXPECT_EQ(t.Feed({0x81, 't', 'h', 'e', 'o', 'r', 'a'}), 0u) << "later pages are ignored";
-    EXPECT_EQ(t.stream.m_codec, CODEC_UNKNOWN);
+    EXPECT_EQ(t.stream.CodecKind(), CODEC_UNKNOWN);
 }
 
 TEST(MediaTypes, AlternativeTypeOnlyForTheoraAndMpegAudio) {
@@ -199,11 +200,9 @@ TEST(MediaTypes, AlternativeTypeOnlyForTheoraAndMpegAudio) {
 }
 
 TEST(ReadAhead, TheReaderFillsTwoSecondsAndItsPageMarkOrTenSecondsWithinItsLimits) {
-    Parser p; // an OGM video stream: 400000 per unit, buffer size 65536: high mark 256, low 128
-    p.Feed(OgmHeader("video", 52, 400000, 1, 52));
-    COggStream& s = p.stream;
-    s.m_queueHigh = 32; // the Vorbis and Theora marks
-    s.m_queueLow = 16;
+    COggReadAhead q;
+    q.SetMarks(32, 16); // the Vorbis and Theora marks
+    q.Restart(1);
     ogg_stream_state os;
     ogg_stream_init(&os, 77);
     auto page = [&](int64_t granule) {
@@ -217,47 +216,57 @@ TEST(ReadAhead, TheReaderFillsTwoSecondsAndItsPageMarkOrTenSecondsWithinItsLimit
         ogg_stream_flush(&os, &og);
         return og;
     };
+    bool wake = false;
+    auto queue = [&](int64_t granule) {
+        ogg_page og = page(granule);
+        const LONGLONG t = granule * 400000; // 25 pages a second
+        return q.Queue(1, og, granule == -1 ? nullptr : &t, &wake);
+    };
     // Pages 1/25 s apart: the page mark alone (32 pages, 1.24 s) does not stop the reader; the mark and 2 s do.
     for (int i = 0; i < 50; ++i) {
-        ogg_page og = page(i);
-        EXPECT_FALSE(s.QueuePage(&og)) << i;
+        ASSERT_EQ(queue(i), COggReadAhead::Add::Queued);
+        EXPECT_TRUE(q.WantsMore()) << i;
     }
-    ogg_page og = page(50);
-    EXPECT_TRUE(s.QueuePage(&og)) << "51 pages spanning 2 s: the read-ahead is full";
-    // Taking pages: the reader sleeps while a second or more is queued...
-    s.m_reader.m_evWork.Reset();
-    EXPECT_TRUE(s.FeedPage());
-    EXPECT_FALSE(s.m_reader.m_evWork.IsSignalled()) << "50 pages spanning 1.96 s";
-    // ...and is woken once less than a second is left (25 pages span 0.96 s).
-    while (s.Count() > 25) s.FeedPage();
-    s.m_reader.m_evWork.Reset();
-    EXPECT_TRUE(s.FeedPage());
-    EXPECT_TRUE(s.m_reader.m_evWork.IsSignalled()) << "24 pages, under a second";
-    s.Clear();
+    queue(50);
+    EXPECT_FALSE(q.WantsMore()) << "51 pages spanning 2 s: the read-ahead is full";
+    EXPECT_EQ(q.Queue(2, page(51), nullptr, &wake), COggReadAhead::Add::Stale) << "a page of another run";
+    // Taking pages: the reader is not woken while a second or more is queued...
+    bool readerWake = true;
+    PageNode* n = q.Take(false, &readerWake);
+    ASSERT_NE(n, nullptr);
+    q.Recycle(n);
+    EXPECT_FALSE(readerWake) << "50 pages spanning 1.96 s";
+    // ...and is once less than a second is left (25 pages span 0.96 s).
+    for (int i = 0; i < 24; ++i) q.Recycle(q.Take(false, &readerWake));
+    ASSERT_FALSE(readerWake) << "26 pages spanning 1 s";
+    q.Recycle(q.Take(false, &readerWake));
+    EXPECT_TRUE(readerWake) << "25 pages, under a second";
+    q.Restart(1);
     // Ten seconds queued stop the reader below the page mark: pages a second apart.
     for (int i = 0; i < 10; ++i) {
-        ogg_page spaced = page(i * 25);
-        EXPECT_FALSE(s.QueuePage(&spaced)) << i;
+        queue(i * 25);
+        EXPECT_TRUE(q.WantsMore()) << i;
     }
-    ogg_page tenth = page(10 * 25);
-    EXPECT_TRUE(s.QueuePage(&tenth)) << "11 pages spanning 10 s";
-    s.m_reader.m_evWork.Reset();
-    EXPECT_TRUE(s.FeedPage());
-    EXPECT_TRUE(s.m_reader.m_evWork.IsSignalled()) << "below the low mark the reader is woken, whatever the span";
-    s.Clear();
-    // Pages without a time never fill a span: the page limit stops the reader all the same.
+    queue(10 * 25);
+    EXPECT_FALSE(q.WantsMore()) << "11 pages spanning 10 s";
+    q.Recycle(q.Take(false, &readerWake));
+    EXPECT_TRUE(readerWake) << "below the low mark the reader is woken, whatever the span";
+    q.Restart(1);
+    // Pages without a time never fill a span: the page limit stops the reader all the same, and a full queue takes
+    // no more.
     for (int i = 0; i + 1 < kMaxQueuePages; ++i) {
-        ogg_page untimed = page(-1);
-        ASSERT_FALSE(s.QueuePage(&untimed)) << i;
+        ASSERT_EQ(queue(-1), COggReadAhead::Add::Queued);
+        ASSERT_TRUE(q.WantsMore()) << i;
     }
-    ogg_page last = page(-1);
-    EXPECT_TRUE(s.QueuePage(&last)) << "the page limit";
-    s.Clear();
+    queue(-1);
+    EXPECT_FALSE(q.WantsMore()) << "the page limit";
+    EXPECT_EQ(queue(-1), COggReadAhead::Add::Full);
+    q.Restart(1);
     // A header's page mark stays within the limit whatever it asks (the OGM buffer size of a hostile file).
     Parser huge;
     huge.Feed(OgmHeader("video", 52, 400000, 1, 52, 0x7fffffff));
-    EXPECT_LE(huge.stream.m_queueHigh, kMaxQueuePages);
-    EXPECT_LT(huge.stream.m_queueLow, huge.stream.m_queueHigh);
-    EXPECT_GT(huge.stream.m_queueLow, 0);
+    EXPECT_LE(huge.stream.QueueHigh(), kMaxQueuePages);
+    EXPECT_LT(huge.stream.QueueLow(), huge.stream.QueueHigh());
+    EXPECT_GT(huge.stream.QueueLow(), 0);
     ogg_stream_clear(&os);
 }

@@ -2,15 +2,10 @@
 #include <vector>
 
 #include "ogg/page_queue.h"
-#include "ogg/stream_page_reader.h"
+#include "ogg/page_sync.h"
 
 namespace {
-struct TestQueue : COggPageQueue {
-    int32_t HeaderCapacity() const { return m_cbHeaderCapacity; }
-    int32_t BodyCapacity() const { return m_cbBodyCapacity; }
-    bool FreeListEmpty() const { return m_pFreeList == nullptr; }
-    LONGLONG LastTime() const { return m_tLastTime; }
-};
+using TestQueue = COggPageQueue;
 
 struct FakePage {
     std::vector<unsigned char> header, body;
@@ -67,42 +62,67 @@ TEST(PageQueue, CapacitiesFreeListAndTimes) {
     EXPECT_EQ(q.HeaderCapacity(), 384) << "capacities keep their grown values";
 }
 
-TEST(PageReader, SkipForeignPagesJumpsOverPagesOfOtherStreams) {
-    // Three pages: serial 1, serial 2, serial 1. A reader of stream 2 skips the first, keeps the second.
+// Pages of three streams with junk between them (a false capture pattern among it, and a damaged copy of a page):
+// the sync finds every real page at its offset, bytes written in any pieces, and counts the junk it passed over.
+TEST(PageSync, FindsEveryPageAtItsOffsetWhateverLiesBetween) {
     std::vector<unsigned char> file;
-    ogg_stream_state os[2];
-    ogg_stream_init(&os[0], 1);
-    ogg_stream_init(&os[1], 2);
-    for (int i : {0, 1, 0}) {
-        std::vector<unsigned char> payload(300 + i * 10, static_cast<unsigned char>('a' + i));
+    std::vector<std::pair<size_t, uint32_t>> pages; // offset, serial
+    ogg_stream_state os[3];
+    for (int i = 0; i < 3; ++i) ogg_stream_init(&os[i], i + 1);
+    const std::vector<unsigned char> junk = {'x', 'O', 'g', 'g', 'S', 0, 0, 'O', 'g', 'g', 'y', 'j', 'u', 'n', 'k'};
+    for (int n = 0; n < 12; ++n) {
+        const int i = n % 3;
+        std::vector<unsigned char> payload(300 + static_cast<size_t>(n) * 700, static_cast<unsigned char>('a' + n));
         ogg_packet op{};
         op.packet = payload.data();
         op.bytes = static_cast<long>(payload.size());
-        op.granulepos = 1;
+        op.granulepos = n;
         ogg_stream_packetin(&os[i], &op);
         ogg_page og;
         ogg_stream_flush(&os[i], &og);
+        if (n % 4 == 1) file.insert(file.end(), junk.begin(), junk.end());
+        if (n == 5) { // a damaged copy of the page: its checksum is wrong, so it is no page
+            std::vector<unsigned char> bad(og.header, og.header + og.header_len);
+            bad.insert(bad.end(), og.body, og.body + og.body_len);
+            bad[bad.size() / 2] ^= 0x55;
+            file.insert(file.end(), bad.begin(), bad.end());
+        }
+        pages.emplace_back(file.size(), static_cast<uint32_t>(i + 1));
         file.insert(file.end(), og.header, og.header + og.header_len);
         file.insert(file.end(), og.body, og.body + og.body_len);
     }
-    ogg_stream_clear(&os[0]);
-    ogg_stream_clear(&os[1]);
-    ogg_sync_state sync;
-    ogg_sync_init(&sync);
-    char* buf = ogg_sync_buffer(&sync, static_cast<long>(file.size()));
-    std::memcpy(buf, file.data(), file.size());
-    ogg_sync_wrote(&sync, static_cast<long>(file.size()));
-    EXPECT_EQ(COggStreamReader::SkipForeignPages(&sync, 2), 0);
-    ogg_page og;
-    ASSERT_EQ(ogg_sync_pageout(&sync, &og), 1);
-    EXPECT_EQ(ogg_page_serialno(&og), 2);
-    // The last page only partly buffered: the buffer is dropped and the rest skipped in the file.
-    ogg_sync_reset(&sync);
-    const size_t firstPage = 27 + 2 + 300;
-    buf = ogg_sync_buffer(&sync, 100);
-    std::memcpy(buf, file.data(), 100);
-    ogg_sync_wrote(&sync, 100);
-    EXPECT_EQ(COggStreamReader::SkipForeignPages(&sync, 2), static_cast<LONGLONG>(firstPage - 100));
-    EXPECT_EQ(sync.fill, 0);
-    ogg_sync_clear(&sync);
+    for (auto& o : os) ogg_stream_clear(&o);
+    for (size_t piece : {size_t(1), size_t(7), size_t(4096), file.size()}) {
+        SCOPED_TRACE(piece);
+        CPageSync sync;
+        sync.Reset(1000); // the bytes are those of a file from offset 1000 on
+        std::vector<std::pair<size_t, uint32_t>> found;
+        for (size_t at = 0; at < file.size(); at += piece) {
+            const size_t n = std::min(piece, file.size() - at);
+            BYTE* space = sync.Space(n);
+            ASSERT_NE(space, nullptr);
+            std::memcpy(space, file.data() + at, n);
+            sync.Wrote(n);
+            OggPageView v;
+            while (sync.Next(&v)) {
+                found.emplace_back(static_cast<size_t>(v.offset - 1000), v.header.serial);
+                EXPECT_EQ(std::memcmp(v.data, file.data() + (v.offset - 1000), static_cast<size_t>(v.header.Size())), 0);
+            }
+        }
+        EXPECT_EQ(found, pages);
+        EXPECT_EQ(sync.Position(), 1000 + static_cast<LONGLONG>(file.size())) << "every byte taken or passed over";
+        EXPECT_GE(sync.Skipped(), 3 * junk.size()) << "the junk and the damaged copy were passed over";
+    }
+    // A header held without its body: a reader that does not want the page learns its size and goes past it.
+    CPageSync sync;
+    sync.Reset(0);
+    BYTE* space = sync.Space(100);
+    std::memcpy(space, file.data() + pages[1].first, 100);
+    sync.Wrote(100);
+    OggPageView v;
+    EXPECT_FALSE(sync.Next(&v));
+    OggPageHeader h;
+    ASSERT_TRUE(sync.PendingHeader(&h));
+    EXPECT_EQ(h.serial, 2u);
+    EXPECT_EQ(static_cast<size_t>(h.Size()), pages[2].first - pages[1].first) << "pages 1 and 2 are adjacent";
 }

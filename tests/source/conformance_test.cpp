@@ -2,7 +2,7 @@
 // requests outstanding, ends of streams that cross a restart, rate and selection changes between runs,
 // shutdown at every point, and the module's lifetime. The polling host checks the invariants of runs as the
 // events come (no sample of an earlier run after a new run's start, one end of presentation per run after
-// every selected stream's end, no reader thread while stopped).
+// every selected stream's end, no read of the byte stream begun while stopped).
 #include <algorithm>
 #include <atomic>
 #include <gmock/gmock.h>
@@ -31,9 +31,11 @@ using Conformance = SourceTest;
 
 TEST_F(Conformance, RestartsAtZeroAndAtAPositionWhileRunningAndWhilePaused) {
     Fixture f = MakeFile("restarts", kMux);
-    OpenedSource s(f.path);
+    PlatRef<IFaultByteStreamControl> reads;
+    OpenedSource s(CountingStream(f.path, &reads).Get());
     ASSERT_EQ(s.hr, S_OK);
     PollingHost h(s.source.Get());
+    h.reads = reads;
     h.lateBound = kLate;
     h.Select(kAll);
     ASSERT_EQ(h.Resume(), S_OK);
@@ -66,9 +68,11 @@ TEST_F(Conformance, RestartsAtZeroAndAtAPositionWhileRunningAndWhilePaused) {
 
 TEST_F(Conformance, StopWithRequestsOutstandingThenStartAgain) {
     Fixture f = MakeFile("stop-requests", kMux);
-    OpenedSource s(f.path);
+    PlatRef<IFaultByteStreamControl> reads;
+    OpenedSource s(CountingStream(f.path, &reads).Get());
     ASSERT_EQ(s.hr, S_OK);
     PollingHost h(s.source.Get());
+    h.reads = reads;
     h.lateBound = kLate;
     h.Select(kAll);
     size_t whole = 0;
@@ -77,13 +81,12 @@ TEST_F(Conformance, StopWithRequestsOutstandingThenStartAgain) {
         ASSERT_EQ(h.Resume(), S_OK);
         ASSERT_TRUE(h.PumpUntil([&] { return h.SamplesOf(1) > static_cast<size_t>(4 + 3 * i); }));
         ASSERT_EQ(h.Stop(), S_OK);
-        // Requests that reach the streams between the stop's call and its execution: a request for data
-        // they post must not start anything once the source is stopped.
+        // Requests that reach the streams between the stop's call and its execution: a request for data they ask
+        // for must not start anything once the source is stopped (the host checks that nothing is read then).
         h.Request(1);
         h.Request(2);
         ASSERT_TRUE(h.PumpUntil([&] { return CountOf(h.sourceEvents, MESourceStopped) == static_cast<size_t>(2 * i + 1); }));
         h.PumpFor(30);
-        EXPECT_EQ(ReaderThreads(), 0) << "a reader runs while the source is stopped";
         ASSERT_EQ(h.Resume(), S_OK); // the next run starts with its headers and its discontinuity, and ends
         ASSERT_TRUE(h.PumpToEnd()) << "the run after the stop stalled";
         if (i == 0) whole = h.SamplesOf(1);
@@ -147,8 +150,8 @@ TEST_F(Conformance, RateAndSelectionChangesBetweenRuns) {
     ASSERT_TRUE(h.PumpToEnd());
     EXPECT_EQ(h.streams[1].total, before) << "a deselected stream delivers nothing";
     ASSERT_GT(h.SamplesOf(2), 0u) << h.State();
-    // Video at rate 2: times are halved.
-    EXPECT_LE(h.streams[2].samples.back().time, 20000000);
+    // Video at rate 2: times stay on the presentation's timeline (the file lasts 4 s).
+    EXPECT_GT(h.streams[2].samples.back().time, 30000000);
     // A restart while running with another selection.
     h.Select({1, 2});
     ASSERT_EQ(h.SetRate(1.0f), S_OK);

@@ -1,9 +1,10 @@
 // What the open refuses, what it reads, and the settings it follows.
+#include <mutex>
 #include <atomic>
 
 #include "common/callback.h"
 #include "common/fixtures.h"
-#include "ogg/registry_stuff.h"
+#include "source/registry_stuff.h"
 #include "source/byte_stream_handler.h"
 
 namespace {
@@ -31,27 +32,25 @@ TEST_F(OpenFailures, ReadsAndLengthsThatFailTheOpen) {
         OpenedSource s(Faulty(f, c).Get());
         EXPECT_EQ(s.hr, MF_E_CANNOT_PARSE_BYTESTREAM) << "a failing discovery read";
     }
-    c = FaultConfig{};
-    c.shortReadLimit = 1000;
-    {
+    // Bytes that come in pieces are read on, and a length the byte stream cannot tell (a failure, or the usual -1)
+    // is read to the end of the data: each opens and plays the whole file (the duration unknown without a length).
+    OpenedSource whole(f.path);
+    ASSERT_EQ(whole.hr, S_OK);
+    const host::PlayResult all = host::Play(whole.source.Get(), host::PlayOptions{});
+    ASSERT_EQ(all.status, S_OK);
+    for (int mode = 0; mode < 3; ++mode) {
+        SCOPED_TRACE(mode);
+        c = FaultConfig{};
+        if (mode == 0) c.shortReadLimit = 1000;
+        if (mode == 1) c.lengthUnknown = true;
+        if (mode == 2) c.lengthFails = true;
         OpenedSource s(Faulty(f, c).Get());
-        EXPECT_EQ(s.hr, MF_E_CANNOT_PARSE_BYTESTREAM) << "a short discovery read";
-    }
-    c = FaultConfig{};
-    c.lengthUnknown = true; // success with a length of -1: nothing is read
-    {
-        PlatRef<IMFByteStream> bs = Faulty(f, c);
-        OpenedSource s(bs.Get());
-        EXPECT_EQ(s.hr, MF_E_CANNOT_PARSE_BYTESTREAM);
-        uint64_t reads = 0, bytes = 0;
-        Counters(bs.Get(), &reads, &bytes);
-        EXPECT_EQ(reads, 0u);
-    }
-    c = FaultConfig{};
-    c.lengthFails = true; // a small file: discovery reads past its end and fails
-    {
-        OpenedSource s(Faulty(f, c).Get());
-        EXPECT_EQ(s.hr, MF_E_CANNOT_PARSE_BYTESTREAM);
+        ASSERT_EQ(s.hr, S_OK);
+        EXPECT_EQ(Probe(s.source.Get())["duration"], mode == 0 ? Probe(whole.source.Get())["duration"] : nlohmann::json(0x3fffffffffffffffLL));
+        const host::PlayResult r = host::Play(s.source.Get(), host::PlayOptions{});
+        ASSERT_EQ(r.status, S_OK);
+        ASSERT_EQ(r.samples.size(), all.samples.size());
+        for (size_t i = 0; i < r.samples.size(); ++i) EXPECT_EQ(r.samples[i].crc, all.samples[i].crc) << i;
     }
     // A failing length with a file longer than the discovery window opens, with an unknown end.
     Fixture big = MakeFile("big", R"({"streams": [{"kind": "ogm_video", "serial": 4, "packets": 400,
@@ -254,7 +253,11 @@ TEST_F(OpenFailures, HandlerRefusalsAndTheBeginEndPair) {
 
     std::atomic<int> invoked{0};
     PlatRef<IMFAsyncCallback> cb;
-    cb.Attach(new TestCallback([&](IMFAsyncResult*) { ++invoked; }));
+    PlatRef<IMFAsyncResult> received;
+    cb.Attach(new TestCallback([&](IMFAsyncResult* r) {
+        if (!received) received = PlatRef<IMFAsyncResult>(r);
+        ++invoked;
+    }));
     Fixture f = MakeFile("handler", R"({"streams": [{"kind": "ogm_audio", "serial": 1, "packets": 4}]})");
     PlatRef<IMFByteStream> bs;
     MFCreateFileByteStreamA(f.path.c_str(), &bs);
@@ -279,7 +282,8 @@ TEST_F(OpenFailures, HandlerRefusalsAndTheBeginEndPair) {
     for (int i = 0; i < 1000 && invoked.load() == 0; ++i) Sleep(5);
     EXPECT_EQ(invoked.load(), 1) << "the refused attempts never called back";
     PlatRef<IMFAsyncResult> result;
-    MFCreateAsyncResult(nullptr, cb.Get(), nullptr, &result);
+    ASSERT_TRUE(received); // the result the callback was handed carries the source
+    result = received;
     MF_OBJECT_TYPE type = MF_OBJECT_BYTESTREAM;
     PlatRef<IUnknown> object;
     ASSERT_EQ(h->EndCreateObject(result.Get(), &type, &object), S_OK);
@@ -287,8 +291,39 @@ TEST_F(OpenFailures, HandlerRefusalsAndTheBeginEndPair) {
     PlatRef<IMFMediaSource> source;
     ASSERT_EQ(object->QueryInterface(IID_IMFMediaSource, reinterpret_cast<void**>(&source)), S_OK);
     source->Shutdown();
-    EXPECT_EQ(h->EndCreateObject(result.Get(), &type, &object), E_UNEXPECTED) << "nothing pending any more";
+    PlatRef<IMFAsyncResult> foreign;
+    MFCreateAsyncResult(nullptr, cb.Get(), nullptr, &foreign);
+    EXPECT_EQ(h->EndCreateObject(foreign.Get(), &type, &object), E_INVALIDARG) << "a result this handler did not make";
     EXPECT_EQ(type, MF_OBJECT_INVALID);
     result->SetStatus(E_ABORT);
     EXPECT_EQ(h->EndCreateObject(result.Get(), &type, &object), E_ABORT);
+    // Two creations in flight on one handler: each result gives its own source.
+    std::vector<PlatRef<IMFAsyncResult>> results;
+    std::mutex lock;
+    PlatRef<IMFAsyncCallback> both;
+    both.Attach(new TestCallback([&](IMFAsyncResult* r) {
+        std::lock_guard<std::mutex> g(lock);
+        results.emplace_back(r);
+    }));
+    ASSERT_EQ(h->BeginCreateObject(bs.Get(), L"", MF_RESOLUTION_MEDIASOURCE, nullptr, nullptr, both.Get(), nullptr), S_OK);
+    PlatRef<IMFByteStream> second;
+    MFCreateFileByteStreamA(f.path.c_str(), &second);
+    ASSERT_EQ(h->BeginCreateObject(second.Get(), L"", MF_RESOLUTION_MEDIASOURCE, nullptr, nullptr, both.Get(), nullptr), S_OK);
+    for (int i = 0; i < 1000; ++i) {
+        {
+            std::lock_guard<std::mutex> g(lock);
+            if (results.size() == 2) break;
+        }
+        Sleep(5);
+    }
+    ASSERT_EQ(results.size(), 2u);
+    PlatRef<IUnknown> a, b;
+    ASSERT_EQ(h->EndCreateObject(results[0].Get(), &type, &a), S_OK);
+    ASSERT_EQ(h->EndCreateObject(results[1].Get(), &type, &b), S_OK);
+    EXPECT_NE(a.Get(), b.Get());
+    for (IUnknown* o : {a.Get(), b.Get()}) {
+        PlatRef<IMFMediaSource> m;
+        o->QueryInterface(IID_IMFMediaSource, reinterpret_cast<void**>(&m));
+        m->Shutdown();
+    }
 }

@@ -3,7 +3,7 @@
 
 #include "common/fixtures.h"
 #include "ogg/media_types.h"
-#include "ogg/ogg_stream.h"
+#include "ogg/logical_stream.h"
 #include "source/ogg_attributes.h"
 
 namespace {

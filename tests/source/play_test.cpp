@@ -137,6 +137,36 @@ TEST_F(PlayTest, SourceMethodChecksAndShutdown) {
     PlatRef<IMFStreamDescriptor> sd;
     other->GetStreamDescriptorByIndex(0, &selected, &sd);
     EXPECT_TRUE(selected) << "a clone's selection is its own";
+    // A media stream to ask after the shutdown: the one a start announces.
+    PlatRef<IMFMediaStream> media;
+    {
+        PROPVARIANT empty;
+        PropVariantInit(&empty);
+        ASSERT_EQ(s->Start(other.Get(), nullptr, &empty), S_OK);
+        for (;;) {
+            PlatRef<IMFMediaEvent> ev;
+            ASSERT_EQ(s->GetEvent(0, &ev), S_OK);
+            MediaEventType t;
+            ev->GetType(&t);
+            if (t == MENewStream) {
+                PROPVARIANT v;
+                PropVariantInit(&v);
+                ev->GetValue(&v);
+                if (!media) v.punkVal->QueryInterface(IID_IMFMediaStream, reinterpret_cast<void**>(&media));
+                PropVariantClear(&v);
+            }
+            if (t == MESourceStarted) break;
+        }
+        ASSERT_TRUE(media);
+        ASSERT_EQ(s->Stop(), S_OK);
+        for (;;) {
+            PlatRef<IMFMediaEvent> ev;
+            ASSERT_EQ(s->GetEvent(0, &ev), S_OK);
+            MediaEventType t;
+            ev->GetType(&t);
+            if (t == MESourceStopped) break;
+        }
+    }
 
     PROPVARIANT start;
     PropVariantInit(&start);
@@ -147,66 +177,79 @@ TEST_F(PlayTest, SourceMethodChecksAndShutdown) {
     start.vt = VT_R8;
     EXPECT_EQ(s->Start(other.Get(), nullptr, &start), MF_E_UNSUPPORTED_TIME_FORMAT);
 
-    // A pause while stopped is posted, then refused when it runs.
+    // A pause while stopped is refused from the call; nothing is posted (no MESourcePaused, no MEError).
     PlatRef<IMFMediaEvent> e;
-    ASSERT_EQ(s->Pause(), S_OK);
-    ASSERT_EQ(s->GetEvent(0, &e), S_OK);
-    MediaEventType type;
-    HRESULT status;
-    e->GetType(&type);
-    e->GetStatus(&status);
-    EXPECT_EQ(type, MESourcePaused);
-    EXPECT_EQ(status, MF_E_INVALID_STATE_TRANSITION);
-    ASSERT_EQ(s->GetEvent(0, &e), S_OK);
-    e->GetType(&type);
-    EXPECT_EQ(type, MEError);
+    EXPECT_EQ(s->Pause(), MF_E_INVALID_STATE_TRANSITION);
+    EXPECT_EQ(s->GetEvent(MF_EVENT_FLAG_NO_WAIT, &e), MF_E_NO_EVENTS_AVAILABLE);
 
     ASSERT_EQ(s->Shutdown(), S_OK);
     EXPECT_EQ(s->Shutdown(), MF_E_SHUTDOWN);
-    EXPECT_EQ(s->GetCharacteristics(&c), MF_E_SHUTDOWN);
     EXPECT_EQ(s->GetCharacteristics(nullptr), E_POINTER);
-    EXPECT_EQ(s->CreatePresentationDescriptor(&pd), MF_E_SHUTDOWN);
     EXPECT_EQ(s->Start(other.Get(), nullptr, &start), MF_E_UNSUPPORTED_TIME_FORMAT) << "argument checks come first";
     start.vt = VT_EMPTY;
-    EXPECT_EQ(s->Start(other.Get(), nullptr, &start), MF_E_SHUTDOWN);
-    EXPECT_EQ(s->Stop(), MF_E_SHUTDOWN);
-    EXPECT_EQ(s->Pause(), MF_E_SHUTDOWN);
-    EXPECT_EQ(s->GetEvent(MF_EVENT_FLAG_NO_WAIT, &e), MF_E_SHUTDOWN);
-    EXPECT_EQ(s->QueueEvent(MEError, GUID_NULL, S_OK, nullptr), MF_E_SHUTDOWN);
+    // After the shutdown every method of the source and its streams answers MF_E_SHUTDOWN (with valid arguments).
+    PlatRef<IMFRateControl> rate;
+    PlatRef<IMFRateSupport> support;
+    PlatRef<IMFGetService> service;
+    ASSERT_EQ(s->QueryInterface(IID_IMFRateControl, reinterpret_cast<void**>(&rate)), S_OK);
+    ASSERT_EQ(s->QueryInterface(IID_IMFRateSupport, reinterpret_cast<void**>(&support)), S_OK);
+    ASSERT_EQ(s->QueryInterface(IID_IMFGetService, reinterpret_cast<void**>(&service)), S_OK);
+    float r = 0;
+    BOOL thin = FALSE;
+    PlatRef<IUnknown> object;
+    PlatRef<IMFMediaSource> back;
+    PlatRef<IMFStreamDescriptor> desc;
+    const struct {
+        const char* call;
+        HRESULT hr;
+    } table[] = {
+        {"GetCharacteristics", s->GetCharacteristics(&c)},
+        {"CreatePresentationDescriptor", s->CreatePresentationDescriptor(&pd)},
+        {"Start", s->Start(other.Get(), nullptr, &start)},
+        {"Stop", s->Stop()},
+        {"Pause", s->Pause()},
+        {"GetEvent", s->GetEvent(MF_EVENT_FLAG_NO_WAIT, &e)},
+        {"BeginGetEvent", s->BeginGetEvent(nullptr, nullptr)},
+        {"QueueEvent", s->QueueEvent(MEError, GUID_NULL, S_OK, nullptr)},
+        {"SetRate", rate->SetRate(FALSE, 2.0f)},
+        {"GetRate", rate->GetRate(&thin, &r)},
+        {"IsRateSupported", support->IsRateSupported(FALSE, 1.0f, nullptr)},
+        {"GetFastestRate", support->GetFastestRate(MFRATE_FORWARD, FALSE, &r)},
+        {"GetSlowestRate", support->GetSlowestRate(MFRATE_FORWARD, FALSE, &r)},
+        {"GetService", service->GetService(MF_RATE_CONTROL_SERVICE, IID_IMFRateControl, reinterpret_cast<void**>(&object))},
+        {"stream GetEvent", media->GetEvent(MF_EVENT_FLAG_NO_WAIT, &e)},
+        {"stream QueueEvent", media->QueueEvent(MEError, GUID_NULL, S_OK, nullptr)},
+        {"stream GetMediaSource", media->GetMediaSource(&back)},
+        {"stream GetStreamDescriptor", media->GetStreamDescriptor(&desc)},
+        {"stream RequestSample", media->RequestSample(nullptr)},
+    };
+    for (const auto& row : table) EXPECT_EQ(row.hr, MF_E_SHUTDOWN) << row.call;
 }
 
-TEST_F(PlayTest, RatesDivideTheTimesAndTheStopIsComparedWithTheDividedTimes) {
+// Sample times stay on the presentation's timeline at every rate (the presentation clock runs at the rate); the
+// rate is what GetRate answers and what MESourceRateChanged carries.
+TEST_F(PlayTest, SampleTimesStayOnTheTimelineAtEveryRate) {
     Fixture f = MakeFile("rate", R"({"streams": [{"kind": "ogm_video", "serial": 2, "packets": 20}]})");
-    // rate, and the time and duration of every 400000-long packet at that rate
-    const struct {
-        float rate;
-        LONGLONG step;
-    } cases[] = {{2.0f, 200000}, {0.5f, 800000}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.rate);
+    for (float rate : {2.0f, 0.5f, 0.0f}) {
+        SCOPED_TRACE(rate);
         OpenedSource s(f.path);
         ASSERT_EQ(s.hr, S_OK);
-        const LONGLONG stop = Probe(s.source.Get())["duration"].get<LONGLONG>();
         host::PlayOptions o;
-        o.rate = c.rate;
+        o.rate = rate;
         host::PlayResult r = host::Play(s.source.Get(), o);
         ASSERT_EQ(r.status, S_OK);
-        ASSERT_FALSE(r.samples.empty());
+        ASSERT_EQ(r.samples.size(), 20u) << "the whole file at every rate";
         for (size_t i = 0; i < r.samples.size(); ++i) {
-            EXPECT_EQ(r.samples[i].time, static_cast<LONGLONG>(i) * c.step);
-            EXPECT_EQ(r.samples[i].duration, c.step);
-        }
-        // The stop position is the presentation's, not divided by the rate: the first packet whose divided
-        // end passes it is the last one delivered (at 0.5, about half the file).
-        const host::Sample& last = r.samples.back();
-        if (c.rate > 1.0f) {
-            EXPECT_EQ(r.samples.size(), 20u);
-        } else {
-            EXPECT_GT(last.time + last.duration, stop);
-            EXPECT_LE(last.time, stop);
+            EXPECT_EQ(r.samples[i].time, static_cast<LONGLONG>(i) * 400000);
+            EXPECT_EQ(r.samples[i].duration, 400000);
         }
         EXPECT_EQ(r.endOfStream[2], 1);
         EXPECT_NE(std::find(r.sourceEvents.begin(), r.sourceEvents.end(), MESourceRateChanged), r.sourceEvents.end());
+        PlatRef<IMFRateControl> control;
+        ASSERT_EQ(s->QueryInterface(IID_IMFRateControl, reinterpret_cast<void**>(&control)), S_OK);
+        float now = -1;
+        ASSERT_EQ(control->GetRate(nullptr, &now), S_OK);
+        EXPECT_EQ(now, rate == 0.0f ? 1.0f : rate);
     }
 }
 
@@ -328,13 +371,11 @@ TEST_F(PlayTest, PauseResumeAndRefusals) {
     next(stream.Get(), &type, &status);
     EXPECT_EQ(type, MEMediaSample) << "the request made while paused is served";
 
-    // Stopped: a request is refused through an error event on the source.
+    // Stopped: a request is refused from the call, and nothing is queued on the source.
     ASSERT_EQ(s->Stop(), S_OK);
     do {
         next(s.source.Get(), &type, &status);
     } while (type != MESourceStopped);
-    ASSERT_EQ(stream->RequestSample(nullptr), S_OK) << "the refusal is an event, not the result";
-    next(s.source.Get(), &type, &status);
-    EXPECT_EQ(type, MEError);
-    EXPECT_EQ(status, MF_E_INVALIDREQUEST);
+    EXPECT_EQ(stream->RequestSample(nullptr), MF_E_MEDIA_SOURCE_WRONGSTATE);
+    EXPECT_EQ(s->GetEvent(MF_EVENT_FLAG_NO_WAIT, &none), MF_E_NO_EVENTS_AVAILABLE) << "no MEError";
 }

@@ -109,6 +109,29 @@ inline std::string CheckSeek(const StreamTruth& t, LONGLONG target, const std::v
     return "";
 }
 
+// The file offset from which a stream's run after a seek to `target` must read: the page on which its expected
+// first sample begins (an earlier page of the stream when that sample began before the page that completes it).
+inline uint64_t ResumeOffset(const StreamTruth& t, LONGLONG target) {
+    const size_t want = ExpectedFirst(t, target);
+    if (want >= t.pages.samples.size()) return ~uint64_t(0); // nothing is left to read for it
+    for (size_t p = 0; p < t.pages.pages.size(); ++p) {
+        if (t.pages.last[p] < want) continue;
+        if (want == t.pages.first[p] && t.pages.pages[p].continued) return p > 0 ? t.pages.pages[p - 1].pos : 0;
+        return t.pages.pages[p].pos;
+    }
+    return 0;
+}
+
+// The most a play after a seek may read: the file from the earliest page a stream must resume at, and what the
+// search reads. A search that fell back to byte 0, or a stream that read the file again for itself, reads more.
+inline uint64_t SeekReadBound(const std::string& path, const std::vector<StreamTruth>& truth, LONGLONG target) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    const uint64_t size = static_cast<uint64_t>(in.tellg());
+    uint64_t from = size;
+    for (const StreamTruth& t : truth) from = std::min(from, ResumeOffset(t, target));
+    return size - std::min(from, size) + (256u << 10) + (64u << 10) * truth.size();
+}
+
 struct Counted {
     PlatRef<IMFByteStream> stream;
     PlatRef<IFaultByteStreamControl> control;

@@ -155,24 +155,54 @@ TEST_F(SeekTest, EdgesOfTheSearch) {
         EXPECT_TRUE(r.endOfPresentation);
         for (const auto& sm : r.samples) EXPECT_EQ(sm.time, 0) << "only Vorbis headers, no data";
     }
-    // Twice to the same target: the second search is answered from the reader's cache.
+    // The search runs on the reader, after MESourceSeeked: its reads are counted up to the first sample of the run.
+    // Twice to the same target: the same first sample.
     {
-        PlatRef<IMFByteStream> file, counted;
-        MFCreateFileByteStreamA(f.path.c_str(), &file);
-        MFCreateFaultByteStream(file.Get(), nullptr, &counted);
-        OpenedSource s(counted.Get());
-        ASSERT_EQ(s.hr, S_OK);
         PlatRef<IFaultByteStreamControl> control;
-        counted->QueryInterface(IID_IFaultByteStreamControl, reinterpret_cast<void**>(&control));
+        OpenedSource s(CountingStream(f.path, &control).Get());
+        ASSERT_EQ(s.hr, S_OK);
         PlatRef<IMFPresentationDescriptor> pd;
         s->CreatePresentationDescriptor(&pd);
+        PlatRef<IMFMediaStream> video;
         auto waitFor = [&](MediaEventType want) {
             for (;;) {
                 PlatRef<IMFMediaEvent> e;
                 if (FAILED(s->GetEvent(0, &e))) return false;
                 MediaEventType t;
                 e->GetType(&t);
+                PROPVARIANT v;
+                PropVariantInit(&v);
+                e->GetValue(&v);
+                if ((t == MENewStream || t == MEUpdatedStream) && v.vt == VT_UNKNOWN) {
+                    PlatRef<IMFMediaStream> m;
+                    v.punkVal->QueryInterface(IID_IMFMediaStream, reinterpret_cast<void**>(&m));
+                    DWORD id = 0;
+                    PlatRef<IMFStreamDescriptor> sd;
+                    m->GetStreamDescriptor(&sd);
+                    sd->GetStreamIdentifier(&id);
+                    if (id == 2) video = m;
+                }
+                PropVariantClear(&v);
                 if (t == want) return true;
+            }
+        };
+        auto firstSample = [&]() { // the video's first sample of the run (its time): the search is over by then
+            EXPECT_EQ(video->RequestSample(nullptr), S_OK);
+            for (;;) {
+                PlatRef<IMFMediaEvent> e;
+                if (FAILED(video->GetEvent(0, &e))) return LONGLONG(-1);
+                MediaEventType t;
+                e->GetType(&t);
+                if (t != MEMediaSample) continue;
+                PROPVARIANT v;
+                PropVariantInit(&v);
+                e->GetValue(&v);
+                PlatRef<IMFSample> sample;
+                v.punkVal->QueryInterface(IID_IMFSample, reinterpret_cast<void**>(&sample));
+                PropVariantClear(&v);
+                LONGLONG time = -1;
+                sample->GetSampleTime(&time);
+                return time;
             }
         };
         PROPVARIANT at;
@@ -183,15 +213,17 @@ TEST_F(SeekTest, EdgesOfTheSearch) {
         control->GetCounters(&before, nullptr);
         ASSERT_EQ(s->Start(pd.Get(), nullptr, &at), S_OK);
         ASSERT_TRUE(waitFor(MESourceSeeked));
+        const LONGLONG first = firstSample();
+        ASSERT_GT(first, 0);
+        EXPECT_LE(first, 20000000);
         control->GetCounters(&after, nullptr);
         EXPECT_GT(after, before) << "the first search reads";
         ASSERT_EQ(s->Stop(), S_OK);
         ASSERT_TRUE(waitFor(MESourceStopped));
-        control->GetCounters(&before, nullptr);
         ASSERT_EQ(s->Start(pd.Get(), nullptr, &at), S_OK);
         ASSERT_TRUE(waitFor(MESourceSeeked));
+        EXPECT_EQ(firstSample(), first);
         control->GetCounters(&again, nullptr);
-        EXPECT_EQ(again, before) << "the second search reads nothing";
 
         // A byte stream that fails during the search: the seek still completes.
         ASSERT_EQ(s->Stop(), S_OK);
@@ -265,7 +297,6 @@ TEST_F(SeekTest, RateControl) {
     EXPECT_EQ(r, 1.0f) << "a stored 0.0 reads as 1.0";
     EXPECT_EQ(thin, 7) << "the thin flag is not written";
     s->Shutdown();
-    EXPECT_EQ(rc->SetRate(FALSE, 2.0f), MF_E_SHUTDOWN) << "stored, but no event after shutdown";
-    EXPECT_EQ(rc->GetRate(nullptr, &r), S_OK);
-    EXPECT_EQ(r, 2.0f);
+    EXPECT_EQ(rc->SetRate(FALSE, 2.0f), MF_E_SHUTDOWN);
+    EXPECT_EQ(rc->GetRate(nullptr, &r), MF_E_SHUTDOWN);
 }

@@ -8,7 +8,7 @@
 #include "support/alloc.h"
 #include "support/am_media_type.h"
 
-class CRegistryStuff;
+class CFourccMap;
 
 // A header packet kept by a codec: sent ahead of the data (Vorbis) or built into the format block.
 struct SavedPacket {
@@ -105,4 +105,4 @@ protected:
 
 // Makes the codec that recognises the stream's first packet; null when none does (an unknown stream).
 // *gaveUp: a codec recognised the packet but refused it (its identification header is bad).
-COggCodec* IdentifyCodec(const ogg_packet& first, CRegistryStuff* settings, bool* gaveUp);
+COggCodec* IdentifyCodec(const ogg_packet& first, const CFourccMap* settings, bool* gaveUp);

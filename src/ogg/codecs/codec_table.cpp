@@ -8,13 +8,13 @@
 #include "support/alloc.h"
 
 namespace {
-typedef COggCodec* (*MakeCodecFn)(const ogg_packet& first, CRegistryStuff* settings, bool* gaveUp);
+typedef COggCodec* (*MakeCodecFn)(const ogg_packet& first, const CFourccMap* settings, bool* gaveUp);
 const MakeCodecFn kCodecs[] = {
     &MakeNonMediaCodec, &MakeOpusCodec, &MakeFlacCodec, &MakeSpeexCodec, &MakeTheoraCodec, &MakeOgmCodec, &MakeVorbisCodec,
 };
 } // namespace
 
-COggCodec* IdentifyCodec(const ogg_packet& first, CRegistryStuff* settings, bool* gaveUp) {
+COggCodec* IdentifyCodec(const ogg_packet& first, const CFourccMap* settings, bool* gaveUp) {
     *gaveUp = false;
     if (first.bytes < 1) return nullptr;
     for (MakeCodecFn make : kCodecs) {

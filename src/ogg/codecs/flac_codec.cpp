@@ -85,7 +85,7 @@ private:
 };
 } // namespace
 
-COggCodec* MakeFlacCodec(const ogg_packet& p, CRegistryStuff*, bool* gaveUp) {
+COggCodec* MakeFlacCodec(const ogg_packet& p, const CFourccMap*, bool* gaveUp) {
     if (p.bytes < 5 || p.packet[0] != 0x7F || std::memcmp(p.packet + 1, "FLAC", 4) != 0) return nullptr;
     auto* codec = new CFlacCodec;
     if (!codec || !codec->Identify(p)) {

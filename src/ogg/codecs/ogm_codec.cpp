@@ -33,7 +33,7 @@ public:
         vorbis_comment_clear(&m_comment);
     }
 
-    bool Build(CRegistryStuff* settings) {
+    bool Build(const CFourccMap* settings) {
         m_limits.maxSampleSize = 0;
         const int32_t buffer = ogm::BufferSize(m_header);
         m_limits.maxSampleSize = buffer <= 0 ? 0 : static_cast<uint32_t>(buffer) > kMaxSampleBuffer ? kMaxSampleBuffer
@@ -147,7 +147,7 @@ bool IsOgmHeader(const ogg_packet& p) {
 }
 } // namespace
 
-COggCodec* MakeOgmCodec(const ogg_packet& p, CRegistryStuff* settings, bool* gaveUp) {
+COggCodec* MakeOgmCodec(const ogg_packet& p, const CFourccMap* settings, bool* gaveUp) {
     if ((p.packet[0] & 7) != 1 || (p.packet[0] & 0x80)) return nullptr;
     BYTE* header = nullptr;
     size_t size = 0;

@@ -58,7 +58,7 @@ private:
 };
 } // namespace
 
-COggCodec* MakeOpusCodec(const ogg_packet& p, CRegistryStuff*, bool* gaveUp) {
+COggCodec* MakeOpusCodec(const ogg_packet& p, const CFourccMap*, bool* gaveUp) {
     if (p.bytes < 8 || std::memcmp(p.packet, "OpusHead", 8) != 0) return nullptr;
     auto* codec = new COpusCodec;
     if (!codec || !codec->Identify(p)) {

@@ -22,7 +22,7 @@ public:
 };
 } // namespace
 
-COggCodec* MakeNonMediaCodec(const ogg_packet& p, CRegistryStuff*, bool*) {
+COggCodec* MakeNonMediaCodec(const ogg_packet& p, const CFourccMap*, bool*) {
     if (p.bytes >= 8 && std::memcmp(p.packet, "fishead\0", 8) == 0) return new CNonMediaCodec(CODEC_SKELETON);
     if (p.bytes >= 8 && std::memcmp(p.packet, "\x80kate\0\0\0", 8) == 0) return new CNonMediaCodec(CODEC_KATE);
     return nullptr;

@@ -70,7 +70,7 @@ private:
 };
 } // namespace
 
-COggCodec* MakeSpeexCodec(const ogg_packet& p, CRegistryStuff*, bool* gaveUp) {
+COggCodec* MakeSpeexCodec(const ogg_packet& p, const CFourccMap*, bool* gaveUp) {
     if (p.bytes < 8 || std::memcmp(p.packet, "Speex   ", 8) != 0) return nullptr;
     auto* codec = new CSpeexCodec;
     if (!codec || !codec->Identify(p)) {

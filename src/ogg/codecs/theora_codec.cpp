@@ -179,7 +179,7 @@ private:
 };
 } // namespace
 
-COggCodec* MakeTheoraCodec(const ogg_packet& p, CRegistryStuff*, bool* gaveUp) {
+COggCodec* MakeTheoraCodec(const ogg_packet& p, const CFourccMap*, bool* gaveUp) {
     if (!(p.packet[0] & 0x80) || (p.packet[0] & 7) != 0) return nullptr;
     auto* codec = new CTheoraCodec;
     if (!codec || !codec->Identify(p)) {

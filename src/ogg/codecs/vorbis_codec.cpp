@@ -98,7 +98,7 @@ private:
 
 // A packet whose type bits say identification header and that no other codec claimed is offered to
 // libvorbis; its refusal gives the stream up.
-COggCodec* MakeVorbisCodec(const ogg_packet& p, CRegistryStuff*, bool* gaveUp) {
+COggCodec* MakeVorbisCodec(const ogg_packet& p, const CFourccMap*, bool* gaveUp) {
     if ((p.packet[0] & 7) != 1 || p.packet[0] & 0x80) return nullptr;
     auto* codec = new CVorbisCodec;
     if (!codec || !codec->Identify(p)) {

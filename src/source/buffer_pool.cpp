@@ -1,20 +1,23 @@
 // The buffer pool (buffer_pool.h) and its buffers.
 #include "buffer_pool.h"
+
+#include "base_object.h"
 #include "support/alloc.h"
 
 #include <cstdlib>
 
 namespace {
+// The class of a length: the smallest power of two that holds it, or -1 beyond the largest class.
 int SizeClass(DWORD length) {
     int c = CBufferPool::kMinClass;
     while (c < CBufferPool::kClasses - 1 && (static_cast<uint64_t>(1) << c) < length) ++c;
-    return c;
+    return (static_cast<uint64_t>(1) << c) < length ? -1 : c;
 }
 
-class CPooledBuffer final : public IMFMediaBuffer, public CNoThrowAlloc {
+class CPooledBuffer final : private MediaFoundationSamples::BaseObject, public IMFMediaBuffer, public CNoThrowAlloc {
 public:
-    CPooledBuffer(CBufferPool* pool, BYTE* block, int sizeClass)
-        : m_pool(pool), m_block(block), m_class(sizeClass), m_max(static_cast<DWORD>(1ull << sizeClass)) {
+    CPooledBuffer(CBufferPool* pool, BYTE* block, int sizeClass, DWORD size)
+        : m_pool(pool), m_block(block), m_class(sizeClass), m_max(size) {
         m_pool->AddRef();
     }
     HRESULT QueryInterface(REFIID riid, void** ppv) override {
@@ -58,7 +61,7 @@ public:
     }
 
 private:
-    virtual ~CPooledBuffer() {
+    ~CPooledBuffer() override {
         m_pool->Return(m_block, m_class);
         m_pool->Release();
     }
@@ -85,9 +88,9 @@ void CBufferPool::Release() {
 HRESULT CBufferPool::Get(DWORD length, IMFMediaBuffer** buffer) {
     *buffer = nullptr;
     const int c = SizeClass(length);
-    if ((static_cast<uint64_t>(1) << c) < length) return E_OUTOFMEMORY; // beyond the largest class
+    const DWORD size = c < 0 ? length : static_cast<DWORD>(1) << c;
     BYTE* block = nullptr;
-    {
+    if (c >= 0) {
         std::lock_guard<std::mutex> g(m_lock);
         FreeList& list = m_free[c];
         if (list.count > 0) {
@@ -95,9 +98,9 @@ HRESULT CBufferPool::Get(DWORD length, IMFMediaBuffer** buffer) {
             m_kept -= static_cast<size_t>(1) << c;
         }
     }
-    if (!block) block = static_cast<BYTE*>(AllocBytes(static_cast<size_t>(1) << c));
+    if (!block) block = static_cast<BYTE*>(AllocBytes(size ? size : 1));
     if (!block) return E_OUTOFMEMORY;
-    CPooledBuffer* b = new CPooledBuffer(this, block, c);
+    CPooledBuffer* b = new CPooledBuffer(this, block, c, size);
     if (!b) {
         Return(block, c);
         return E_OUTOFMEMORY;
@@ -107,6 +110,10 @@ HRESULT CBufferPool::Get(DWORD length, IMFMediaBuffer** buffer) {
 }
 
 void CBufferPool::Return(BYTE* block, int c) {
+    if (c < 0) { // a large buffer: its packet's size, never kept
+        std::free(block);
+        return;
+    }
     const size_t size = static_cast<size_t>(1) << c;
     {
         std::lock_guard<std::mutex> g(m_lock);

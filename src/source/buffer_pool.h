@@ -1,6 +1,7 @@
-// The buffers of a stream's samples, reused: each is sized to its packet (rounded up to a power of two), and
-// goes back to the pool when the host releases the sample that holds it. A stream whose largest possible sample
-// is large (a 720p Theora stream's is 5.5 MB) no longer allocates that much for every packet.
+// The buffers of a stream's samples, reused: each is sized to its packet (rounded up to a power of two up to 1 MB,
+// its exact size beyond, where rounding up could cost nearly as much again), and goes back to the pool when the
+// host releases the sample that holds it. Every buffer counts as a live object of the module: a host that holds a
+// sample keeps the code of its buffer loaded.
 #pragma once
 #include <atomic>
 #include <mutex>
@@ -21,7 +22,7 @@ public:
     size_t KeptBytes();
 
     static constexpr int kMinClass = 8;   // 256 bytes
-    static constexpr int kClasses = 32;   // up to 2 GB
+    static constexpr int kClasses = 21;   // up to 1 MB; larger buffers are their packet's size and never kept
     static constexpr int kKeptPerClass = 48;
     static constexpr size_t kKeptBytes = 24u << 20;
 

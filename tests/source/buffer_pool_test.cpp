@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "ogg/buffer_pool.h"
+#include "source/buffer_pool.h"
 
 TEST(BufferPool, SizedToThePacketReusedAndBounded) {
     CBufferPool* pool = CBufferPool::Create();

@@ -1,0 +1,163 @@
+// The packet clock (packet_clock.h).
+#include "packet_clock.h"
+
+#include <cstring>
+
+COggPacketClock::COggPacketClock(const COggLogicalStream* stream)
+    : m_pStream(stream), m_pCodec(stream->Codec()), m_serial(stream->Serial()) {
+    ogg_stream_init(&m_state, static_cast<int>(stream->Serial()));
+}
+
+COggPacketClock::~COggPacketClock() { ogg_stream_clear(&m_state); }
+
+void COggPacketClock::SetTimeline(const FileLink* links, LONGLONG origin) {
+    m_pLinks = links;
+    m_origin = origin;
+}
+
+// Times on the presentation's timeline count from its origin; a later link's from where it starts on it.
+LONGLONG COggPacketClock::ShiftOf(int32_t link) const {
+    if (!m_pStream->Chained() || !m_pLinks) return SatSub(0, m_origin);
+    return SatSub(m_pLinks[link].Shift(m_origin), m_origin);
+}
+
+void COggPacketClock::Restart() {
+    m_serial = m_pStream->Serial();
+    ogg_stream_reset_serialno(&m_state, static_cast<int>(m_serial));
+    m_pCodec = m_pStream->Codec();
+    m_link = 0;
+    m_shift = ShiftOf(0);
+    m_lastPacketNo = -1;
+    m_lastGranule = -1;
+    m_lastUnits = 0;
+    m_bNoReference = true;
+    m_cAhead = m_nextAhead = 0;
+    m_bAheadEndsAtHole = m_bHole = false;
+}
+
+// Production enters another link: the stream state takes that link's serial and codec, its times their shift.
+void COggPacketClock::SwitchLink(uint32_t serial) {
+    const int32_t k = m_pStream->LinkOfSerial(serial);
+    if (k < 0) return;
+    m_serial = serial;
+    ogg_stream_reset_serialno(&m_state, static_cast<int>(serial));
+    m_link = k;
+    m_pCodec = m_pStream->InLink(k).record->Codec();
+    m_shift = ShiftOf(k);
+    m_lastPacketNo = -1;
+    m_lastGranule = -1;
+    m_lastUnits = 0;
+    m_bNoReference = true;
+}
+
+void COggPacketClock::Feed(ogg_page* page, bool* switched) {
+    *switched = false;
+    const uint32_t serial = static_cast<uint32_t>(ogg_page_serialno(page));
+    if (m_pStream->Chained() && serial != m_serial) {
+        SwitchLink(serial);
+        *switched = true;
+    }
+    ogg_stream_pagein(&m_state, page);
+}
+
+bool COggPacketClock::Take(ogg_packet* packet) {
+    if (m_nextAhead < m_cAhead) {
+        *packet = m_ahead[m_nextAhead++];
+        if (m_nextAhead == m_cAhead) {
+            m_nextAhead = m_cAhead = 0;
+            if (m_bAheadEndsAtHole) m_bHole = true; // the hole comes after them
+            m_bAheadEndsAtHole = false;
+        }
+        return true;
+    }
+    for (;;) {
+        const int r = ogg_stream_packetout(&m_state, packet);
+        if (r > 0) return true;
+        if (r == 0) return false;
+        m_bHole = true; // a gap in the pages: libogg counts it in the packet numbers, so the next packet follows nothing
+    }
+}
+
+void COggPacketClock::Remember(const ogg_packet& packet, LONGLONG granule, int64_t units) {
+    if (granule != -1) m_bNoReference = false;
+    m_lastPacketNo = packet.packetno;
+    m_lastGranule = granule;
+    m_lastUnits = units;
+}
+
+LONGLONG COggPacketClock::GranuleFromAhead(int64_t units) {
+    // What was taken ahead already, then more from the stream state, up to the first packet with a granule.
+    if (m_nextAhead > 0) {
+        std::memmove(m_ahead, m_ahead + m_nextAhead, sizeof(ogg_packet) * static_cast<size_t>(m_cAhead - m_nextAhead));
+        m_cAhead -= m_nextAhead;
+        m_nextAhead = 0;
+    }
+    int32_t i = m_nextAhead;
+    LONGLONG granule = -1;
+    for (;; ++i) {
+        if (i == m_cAhead) {
+            if (m_bAheadEndsAtHole) return -1; // a hole between: that granule does not reach back here
+            if (m_cAhead == kMaxFirstUnits) return -1;
+            const int r = ogg_stream_packetout(&m_state, &m_ahead[m_cAhead]);
+            if (r == 0) return -1; // the next granule is not reassembled yet
+            if (r < 0) {
+                m_bAheadEndsAtHole = m_cAhead > m_nextAhead;
+                if (!m_bAheadEndsAtHole) m_bHole = true;
+                return -1;
+            }
+            ++m_cAhead;
+        }
+        if (m_ahead[i].granulepos != -1) {
+            granule = m_ahead[i].granulepos;
+            break;
+        }
+    }
+    // Back from that packet over the lengths of those before it, to the packet just taken.
+    for (int32_t j = i; j >= m_nextAhead && granule != -1; --j) {
+        const ogg_packet& p = m_ahead[j];
+        const ogg_packet* before = j > m_nextAhead ? &m_ahead[j - 1] : nullptr;
+        const int64_t own = m_pCodec->Units(p.packet, p.bytes);
+        const int64_t prev = before ? m_pCodec->Units(before->packet, before->bytes) : units;
+        granule = m_pCodec->PrevGranule(granule, prev, own);
+    }
+    return granule;
+}
+
+bool COggPacketClock::Next(OggPacketInfo* info) {
+    for (;;) {
+        ogg_packet packet;
+        if (!Take(&packet)) return false;
+        const COggCodec* codec = m_pCodec;
+        if (packet.bytes < 1 || !codec) continue; // nothing to time or deliver; an unknown codec has no timing
+        if (codec->IsHeaderPacket(packet.packet, packet.bytes)) {
+            // A header leaves no reference: the first data packet after the headers is timed back from the first
+            // granule position, as any packet that follows no timed one.
+            Remember(packet, -1, 0);
+            m_bNoReference = true;
+            continue;
+        }
+        if (!codec->Accepts(packet.packet, packet.bytes)) continue;
+        const int64_t units = codec->Units(packet.packet, packet.bytes);
+        const LONGLONG prev = Follows(packet) ? m_lastGranule : -1;
+        LONGLONG g = packet.granulepos;
+        if (g == -1) g = prev != -1 ? codec->NextGranule(m_lastGranule, m_lastUnits, units) : GranuleFromAhead(units);
+        Remember(packet, g, units);
+        if (g == -1) continue; // untimed: passed over
+        LONGLONG start = 0, end = 0;
+        const COggCodec::Time time = codec->PacketTimes(g, units, prev, &start, &end);
+        if (time == COggCodec::Time::Skip) continue;
+        *info = OggPacketInfo{};
+        // In a chained file only the end of the stream's last link ends it.
+        info->eos = packet.e_o_s != 0 && m_link == m_pStream->LastLink();
+        const BYTE* data = packet.packet;
+        long bytes = packet.bytes;
+        codec->Payload(&data, &bytes);
+        info->data = data;
+        info->length = static_cast<LONG>(bytes);
+        info->hasTime = time == COggCodec::Time::Timed;
+        info->start = info->hasTime ? SatAdd(start, m_shift) : 0;
+        info->end = info->hasTime ? SatAdd(end, m_shift) : 0;
+        info->key = codec->IsKeyFrame(packet.packet, packet.bytes, true);
+        return true;
+    }
+}

@@ -1,0 +1,66 @@
+#include "page_walker.h"
+
+#include <cstring>
+#include <ogg/ogg.h>
+
+PageParse ParsePageHeader(const BYTE* p, size_t avail, OggPageHeader* h) {
+    if (avail < 4) return std::memcmp(p, "OggS", avail) == 0 ? PageParse::NeedMore : PageParse::NotAPage;
+    if (std::memcmp(p, "OggS", 4) != 0) return PageParse::NotAPage;
+    if (avail < static_cast<size_t>(kPageHeaderMin)) return PageParse::NeedMore;
+    if (p[4] != 0) return PageParse::NotAPage; // only version 0 exists
+    const int32_t segments = p[26];
+    if (avail < static_cast<size_t>(kPageHeaderMin + segments)) return PageParse::NeedMore;
+    h->flags = p[5];
+    h->granule = ReadLE64(p + 6);
+    h->serial = ReadLE32(p + 14);
+    h->sequence = ReadLE32(p + 18);
+    h->segments = segments;
+    h->lacing = p + kPageHeaderMin;
+    h->headerLen = kPageHeaderMin + segments;
+    h->bodyLen = 0;
+    for (int32_t i = 0; i < segments; ++i) h->bodyLen += h->lacing[i];
+    return PageParse::Page;
+}
+
+bool PageChecksumRight(const BYTE* page, size_t size) {
+    if (size < static_cast<size_t>(kPageHeaderMin) || size > static_cast<size_t>(kMaxPageSize)) return false;
+    // libogg computes the checksum over a page whose stored checksum is zero: a copy of the header gets one.
+    BYTE header[27 + 255];
+    const size_t headerLen = static_cast<size_t>(kPageHeaderMin + page[26]);
+    if (headerLen > size) return false;
+    std::memcpy(header, page, headerLen);
+    std::memset(header + 22, 0, 4);
+    ogg_page og;
+    og.header = header;
+    og.header_len = static_cast<long>(headerLen);
+    og.body = const_cast<BYTE*>(page + headerLen);
+    og.body_len = static_cast<long>(size - headerLen);
+    ogg_page_checksum_set(&og);
+    return std::memcmp(header + 22, page + 22, 4) == 0;
+}
+
+int PacketParts(const BYTE* lacing, int32_t segments, bool continued, PacketPart* parts) {
+    int n = 0;
+    int32_t offset = 0;
+    PacketPart part;
+    part.begins = !continued;
+    for (int32_t i = 0; i < segments; ++i) {
+        part.bytes += lacing[i];
+        offset += lacing[i];
+        if (lacing[i] < 255) {
+            part.ends = true;
+            parts[n++] = part;
+            part = PacketPart{};
+            part.offset = offset;
+            part.begins = true;
+        }
+    }
+    if (part.bytes > 0) parts[n++] = part; // made of 255s: it goes on on the next page
+    return n;
+}
+
+int CompletedPackets(const BYTE* lacing, int32_t segments) {
+    int n = 0;
+    for (int32_t i = 0; i < segments; ++i) n += lacing[i] < 255;
+    return n;
+}
