@@ -4,10 +4,13 @@
 //                                      state, with bytes and reads: the search (Start with a position until
 //                                      MESourceSeeked) and the preroll (until the first data sample of every
 //                                      selected stream)
+//   oggbench latency FILE [DELAY_MS]   how long each host call takes while the source's reader waits in a read
+//                                      of DELAY_MS (2000): the slowest of five rounds per call, and Shutdown's
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -161,18 +164,74 @@ int Seek(const char* path, int count, unsigned seed) {
     preroll.Print(path, "preroll", count);
     return 0;
 }
+// Every host call made while a read takes `delay` ms (the reads of the play, not of the open): the worst of five
+// rounds per call.
+int Latency(const char* path, int delay) {
+    Counted c(path);
+    PlatRef<IMFMediaSource> source;
+    if (FAILED(host::OpenByteStream(c.stream.Get(), &source, path))) return 1;
+    FaultConfig slow;
+    slow.readDelayMicros = static_cast<unsigned>(delay) * 1000;
+    c.control->Reconfigure(slow);
+    uint64_t opened = 0;
+    c.Counters(&opened, nullptr);
+    PlatRef<IMFPresentationDescriptor> pd;
+    source->CreatePresentationDescriptor(&pd);
+    PROPVARIANT empty;
+    PropVariantInit(&empty);
+    if (FAILED(source->Start(pd.Get(), nullptr, &empty))) return 1;
+    std::vector<PlatRef<IMFMediaStream>> streams;
+    if (!Announced(source.Get(), &streams) || streams.empty()) return 1;
+    PlatRef<IMFRateControl> rate;
+    PlatRef<IMFRateSupport> support;
+    source->QueryInterface(IID_IMFRateControl, reinterpret_cast<void**>(&rate));
+    source->QueryInterface(IID_IMFRateSupport, reinterpret_cast<void**>(&support));
+    std::vector<std::pair<const char*, std::function<void()>>> calls = {
+        {"GetCharacteristics", [&] { DWORD f; source->GetCharacteristics(&f); }},
+        {"CreatePresentationDescriptor", [&] { PlatRef<IMFPresentationDescriptor> p; source->CreatePresentationDescriptor(&p); }},
+        {"GetEvent (no wait)", [&] { PlatRef<IMFMediaEvent> e; source->GetEvent(MF_EVENT_FLAG_NO_WAIT, &e); }},
+        {"QueueEvent", [&] { source->QueueEvent(MEUnknown, GUID_NULL, S_OK, nullptr); }},
+        {"RequestSample", [&] { streams[0]->RequestSample(nullptr); }},
+        {"GetStreamDescriptor", [&] { PlatRef<IMFStreamDescriptor> d; streams[0]->GetStreamDescriptor(&d); }},
+        {"IsRateSupported", [&] { support->IsRateSupported(FALSE, 2.0f, nullptr); }},
+        {"SetRate", [&] { rate->SetRate(FALSE, 1.0f); }},
+        {"Pause", [&] { source->Pause(); }},
+        {"Start (resume)", [&] { source->Start(pd.Get(), nullptr, &empty); }},
+        {"Start (seek)", [&] { PROPVARIANT at; PropVariantInit(&at); at.vt = VT_I8; at.hVal.QuadPart = 10000000; source->Start(pd.Get(), nullptr, &at); }},
+        {"Stop", [&] { source->Stop(); }},
+    };
+    std::printf("| call | worst of 5, ms (reads of %d ms) |\n|---|---|\n", delay);
+    for (auto& [name, call] : calls) {
+        double worst = 0;
+        for (int i = 0; i < 5; ++i) {
+            const auto t0 = Clock::now();
+            call();
+            worst = std::max(worst, Ms(Clock::now() - t0));
+        }
+        std::printf("| %s | %.3f |\n", name, worst);
+    }
+    uint64_t reads = 0;
+    c.Counters(&reads, nullptr);
+    const auto t0 = Clock::now();
+    source->Shutdown();
+    std::printf("| Shutdown | %.3f |\n", Ms(Clock::now() - t0));
+    std::printf("reads of %d ms begun meanwhile: %llu (every call above came back while one was in flight)\n", delay,
+                static_cast<unsigned long long>(reads - opened));
+    return 0;
+}
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: oggbench open FILE [RUNS] | seek FILE [COUNT] [SEED]\n");
+        std::fprintf(stderr, "usage: oggbench open FILE [RUNS] | seek FILE [COUNT] [SEED] | latency FILE [DELAY_MS]\n");
         return 2;
     }
     MFStartup(MF_VERSION, MFSTARTUP_FULL);
     std::string verb = argv[1];
-    int rc = verb == "open"   ? Open(argv[2], argc > 3 ? std::atoi(argv[3]) : 5)
-             : verb == "seek" ? Seek(argv[2], argc > 3 ? std::atoi(argv[3]) : 100, argc > 4 ? std::atoi(argv[4]) : 1)
-                              : 2;
+    int rc = verb == "open"      ? Open(argv[2], argc > 3 ? std::atoi(argv[3]) : 5)
+             : verb == "seek"    ? Seek(argv[2], argc > 3 ? std::atoi(argv[3]) : 100, argc > 4 ? std::atoi(argv[4]) : 1)
+             : verb == "latency" ? Latency(argv[2], argc > 3 ? std::atoi(argv[3]) : 2000)
+                                 : 2;
     MFShutdown();
     return rc;
 }

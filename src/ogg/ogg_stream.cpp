@@ -1,6 +1,8 @@
 // The stream record's transitions and its production: from queued pages to timed packets for the sink.
 #include "ogg_stream.h"
 
+#include "support/trace.h"
+
 COggStream::COggStream(int32_t index, uint32_t serial, const CFourccMap* fourccs)
     : m_index(index), m_logical(serial, fourccs), m_clock(&m_logical) {}
 
@@ -69,8 +71,15 @@ bool COggStream::NextPacket(OggPacketInfo* packet, IReaderWake* reader, bool* en
             return false;
         }
         bool switched = false;
-        m_clock.Feed(&node->page, &switched);
+        const HRESULT fed = m_clock.Feed(&node->page, &switched);
         m_readAhead.Recycle(node);
+        if (FAILED(fed)) {
+            Trace("\nStream %u: a packet of more than %lld bytes, the stream ends", m_logical.Serial(),
+                  static_cast<long long>(kMaxPacketBytes));
+            *ended = true;
+            *cause = fed;
+            return false;
+        }
         if (switched) m_run.NewLink();
     }
 }
@@ -141,8 +150,10 @@ HRESULT COggStream::ProduceLocked(DWORD run, IOggDemuxSink* sink, IReaderWake* r
         if (!NextPacket(&pk, reader, &ended, &cause)) {
             if (!ended) return S_OK; // the page that comes (or the end of the data) asks for more
             m_run.End();
-            sink->EndOfStream(m_index, run, cause);
-            return S_OK;
+            // A packet beyond what a stream may hold ends the stream, and the play hears of it (MEError).
+            const bool tooLarge = cause == MF_E_INVALID_FILE_FORMAT;
+            sink->EndOfStream(m_index, run, tooLarge ? S_OK : cause);
+            return tooLarge ? cause : S_OK;
         }
         if (!Wanted(pk)) continue;
         const HRESULT hr = Deliver(run, sink, pk);

@@ -1,6 +1,8 @@
 // The record of one logical stream of the file's first link, in parts: the logical stream (codec, headers, media
 // type), its read-ahead (the pages the reader queued for it), its packet clock (reassembly and timing) and its run
-// (what the dispatch started). Production turns queued pages into timed packets for the core's owner.
+// (what the dispatch started). Production turns queued pages into timed packets for the core's owner. The record
+// is no page queue itself and has no reader thread of its own (the file has one reader); its fields change only
+// through the methods below.
 #pragma once
 #include <mutex>
 

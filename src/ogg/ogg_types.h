@@ -26,6 +26,8 @@ constexpr LONGLONG UnknownLength = 0x3fffffffffffffffLL;
 // What one stream's reader may queue ahead, whatever the file's headers and times say.
 constexpr int32_t kMaxQueuePages = 512;
 constexpr int64_t kMaxQueueBytes = 8 << 20;
+// The largest packet a stream may have: one larger ends the stream with an error (it would cost twice its size).
+constexpr int64_t kMaxPacketBytes = 64 << 20;
 constexpr LONGLONG MaxTime = 0x7fffffffffffffffLL;
 constexpr LONGLONG MinTime = -0x7fffffffffffffffLL - 1;
 constexpr uint32_t MaxMediaStreams = 32;

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "page_walker.h"
+
 COggPacketClock::COggPacketClock(const COggLogicalStream* stream)
     : m_pStream(stream), m_pCodec(stream->Codec()), m_serial(stream->Serial()) {
     ogg_stream_init(&m_state, static_cast<int>(stream->Serial()));
@@ -33,6 +35,7 @@ void COggPacketClock::Restart() {
     m_bNoReference = true;
     m_cAhead = m_nextAhead = 0;
     m_bAheadEndsAtHole = m_bHole = false;
+    m_openBytes = 0;
 }
 
 // Production enters another link: the stream state takes that link's serial and codec, its times their shift.
@@ -50,14 +53,25 @@ void COggPacketClock::SwitchLink(uint32_t serial) {
     m_bNoReference = true;
 }
 
-void COggPacketClock::Feed(ogg_page* page, bool* switched) {
+HRESULT COggPacketClock::Feed(ogg_page* page, bool* switched) {
     *switched = false;
+    // The packets the page begins, goes on with and ends: the one it leaves open may not grow beyond the limit.
+    PacketPart parts[255];
+    const int n = PacketParts(page->header + 27, page->header[26], ogg_page_continued(page) != 0, parts);
+    int64_t open = m_openBytes;
+    for (int i = 0; i < n; ++i) {
+        open = (parts[i].begins ? 0 : open) + parts[i].bytes;
+        if (open > kMaxPacketBytes) return MF_E_INVALID_FILE_FORMAT;
+        if (parts[i].ends) open = 0;
+    }
+    m_openBytes = open;
     const uint32_t serial = static_cast<uint32_t>(ogg_page_serialno(page));
     if (m_pStream->Chained() && serial != m_serial) {
         SwitchLink(serial);
         *switched = true;
     }
     ogg_stream_pagein(&m_state, page);
+    return S_OK;
 }
 
 bool COggPacketClock::Take(ogg_packet* packet) {

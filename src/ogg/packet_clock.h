@@ -29,8 +29,9 @@ public:
     // A new run: nothing held, no packet to follow; the first link's codec.
     void Restart();
     // A page of the stream. In a chained file a page of another link's serial switches to that link first (its
-    // codec and its times' shift); *switched says so.
-    void Feed(ogg_page* page, bool* switched);
+    // codec and its times' shift); *switched says so. MF_E_INVALID_FILE_FORMAT: the page makes a packet larger than
+    // a stream may have (the page is not taken).
+    HRESULT Feed(ogg_page* page, bool* switched);
     // The next packet that can be timed (or is delivered untimed); false when a page must be fed first.
     bool Next(OggPacketInfo* info);
     // Whether libogg met a hole in the stream's pages (their sequence numbers jumped) since the last call.
@@ -71,4 +72,5 @@ private:
     bool m_bAheadEndsAtHole = false; // libogg met a hole after them: nothing beyond reaches back
     uint32_t m_serial;               // of the link being read
     bool m_bHole = false;
+    int64_t m_openBytes = 0; // the packet the pages fed so far leave unfinished
 };

@@ -116,21 +116,16 @@ bool CSeekSearch::LastPageBefore(const COggLogicalStream* s, const Before& b, LO
 
 void CSeekSearch::PacketStarts(const PageInfo& page, Starts* out) {
     out->n = 0;
-    int i = 0;
-    LONGLONG offset = 0;
-    if (page.Continued()) { // the tail of a packet begun before
-        while (i < page.segments && page.lacing[i] == 255) offset += page.lacing[i++];
-        if (i < page.segments) offset += page.lacing[i++];
-    }
-    while (i < page.segments && out->n < 255) {
-        const LONGLONG at = page.pos + page.HeaderLen() + offset, begin = offset;
-        while (i < page.segments && page.lacing[i] == 255) offset += page.lacing[i++];
-        if (i < page.segments) offset += page.lacing[i++];
+    PacketPart parts[255];
+    const int n = PacketParts(page.lacing, page.segments, page.Continued(), parts);
+    for (int i = 0; i < n; ++i) {
+        if (!parts[i].begins) continue; // the tail of a packet begun before
+        const LONGLONG at = page.pos + page.HeaderLen() + parts[i].offset;
         BYTE b = 0xFF; // an empty packet: no first byte (read as a header, never a key frame)
-        if (offset > begin && !m_scan.Bytes(at, 1, &b)) b = 0xFF;
+        if (parts[i].bytes > 0 && !m_scan.Bytes(at, 1, &b)) b = 0xFF;
         out->first[out->n] = b;
         out->at[out->n] = at;
-        out->size[out->n++] = offset - begin;
+        out->size[out->n++] = parts[i].bytes;
     }
 }
 

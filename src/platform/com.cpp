@@ -26,10 +26,6 @@ extern "C" HRESULT QISearch(void* that, const QITAB* table, REFIID riid, void** 
     return S_OK;
 }
 
-extern "C" void* CoTaskMemAlloc(size_t cb) { return std::malloc(cb ? cb : 1); }
-extern "C" void* CoTaskMemRealloc(void* pv, size_t cb) { return std::realloc(pv, cb ? cb : 1); }
-extern "C" void CoTaskMemFree(void* pv) { std::free(pv); }
-
 extern "C" int StringFromGUID2(REFGUID g, LPOLESTR psz, int cchMax) {
     if (!psz || cchMax < 39) return 0;
     char text[40];
@@ -99,20 +95,4 @@ extern "C" HRESULT PropVariantClear(PROPVARIANT* pv) {
     }
     PropVariantInit(pv);
     return S_OK;
-}
-
-#include "dshow.h"
-
-extern "C" int MulDiv(int a, int b, int c) {
-    if (c == 0) return -1;
-    long long num = static_cast<long long>(a) * b;
-    long long den = c;
-    if (den < 0) {
-        num = -num;
-        den = -den;
-    }
-    // Round half away from zero.
-    long long q = num >= 0 ? (num + den / 2) / den : -((-num + den / 2) / den);
-    if (q > INT32_MAX || q < INT32_MIN) return -1;
-    return static_cast<int>(q);
 }

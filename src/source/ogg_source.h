@@ -122,6 +122,7 @@ private:
     std::mutex m_eventLock; // the event queue pointer alone
     IMFMediaEventQueue* m_pEventQueue = nullptr;
     IMFPresentationDescriptor* m_pPD = nullptr;
+    // The core is a member, not a base: the source owns it, and it reaches the source only through the sink.
     COggDemuxer* m_pCore = nullptr;
     OGGStream* m_streams[MaxMediaStreams] = {};
     BYTE m_streamIds[MaxMediaStreams] = {};

@@ -229,10 +229,9 @@ private:
         sourceEvents.push_back(type);
         Note("source " + host::EventName(type));
         if (type == MEError) {
-            // Requests that reach a stream after its end or after a stop are refused this way; a host cannot
-            // know in time. Anything else is a failure.
-            if (status != MF_E_END_OF_STREAM && status != MF_E_INVALIDREQUEST)
-                Violation("MEError " + host::HResultText(status));
+            // Requests that reach a stream after its end or after a stop are refused from the call: an error
+            // event is a failure of the play.
+            Violation("MEError " + host::HResultText(status));
             return;
         }
         if (FAILED(status)) Violation(host::EventName(type) + " " + host::HResultText(status));
@@ -298,10 +297,14 @@ private:
             s.started = true;
             s.stopped = false;
             s.outstanding = 0;
-            if (m_current.newRun) {
+            if (m_current.newRun || s.run != sourceRuns) {
+                // A new run, or a stream that joins the run on a resume (it was not selected when the run began):
+                // its own run starts here (a joiner's first sample is where the presentation is, not at the run's
+                // start position).
+                const bool joins = !m_current.newRun;
                 s.run = sourceRuns;
                 s.ended = false;
-                s.awaitFirst = true;
+                s.awaitFirst = !joins;
                 s.headers = 0;
                 s.position = m_current.position;
                 s.firstTime = -1;
@@ -330,11 +333,7 @@ private:
         if (v.vt == VT_UNKNOWN && v.punkVal) v.punkVal->QueryInterface(IID_IMFSample, reinterpret_cast<void**>(&sample));
         PropVariantClear(&v);
         host::Sample x;
-        x.stream = id;
-        sample->GetSampleTime(&x.time);
-        sample->GetSampleDuration(&x.duration);
-        UINT32 flag = 0;
-        x.discontinuity = SUCCEEDED(sample->GetUINT32(MFSampleExtension_Discontinuity, &flag)) && flag;
+        host::ReadSample(sample.Get(), id, true, &x);
         const std::string where = "stream " + std::to_string(id) + " sample at " + std::to_string(x.time);
         Note(where + (x.discontinuity ? " discontinuity" : ""));
         if (s.stopped) Violation(where + " after MEStreamStopped");
