@@ -31,9 +31,11 @@ public:
     virtual void EndOfStream(int32_t stream, DWORD run, HRESULT cause) = 0;
     // The stream ran dry and has something again: production should be asked to go on.
     virtual void DataReady(int32_t stream, DWORD run) = 0;
-    // The host takes the stream's samples: a request of its waits, or production was asked for more. (The reader
-    // waits for such a stream to empty its queue rather than make it read the file again for itself.)
-    virtual bool Consuming(int32_t stream) = 0;
+    // Whether the host takes the stream's samples: its reserve has room (production may take more pages), or it is
+    // full but a request of the host's waits, or it is full and the host asks for none of it (Idle). The reader
+    // makes only an idle stream read the file again for itself.
+    enum class Consumer { Room, Asking, Idle };
+    virtual Consumer ConsumerOf(int32_t stream) = 0;
 
 protected:
     ~IOggDemuxSink() = default;

@@ -292,11 +292,14 @@ COggFileReader::Dispatch COggFileReader::Hand(COggStream* s, const OggPageView& 
     }
     if (r != COggReadAhead::Add::Full) return r == COggReadAhead::Add::Queued ? Dispatch::Taken : Dispatch::Dropped;
     if (!s->TakesPages(m_run)) return Dispatch::Dropped; // deselected or ended meanwhile: nobody empties it
-    // Its queue is at its limits. The reader waits for it to be emptied, unless another stream starves meanwhile
-    // and the host does not take this one's samples: then it falls behind.
+    // Its queue is at its limits. The reader waits for it to be emptied, unless another stream starves meanwhile:
+    // then production of the full one is asked to fill the host's reserve from it, and when that reserve is full
+    // and the host asks for none of it, the host does not take this stream's samples: it falls behind.
     if (!mayFallBehind || !OtherStarves(s)) return Dispatch::Wait;
     IOggDemuxSink* sink = m_pCore->Sink();
-    if (sink && sink->Consuming(s->Index())) return Dispatch::Wait;
+    const IOggDemuxSink::Consumer consumer = sink ? sink->ConsumerOf(s->Index()) : IOggDemuxSink::Consumer::Idle;
+    if (consumer == IOggDemuxSink::Consumer::Room) sink->DataReady(s->Index(), m_run);
+    if (consumer != IOggDemuxSink::Consumer::Idle) return Dispatch::Wait;
     if (m_pCore->Caps().seekable) {
         StreamState& st = m_streams[s->Index()];
         st.behind = true;

@@ -54,6 +54,12 @@ HRESULT COggStream::Produce(DWORD run, IOggDemuxSink* sink, IReaderWake* reader)
         hr = ProduceLocked(run, sink, reader);
     }
     sink->EndOfBatch(m_index, run);
+    if (hr == S_FALSE) { // the host holds enough: a reader waiting for this queue thinks again
+        bool wake = false;
+        m_readAhead.ProductionStopped(&wake);
+        if (wake) reader->Wake();
+        hr = S_OK;
+    }
     return hr;
 }
 
@@ -163,6 +169,6 @@ HRESULT COggStream::ProduceLocked(DWORD run, IOggDemuxSink* sink, IReaderWake* r
             sink->EndOfStream(m_index, run, S_OK);
             return S_OK;
         }
-        if (hr == S_FALSE) return S_OK; // the host holds enough: it asks again once it has taken some
+        if (hr == S_FALSE) return S_FALSE; // the host holds enough: it asks again once it has taken some
     }
 }

@@ -19,7 +19,7 @@ void COggReadAhead::Restart(DWORD run) {
     m_run = run;
     m_queue.Clear();
     m_wait = Wait::Nothing;
-    m_starved = m_ended = false;
+    m_starved = m_readerWaits = m_ended = false;
     m_cause = S_OK;
 }
 
@@ -49,7 +49,10 @@ COggReadAhead::Add COggReadAhead::Queue(DWORD run, const ogg_page& page, const L
     LONGLONG span;
     int64_t bytes;
     m_queue.Snapshot(&count, &span, &bytes);
-    if (AtLimitLocked(count, bytes)) return Add::Full;
+    if (AtLimitLocked(count, bytes)) {
+        m_readerWaits = true;
+        return Add::Full;
+    }
     m_queue.AddPage(&page, time); // no memory for the copy: the page is lost, and the stream sees a gap
     m_queue.Snapshot(&count, &span, &bytes);
     // Production is woken when it can go on (the first page, or what the gate waits for), not for every page.
@@ -122,6 +125,7 @@ PageNode* COggReadAhead::Take(bool gate, bool* readerWake) {
     m_wait = Wait::Nothing;
     m_queue.Snapshot(&count, &span, &bytes);
     *readerWake = count < m_low || (span < kWakeSpan && !AtLimitLocked(count, bytes));
+    if (*readerWake) m_readerWaits = false;
     return node;
 }
 
@@ -129,6 +133,12 @@ bool COggReadAhead::Drained(HRESULT* cause) {
     std::lock_guard<std::mutex> g(m_lock);
     *cause = m_cause;
     return m_ended && m_queue.Count() == 0;
+}
+
+void COggReadAhead::ProductionStopped(bool* readerWake) {
+    std::lock_guard<std::mutex> g(m_lock);
+    *readerWake = m_readerWaits;
+    m_readerWaits = false;
 }
 
 void COggReadAhead::Fed() {

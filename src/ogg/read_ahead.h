@@ -44,6 +44,9 @@ public:
     void Recycle(PageNode* node) { m_queue.Recycle(node); }
     // The data of the run ended and every page was taken.
     bool Drained(HRESULT* cause);
+    // Production stopped because the host holds all the samples it may. *readerWake: the reader waits for this
+    // queue to be emptied, and must think again (the host may not be taking this stream's samples at all).
+    void ProductionStopped(bool* readerWake);
     // A timed packet went out: the stream is no longer running dry.
     void Fed();
 
@@ -57,7 +60,8 @@ private:
     DWORD m_run = 0;
     int32_t m_high = 32, m_low = 16;
     Wait m_wait = Wait::Nothing;
-    bool m_starved = false; // production ran dry since its last timed packet
+    bool m_starved = false;     // production ran dry since its last timed packet
+    bool m_readerWaits = false; // the reader stopped because this queue was at its limits
     bool m_ended = false;
     HRESULT m_cause = S_OK;
 };

@@ -154,9 +154,10 @@ bool OGGStream::ReserveFull() {
     return m_samples.Count() >= kReserveHigh || m_queuedBytes >= kReserveBytes;
 }
 
-bool OGGStream::Consuming() {
+IOggDemuxSink::Consumer OGGStream::ConsumerState() {
     CAutoLock lock(m_lock);
-    return m_requests.Count() > 0 || m_asked;
+    if (m_samples.Count() < kReserveHigh && m_queuedBytes < kReserveBytes) return IOggDemuxSink::Consumer::Room;
+    return m_requests.Count() > 0 ? IOggDemuxSink::Consumer::Asking : IOggDemuxSink::Consumer::Idle;
 }
 
 bool OGGStream::Active() {

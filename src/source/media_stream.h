@@ -7,6 +7,7 @@
 
 #include "base_object.h"
 #include "list.h"
+#include "ogg/demux_sink.h"
 #include "source_link.h"
 #include "support/am_media_type.h"
 #include "support/lock.h"
@@ -49,8 +50,8 @@ public:
     // The samples waiting fill the reserve (production stops).
     bool ReserveFull();
 
-    // The host takes this stream's samples: a request of its waits, or production was asked for more.
-    bool Consuming();
+    // Whether the host takes this stream's samples (the reserve's room, a request that waits).
+    IOggDemuxSink::Consumer ConsumerState();
     int32_t Index() const { return m_index; }
     DWORD Id() const { return m_id; }
     bool Active();

@@ -71,7 +71,7 @@ public:
     void EndOfBatch(int32_t stream, DWORD run) override;
     void EndOfStream(int32_t stream, DWORD run, HRESULT cause) override;
     void DataReady(int32_t stream, DWORD run) override;
-    bool Consuming(int32_t stream) override;
+    Consumer ConsumerOf(int32_t stream) override;
 
     // A media stream's end, stamped with the stream's run.
     HRESULT QueueStreamOperation(DWORD type, DWORD streamId, DWORD runId);

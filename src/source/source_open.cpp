@@ -48,11 +48,11 @@ public:
             source->Release();
         }
     }
-    bool Consuming(int32_t stream) override {
+    Consumer ConsumerOf(int32_t stream) override {
         OGGSource* source = m_pLink->Acquire();
-        const bool consuming = source && source->Consuming(stream);
+        const Consumer consumer = source ? source->ConsumerOf(stream) : Consumer::Idle;
         if (source) source->Release();
-        return consuming;
+        return consumer;
     }
 
 private:

@@ -18,9 +18,9 @@ void OGGSource::DataReady(int32_t stream, DWORD run) {
     if (run == m_runId.load()) ScheduleProduction(stream);
 }
 
-bool OGGSource::Consuming(int32_t index) {
+IOggDemuxSink::Consumer OGGSource::ConsumerOf(int32_t index) {
     OGGStream* media = MediaStreamOf(index);
-    return media && media->Consuming();
+    return media ? media->ConsumerState() : Consumer::Idle;
 }
 
 void OGGSource::Produce(int32_t index) {

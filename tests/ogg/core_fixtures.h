@@ -116,7 +116,15 @@ public:
         m_ready[stream] = true;
         m_wake.notify_all();
     }
-    bool Consuming(int32_t) override { return true; }
+    Consumer ConsumerOf(int32_t stream) override {
+        std::lock_guard<std::mutex> g(m_lock);
+        return m_idle[stream] ? Consumer::Idle : Consumer::Asking;
+    }
+    // The host takes none of this stream's samples (until it is told otherwise).
+    void SetIdle(int32_t stream, bool idle) {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_idle[stream] = idle;
+    }
 
     // Production of the streams given until each ended (or no news for `ms`): false on a silence.
     bool Drive(COggDemuxer* core, DWORD run, const std::vector<int32_t>& streams, unsigned ms = 10000) {
@@ -167,7 +175,7 @@ private:
     std::mutex m_lock;
     std::condition_variable m_wake;
     std::map<int32_t, std::vector<Packet>> m_packets;
-    std::map<int32_t, bool> m_ended, m_ready;
+    std::map<int32_t, bool> m_ended, m_ready, m_idle;
     std::map<int32_t, HRESULT> m_causes;
 };
 

@@ -224,3 +224,31 @@ TEST(SeekSearch, ReadsLittleOfALargeFileAndSurvivesFailingReads) {
     EXPECT_GE(position, 0);
     EXPECT_LE(time, 700000000);
 }
+
+// A host that takes one stream and none of the other: the taken one plays to its end all the same, the other's
+// queue stops at its limits. Once the host takes it, it delivers every packet: it reads the pages it missed
+// again for itself.
+TEST(Demuxer, AStreamTheHostDoesNotTakeFallsBehindAndTheOtherPlaysOn) {
+    const oggmux::MuxResult mux = core::Mux(R"({"seed": 12, "streams": [
+        {"kind": "ogm_video", "serial": 3, "packets": 500, "packet_size": 40000, "key_every": 25},
+        {"kind": "ogm_audio", "serial": 4, "packets": 900, "packet_size": 300}]})");
+    ASSERT_GT(mux.file.size(), 18u << 20);
+    core::OpenedCore c(mux.file);
+    ASSERT_EQ(c.hr, S_OK);
+    const int32_t video = c.IndexOf(3), audio = c.IndexOf(4);
+    c.sink->SetIdle(video, true);
+    for (int32_t i = 0; i < c.core->StreamCount(); ++i) c.core->Select(i, true);
+    ASSERT_EQ(c.core->BeginRun(1, 0), S_OK);
+    ASSERT_TRUE(c.sink->Drive(c.core, 1, {audio})) << "the audio stalled behind the video nobody takes";
+    EXPECT_EQ(c.sink->Of(audio).size(), mux.streams[1].packets.size());
+    EXPECT_LT(c.sink->Of(video).size(), mux.streams[0].packets.size() / 2) << "the video was not held back";
+    c.sink->SetIdle(video, false);
+    ASSERT_TRUE(c.sink->Drive(c.core, 1, {video}));
+    const std::vector<core::Packet> got = c.sink->Of(video);
+    const auto& want = mux.streams[0].packets;
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t k = 0; k < got.size(); ++k) {
+        EXPECT_EQ(got[k].crc, want[k].crc32) << k;
+        EXPECT_EQ(got[k].discontinuity, k == 0 ? 1 : 0) << k;
+    }
+}
