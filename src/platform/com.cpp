@@ -48,59 +48,6 @@ extern "C" HRESULT StringFromCLSID(REFCLSID clsid, LPOLESTR* ppsz) {
     return S_OK;
 }
 
-namespace {
-template <class T> T* Duplicate(const T* src, size_t count) {
-    auto* p = static_cast<T*>(CoTaskMemAlloc(count * sizeof(T)));
-    if (p && count) std::memcpy(p, src, count * sizeof(T));
-    return p;
-}
-} // namespace
-
-extern "C" HRESULT PropVariantCopy(PROPVARIANT* dest, const PROPVARIANT* src) {
-    if (!dest || !src) return E_POINTER;
-    PROPVARIANT copy = *src;
-    switch (src->vt) {
-    case VT_LPWSTR:
-        if (src->pwszVal && !(copy.pwszVal = Duplicate(src->pwszVal, std::wcslen(src->pwszVal) + 1)))
-            return E_OUTOFMEMORY;
-        break;
-    case VT_LPSTR:
-        if (src->pszVal && !(copy.pszVal = Duplicate(src->pszVal, std::strlen(src->pszVal) + 1)))
-            return E_OUTOFMEMORY;
-        break;
-    case VT_CLSID:
-        if (src->puuid && !(copy.puuid = Duplicate(src->puuid, 1))) return E_OUTOFMEMORY;
-        break;
-    case VT_VECTOR | VT_UI1:
-        if (src->caub.cElems && !(copy.caub.pElems = Duplicate(src->caub.pElems, src->caub.cElems)))
-            return E_OUTOFMEMORY;
-        break;
-    case VT_UNKNOWN:
-        if (src->punkVal) src->punkVal->AddRef();
-        break;
-    default:
-        break;
-    }
-    *dest = copy;
-    return S_OK;
-}
-
-extern "C" HRESULT PropVariantClear(PROPVARIANT* pv) {
-    if (!pv) return S_OK;
-    switch (pv->vt) {
-    case VT_LPWSTR: CoTaskMemFree(pv->pwszVal); break;
-    case VT_LPSTR: CoTaskMemFree(pv->pszVal); break;
-    case VT_CLSID: CoTaskMemFree(pv->puuid); break;
-    case VT_VECTOR | VT_UI1: CoTaskMemFree(pv->caub.pElems); break;
-    case VT_UNKNOWN:
-        if (pv->punkVal) pv->punkVal->Release();
-        break;
-    default: break;
-    }
-    PropVariantInit(pv);
-    return S_OK;
-}
-
 #include "dshow.h"
 
 extern "C" int MulDiv(int a, int b, int c) {
