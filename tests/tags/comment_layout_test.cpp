@@ -59,6 +59,9 @@ TEST(CommentLayouts, OtherHeaderPacketsArePassedOver) {
     EXPECT_EQ(t.stream.TakeCommentPacket(CommentLayout::Vorbis, ident.data(), ident.size()), S_FALSE);
     const Bytes theora = TheoraComment(body);
     EXPECT_EQ(t.stream.TakeCommentPacket(CommentLayout::Vorbis, theora.data(), theora.size()), S_FALSE);
+    const Bytes speexHeader = WithMagic("Speex   1.2.1", Bytes(60, 0));
+    EXPECT_EQ(t.stream.TakeCommentPacket(CommentLayout::Speex, speexHeader.data(), speexHeader.size()),
+              S_FALSE);
     const Bytes opusHead = WithMagic("OpusHead", Bytes(11, 0));
     EXPECT_EQ(t.stream.TakeCommentPacket(CommentLayout::Opus, opusHead.data(), opusHead.size()), S_FALSE);
     EXPECT_EQ(t.stream.TakeCommentPacket(CommentLayout::Vorbis, nullptr, 0), S_FALSE);

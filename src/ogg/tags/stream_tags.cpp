@@ -21,9 +21,9 @@ bool MagicOf(CommentLayout layout, const BYTE* p, size_t n, size_t* skip) {
     case CommentLayout::Opus:
         *skip = 8;
         return n >= 8 && std::memcmp(p, "OpusTags", 8) == 0;
-    case CommentLayout::Speex:
+    case CommentLayout::Speex: // no magic; its identification header is no comment header
         *skip = 0;
-        return true;
+        return !(n >= 8 && std::memcmp(p, "Speex   ", 8) == 0);
     }
     return false;
 }
@@ -107,7 +107,8 @@ HRESULT CStreamTags::AddField(const uint8_t* key, size_t keyLength, const uint8_
     bool fits = false;
     HRESULT hr = AddText(key, keyLength, kMaxKeyBytes, true, &field.key, &fits);
     const bool named = field.key.length > 0; // a key that starts with U+0000 is empty too
-    if (SUCCEEDED(hr) && fits && named) hr = AddText(value, valueLength, kMaxValueUnits, true, &field.value, &fits);
+    if (SUCCEEDED(hr) && fits && named)
+        hr = AddText(value, valueLength, kMaxValueUnits, true, &field.value, &fits);
     if (SUCCEEDED(hr) && fits && named) hr = m_fields.Append(field);
     if (FAILED(hr) || !fits || !named) { // the key goes with its value
         m_budget->textUnits += m_text.Count() - mark;

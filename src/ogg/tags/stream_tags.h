@@ -6,7 +6,9 @@
 //   - TakeCommentPacket(layout, packet, bytes): a header packet of a stream whose codec has a comment header
 //     (Vorbis "\x03vorbis", Theora "\x81theora", OGM's "\x03vorbis" packet, "OpusTags", Speex's second
 //     packet). Any header packet may be handed in: one that is not the layout's comment header is passed over
-//     (S_FALSE).
+//     (S_FALSE). Speex's comment packet has no magic: hand in the stream's second packet only (its
+//     identification header is recognised and passed over, its extra headers could not be told from
+//     comments).
 //   - TakeFlacMetadataBlock(block, bytes): each header packet of an Ogg FLAC stream after the first (each is
 //   one
 //     metadata block, with its 4-byte block header): VORBIS_COMMENT and PICTURE are read, others passed over.
