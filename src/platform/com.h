@@ -71,27 +71,44 @@ inline LONG InterlockedCompareExchange(volatile LONG* p, LONG exchange, LONG com
     return comparand;
 }
 
-// PROPVARIANT: the tagged value of attributes, events and start positions.
+// PROPVARIANT: the tagged value of attributes, events, start positions and properties.
 enum VARENUM : VARTYPE {
     VT_EMPTY = 0,
+    VT_I2 = 2,
     VT_I4 = 3,
     VT_R4 = 4,
     VT_R8 = 5,
     VT_BOOL = 11,
     VT_UNKNOWN = 13,
     VT_UI1 = 17,
+    VT_UI2 = 18,
     VT_UI4 = 19,
     VT_I8 = 20,
     VT_UI8 = 21,
     VT_LPSTR = 30,
     VT_LPWSTR = 31,
+    VT_FILETIME = 64,
+    VT_BLOB = 65,
+    VT_STREAM = 66,
     VT_CLSID = 72,
     VT_VECTOR = 0x1000,
 };
 
+struct IStream;
+
 struct CAUB {
     ULONG cElems;
     UCHAR* pElems;
+};
+
+struct CALPWSTR {
+    ULONG cElems;
+    LPWSTR* pElems;
+};
+
+struct BLOB {
+    ULONG cbSize;
+    BYTE* pBlobData;
 };
 
 struct PROPVARIANT {
@@ -110,12 +127,16 @@ struct PROPVARIANT {
         ULARGE_INTEGER uhVal;
         FLOAT fltVal;
         DOUBLE dblVal;
-        SHORT boolVal;
+        VARIANT_BOOL boolVal;
+        FILETIME filetime;
         CLSID* puuid;
+        BLOB blob;
         LPSTR pszVal;
         LPWSTR pwszVal;
         IUnknown* punkVal;
+        IStream* pStream;
         CAUB caub;
+        CALPWSTR calpwstr;
     };
 };
 typedef const PROPVARIANT& REFPROPVARIANT;
@@ -123,7 +144,8 @@ typedef const PROPVARIANT& REFPROPVARIANT;
 inline void PropVariantInit(PROPVARIANT* pv) { std::memset(pv, 0, sizeof(*pv)); }
 
 extern "C" {
-// Deep copy: strings, GUIDs and byte vectors are duplicated, interfaces get a reference.
+// Deep copy: strings (and vectors of them), GUIDs, blobs and byte vectors are duplicated, interfaces and
+// streams get a reference. Other kinds are copied as they are.
 HRESULT PropVariantCopy(PROPVARIANT* dest, const PROPVARIANT* src);
 // Frees what the value owns and leaves it VT_EMPTY.
 HRESULT PropVariantClear(PROPVARIANT* pv);

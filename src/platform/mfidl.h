@@ -1,8 +1,7 @@
 // Media source, stream, byte-stream handler and rate interfaces, in their real method order.
 #pragma once
 #include "mfobjects.h"
-
-struct IPropertyStore; // passed through, never looked into
+#include "propsys.h"
 
 enum MF_OBJECT_TYPE { MF_OBJECT_MEDIASOURCE = 0, MF_OBJECT_BYTESTREAM = 1, MF_OBJECT_INVALID = 2 };
 constexpr DWORD MF_RESOLUTION_MEDIASOURCE = 0x1;
@@ -68,6 +67,30 @@ struct IMFGetService : IUnknown {
 
 protected:
     ~IMFGetService() = default;
+};
+
+// Tags by name ("Title", "WM/AlbumTitle", ...), per language.
+struct IMFMetadata : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE SetLanguage(LPCWSTR pwszRFC1766) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetLanguage(LPWSTR* ppwszRFC1766) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetAllLanguages(PROPVARIANT* ppvLanguages) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetProperty(LPCWSTR pwszName, const PROPVARIANT* ppvValue) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetProperty(LPCWSTR pwszName, PROPVARIANT* ppvValue) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DeleteProperty(LPCWSTR pwszName) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetAllPropertyNames(PROPVARIANT* ppvNames) = 0;
+
+protected:
+    ~IMFMetadata() = default;
+};
+
+// A source's tags for its presentation (stream identifier 0) or one of its streams.
+struct IMFMetadataProvider : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetMFMetadata(IMFPresentationDescriptor* pPresentationDescriptor,
+                                                    DWORD dwStreamIdentifier, DWORD dwFlags,
+                                                    IMFMetadata** ppMFMetadata) = 0;
+
+protected:
+    ~IMFMetadataProvider() = default;
 };
 
 struct IMFSourceResolver : IUnknown {

@@ -11,6 +11,8 @@
 #include "platform/winreg.h"
 #include "platform/kernel.h"
 #include "platform/mfidl.h"
+#include "platform/propkey.h"
+#include "platform/propvarutil.h"
 #include "platform/mfreadwrite.h"
 #include "platform/module.h"
 #endif

@@ -4,8 +4,45 @@ CAMThread::CAMThread(HRESULT* phr) : m_evSend(TRUE, phr), m_evComplete(FALSE, ph
 
 CAMThread::~CAMThread() { JoinThread(); }
 
+#ifdef _WIN32
+namespace {
+// Set on a worker whose owner was destroyed from the worker itself: nothing the module counts waits for it.
+thread_local bool t_letGo = false;
+} // namespace
+
 void CAMThread::JoinThread() {
-    std::thread* t = m_hThread.exchange(nullptr);
+    HANDLE t = static_cast<HANDLE>(m_hThread.exchange(nullptr));
+    if (!t) return;
+    if (m_dwWorkerId.load() == GetCurrentThreadId()) t_letGo = true; // destroyed from the worker: not waited for
+    else WaitForSingleObject(t, INFINITE);
+    CloseHandle(t);
+}
+
+// A worker may end after every object the module counts is gone (its owner let go last, after a read nobody
+// could wait for): it holds the module's code itself and lets it go as it exits, so that a host that unloads
+// the module once it may never unmaps code a thread still runs.
+DWORD WINAPI CAMThread::WindowsEntry(void* self) {
+    HMODULE pin = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&CAMThread::WindowsEntry),
+                       &pin);
+    Entry(static_cast<CAMThread*>(self));
+    if (pin && t_letGo) FreeLibraryAndExitThread(pin, 0);
+    if (pin) FreeLibrary(pin); // joined: the owner, module code itself, is alive and waits
+    return 0;
+}
+
+BOOL CAMThread::Create() {
+    CAutoLock lock(m_AccessLock);
+    if (m_hThread.load()) return FALSE;
+    m_evSend.Reset();
+    HANDLE t = CreateThread(nullptr, 0, &CAMThread::WindowsEntry, this, 0, nullptr);
+    if (!t) return FALSE;
+    m_hThread = t;
+    return TRUE;
+}
+#else
+void CAMThread::JoinThread() {
+    auto* t = static_cast<std::thread*>(m_hThread.exchange(nullptr));
     if (!t) return;
     // Destroyed from the worker itself: the handle is let go without waiting.
     if (m_dwWorkerId.load() == GetCurrentThreadId() || t->get_id() == std::this_thread::get_id()) t->detach();
@@ -26,6 +63,7 @@ BOOL CAMThread::Create() {
     m_hThread = t;
     return TRUE;
 }
+#endif
 
 void CAMThread::Entry(CAMThread* self) {
     // The worker calls the host's COM objects (its byte stream): it enters the multithreaded apartment

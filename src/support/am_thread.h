@@ -40,12 +40,16 @@ protected:
 
 private:
     static void Entry(CAMThread* self);
+#ifdef _WIN32
+    static DWORD WINAPI WindowsEntry(void* self);
+#endif
 
     DWORD m_dwParam = 0;
     DWORD m_dwReturnVal = 0;
     CEvent m_evSend{TRUE};
     CEvent m_evComplete{FALSE};
-    std::atomic<std::thread*> m_hThread{nullptr};
+    // The thread: a std::thread here, the system's thread handle on Windows (see WindowsEntry).
+    std::atomic<void*> m_hThread{nullptr};
     std::atomic<DWORD> m_dwWorkerId{0};
     CLock m_AccessLock;
     const char* m_name = "worker";

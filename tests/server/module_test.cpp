@@ -137,7 +137,13 @@ TEST_F(ModuleTest, ClassFactoryAndTheObjectCount) {
     }
     MFShutdown(); // lets the work queue finish what it holds
     MFStartup(MF_VERSION, MFSTARTUP_FULL);
-    EXPECT_EQ(m.canUnload(), S_OK) << "the source and its streams were all freed";
+    // The reader thread lets its objects go as it ends, on its own after Shutdown: the count reaches zero then.
+    HRESULT unload = S_FALSE;
+    for (int i = 0; i < 500 && unload != S_OK; ++i) {
+        if (i) Sleep(10);
+        unload = m.canUnload();
+    }
+    EXPECT_EQ(unload, S_OK) << "the source and its streams were all freed";
 }
 
 TEST_F(ModuleTest, RegistrationAgainstOtherCopies) {

@@ -33,6 +33,8 @@ inline constexpr GUID GuidFromFourcc(uint32_t fourcc) {
     return GUID{fourcc, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 }
 
+#include "platform/windows/property_sdk.h"
+
 // The loader calls DllMain itself; the module's entry points leave the DLL through its .def file.
 #define PLAT_MODULE_ENTRY(dllMain)
 #define PLAT_EXPORT extern "C"
