@@ -10,6 +10,8 @@ struct ByteSourceCaps {
     bool seekable = true;  // reads at any offset; else only at the offset after the last read
     bool remote = false;   // the bytes come over a network
     bool slowSeek = false; // a read elsewhere than after the last costs much more than reading on
+    // A broadcast: from the network, read once, of no length (a plain file served that way ends like any other).
+    bool Live() const { return remote && !seekable && length < 0; }
 };
 
 class IOggByteSource {

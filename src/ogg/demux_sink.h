@@ -4,6 +4,8 @@
 #include "ogg_types.h"
 #include "support/am_media_type.h"
 
+class COggLiveLink;
+
 // One packet as a sample: payload, times on the presentation's timeline and flags.
 struct OggSamplePacket {
     const BYTE* data = nullptr;
@@ -36,6 +38,14 @@ public:
     // makes only an idle stream read the file again for itself.
     enum class Consumer { Room, Asking, Idle };
     virtual Consumer ConsumerOf(int32_t stream) = 0;
+    // Bytes read once: the next link of a chain has arrived (its streams' headers are in). The sink may keep it.
+    virtual void LinkArrived(COggLiveLink* link) { (void)link; }
+    // A broadcast: the stream has had nothing for a while at `time`, when the others have pages.
+    virtual void StreamIdle(int32_t stream, DWORD run, LONGLONG time) {
+        (void)stream;
+        (void)run;
+        (void)time;
+    }
 
 protected:
     ~IOggDemuxSink() = default;

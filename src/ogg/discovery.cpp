@@ -7,6 +7,7 @@
 #include "ogg_demuxer.h"
 #include "page_scanner.h"
 #include "page_sync.h"
+#include "replay_source.h"
 #include "support/alloc.h"
 
 HRESULT COggDemuxer::AddStream(uint32_t serial, COggStream** out) {
@@ -151,6 +152,19 @@ HRESULT COggDemuxer::EndScan(int32_t link, LONGLONG from, LONGLONG to, int32_t* 
 
 HRESULT COggDemuxer::Open() {
     m_caps = m_pSource->Caps();
+    if (!m_caps.seekable) { // what discovery reads is served again to the first run
+        CReplaySource* replay = nullptr;
+        HRESULT hr = CReplaySource::Create(m_pSource, &replay);
+        if (FAILED(hr)) return hr;
+        m_pSource->Release();
+        m_pSource = m_pReplay = replay;
+    }
+    const HRESULT hr = Discover();
+    if (m_pReplay) m_pReplay->EndRecording();
+    return hr;
+}
+
+HRESULT COggDemuxer::Discover() {
     const bool lengthKnown = m_caps.length >= 0;
     m_llFileLength = lengthKnown ? m_caps.length : UnknownLength;
     HRESULT hr = DiscoveryScan();
@@ -177,7 +191,7 @@ HRESULT COggDemuxer::Open() {
         end = SatAdd(m_pLinks[m_cLinks - 1].start, m_pLinks[m_cLinks - 1].duration);
     }
     m_llSpan = end;
-    for (int32_t i = 0; i < m_cOggStreams; ++i) m_ppOggStreams[i]->Opened(m_pLinks, m_llOrigin);
+    for (int32_t i = 0; i < m_cOggStreams; ++i) m_ppOggStreams[i]->Opened(m_pLinks, m_llOrigin, !m_caps.seekable);
     return status;
 }
 

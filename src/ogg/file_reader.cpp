@@ -4,6 +4,7 @@
 #include "ogg_demuxer.h"
 #include "seek_search.h"
 #include "support/alloc.h"
+#include "support/trace.h"
 
 namespace {
 constexpr LONG kChunk = 65536; // bytes per read
@@ -28,6 +29,7 @@ COggFileReader::COggFileReader(COggDemuxer* core) : m_pCore(core) { SetThreadNam
 
 COggFileReader::~COggFileReader() {
     JoinThread();
+    delete m_follower;
     delete[] m_streams;
 }
 
@@ -60,10 +62,14 @@ bool COggFileReader::TakeJob(ReaderJob* job) {
     return fresh;
 }
 
+// Until woken, or (a stream waited for whose host asks for nothing yet) until it is time to look at it again.
 void COggFileReader::WaitForWork() {
     std::unique_lock<std::mutex> g(m_lock);
     m_sleeping = true;
-    m_wake.wait(g, [this] { return m_wakePending || m_job.generation != m_generation; });
+    auto woken = [this] { return m_wakePending || m_job.generation != m_generation; };
+    if (m_recheck) m_wake.wait_for(g, kIdleGrace / 2, woken);
+    else m_wake.wait(g, woken);
+    m_recheck = false;
     m_sleeping = false;
     m_wakePending = false;
 }
@@ -71,7 +77,11 @@ void COggFileReader::WaitForWork() {
 HRESULT COggFileReader::Init() {
     m_cStreams = m_pCore->StreamCount();
     m_streams = PlatAllocationRefused() ? nullptr : new (std::nothrow) StreamState[static_cast<size_t>(m_cStreams)];
-    return m_streams ? S_OK : E_OUTOFMEMORY;
+    if (!m_streams) return E_OUTOFMEMORY;
+    m_live = m_pCore->Caps().Live();
+    if (m_pCore->Caps().seekable) return S_OK;
+    m_follower = new CLinkFollower(m_pCore);
+    return m_follower ? m_follower->Init() : E_OUTOFMEMORY;
 }
 
 DWORD COggFileReader::WorkerMain() {
@@ -82,7 +92,8 @@ DWORD COggFileReader::WorkerMain() {
         if (job.kind == ReaderJob::Exit) break;
         if (fresh && job.kind == ReaderJob::Join) Join(job);
         else if (fresh) SetUp(job);
-        if (!m_active || !Step()) WaitForWork();
+        const bool busy = m_active ? Step() : StepDraining();
+        if (!busy) WaitForWork();
     }
     core->Release(); // may destroy the core, and this reader with it: nothing of `this` is used after
     return 0;
@@ -91,15 +102,22 @@ DWORD COggFileReader::WorkerMain() {
 void COggFileReader::SetUp(const ReaderJob& job) {
     m_run = job.run;
     m_active = job.kind == ReaderJob::Run;
-    m_main.Reset(0);
+    const bool seekable = m_pCore->Caps().seekable;
+    if (seekable || !m_mainStarted) m_main.Reset(0);
+    else if (m_main.ended) m_main.ended = false; // goes on from where it is: its end is told to this run again
+    if (m_active) m_mainStarted = true;
+    if (m_follower) m_follower->NewRun();
     for (int32_t i = 0; i < m_cStreams; ++i) {
         StreamState& st = m_streams[i];
         st.from = 0;
         st.behind = false;
         st.cursor.Reset(0);
+        st.lastTime = st.tickedAt = MinTime;
+        st.idle = false;
         st.taking = m_active && m_pCore->Stream(i)->TakesPages(m_run);
     }
-    if (!m_active || job.start == 0) return;
+    // Bytes that cannot be read again: every run goes on from where the one before left them.
+    if (!m_active || job.start == 0 || !seekable) return;
     // A seek: every stream's page for the target (one search, its reads shared); the reader starts at the
     // earliest of them and gives each stream the pages from its own on.
     CSeekSearch search(m_pCore, this);
@@ -184,8 +202,36 @@ bool COggFileReader::Step() {
         m_main.held.offset = -1;
         return true;
     }
+    if (m_follower && StepReleased()) return true;
     if (m_main.ended || !AnyWantsMore()) return false;
     return StepMain();
+}
+
+// The pages a link read once held until its headers were in, placed again now that it is known.
+bool COggFileReader::StepReleased() {
+    OggPageView page;
+    if (!m_follower->TakeReleased(&page)) return false;
+    if (DispatchMain(page) == Dispatch::Wait) m_main.held = page; // the copy stays until the next page released
+    return true;
+}
+
+// A broadcast while no run takes its pages: read on and dropped (its links still followed), so that the server
+// never sees a client that stopped reading. False when the data has ended.
+bool COggFileReader::StepDraining() {
+    if (!m_live || !m_mainStarted || m_main.ended) return false;
+    OggPageView page;
+    CLinkFollower::Placed placed;
+    while (m_follower->TakeReleased(&page)) m_follower->Place(page, &placed);
+    m_main.held.offset = -1;
+    while (m_main.sync.Next(&page)) m_follower->Place(page, &placed);
+    if (COggLiveLink* link = m_follower->TakeArrival()) {
+        if (IOggDemuxSink* sink = m_pCore->Sink()) sink->LinkArrived(link);
+        link->Release();
+    }
+    if (m_main.atEnd) return false; // told to the next run
+    HRESULT failure = S_OK;
+    if (!ReadInto(&m_main, &failure)) return true;
+    return SUCCEEDED(failure);
 }
 
 bool COggFileReader::StepMain() {
@@ -221,7 +267,7 @@ bool COggFileReader::StepBehind(int32_t index) {
             return true;
         }
         if (!s->Logical().OwnsSerial(page.header.serial)) continue;
-        if (Hand(s, page, false) == Dispatch::Wait) {
+        if (Hand(s, page, false, PageTime(s, page), nullptr) == Dispatch::Wait) {
             c.held = page;
             return false;
         }
@@ -267,26 +313,69 @@ bool COggFileReader::ReadInto(Cursor* cursor, HRESULT* failure) {
 }
 
 COggFileReader::Dispatch COggFileReader::DispatchMain(const OggPageView& page) {
+    if (m_follower) return DispatchFollowed(page);
     COggStream* s = m_pCore->StreamOfSerial(page.header.serial);
     if (!s) return Dispatch::Dropped;
     const StreamState& st = m_streams[s->Index()];
     if (!st.taking || st.behind || page.offset < st.from) return Dispatch::Dropped;
-    return Hand(s, page, true);
+    return Hand(s, page, true, PageTime(s, page), nullptr);
 }
 
-// The page to its stream's read-ahead.
-COggFileReader::Dispatch COggFileReader::Hand(COggStream* s, const OggPageView& page, bool mayFallBehind) {
-    const LONGLONG granule = page.header.granule;
-    LONGLONG time = -1;
-    if (granule != -1) {
-        const COggLogicalStream& l = s->Logical();
-        const int32_t k = l.Chained() ? l.LinkOfSerial(page.header.serial) : 0;
-        time = k < 0 ? -1 : l.InLinkOrSelf(k)->GranuleToTime(granule);
-        if (time >= 0 && l.Chained()) time = SatAdd(time, m_pCore->Link(k).Shift(m_pCore->Origin()));
+// A page of bytes read once: its link tells its stream and time (or holds it while the link is being built).
+COggFileReader::Dispatch COggFileReader::DispatchFollowed(const OggPageView& page) {
+    CLinkFollower::Placed placed;
+    const HRESULT hr = m_follower->Place(page, &placed);
+    IOggDemuxSink* sink = m_pCore->Sink();
+    if (FAILED(hr)) Trace("\nA link of the chain could not be read (0x%08x): its pages are dropped", static_cast<unsigned>(hr));
+    if (COggLiveLink* link = m_follower->TakeArrival()) {
+        if (sink) sink->LinkArrived(link);
+        link->Release();
     }
+    if (!placed.stream || !m_streams[placed.stream->Index()].taking) return Dispatch::Dropped;
+    const Dispatch d = Hand(placed.stream, page, true, placed.time, placed.enters);
+    if (d == Dispatch::Taken) m_follower->Taken(placed);
+    if (d == Dispatch::Taken && m_live && placed.time >= 0) Tick(placed.stream, placed.time);
+    return d;
+}
+
+// A broadcast's stream that has had no page for a second while another's pages come, and whose production waits
+// for one, hears that it has nothing at that time (and again a second later): a host's clock is not held by it.
+void COggFileReader::Tick(const COggStream* s, LONGLONG time) {
+    constexpr LONGLONG kTickGap = 10000000;
+    m_streams[s->Index()].lastTime = time;
+    IOggDemuxSink* sink = m_pCore->Sink();
+    for (int32_t i = 0; i < m_cStreams && sink; ++i) {
+        StreamState& st = m_streams[i];
+        if (i == s->Index() || !st.taking) continue;
+        const LONGLONG since = st.tickedAt > st.lastTime ? st.tickedAt : st.lastTime;
+        if (since == MinTime) {
+            st.tickedAt = time; // nothing of it yet in this run: its silence counts from here
+            continue;
+        }
+        if (SatSub(time, since) < kTickGap || !m_pCore->Stream(i)->ReadAhead().Starving()) continue;
+        st.tickedAt = time;
+        sink->StreamIdle(i, m_run, time);
+    }
+}
+
+// A page's time on the presentation's timeline before the origin is taken off (a chained file's later link: on the
+// first link's own timeline); -1 when it has none.
+LONGLONG COggFileReader::PageTime(COggStream* s, const OggPageView& page) const {
+    const LONGLONG granule = page.header.granule;
+    if (granule == -1) return -1;
+    const COggLogicalStream& l = s->Logical();
+    const int32_t k = l.Chained() ? l.LinkOfSerial(page.header.serial) : 0;
+    LONGLONG time = k < 0 ? -1 : l.InLinkOrSelf(k)->GranuleToTime(granule);
+    if (time >= 0 && l.Chained()) time = SatAdd(time, m_pCore->Link(k).Shift(m_pCore->Origin()));
+    return time;
+}
+
+// The page to its stream's read-ahead, with its time (-1: none) and the link read once it enters (null: none).
+COggFileReader::Dispatch COggFileReader::Hand(COggStream* s, const OggPageView& page, bool mayFallBehind, LONGLONG time,
+                                              COggLiveLink* enters) {
     ogg_page og = AsOggPage(page);
     bool wake = false;
-    const COggReadAhead::Add r = s->ReadAhead().Queue(m_run, og, granule == -1 ? nullptr : &time, &wake);
+    const COggReadAhead::Add r = s->ReadAhead().Queue(m_run, og, time < 0 ? nullptr : &time, &wake, enters);
     if (wake) {
         if (IOggDemuxSink* sink = m_pCore->Sink()) sink->DataReady(s->Index(), m_run);
     }
@@ -299,11 +388,26 @@ COggFileReader::Dispatch COggFileReader::Hand(COggStream* s, const OggPageView& 
     IOggDemuxSink* sink = m_pCore->Sink();
     const IOggDemuxSink::Consumer consumer = sink ? sink->ConsumerOf(s->Index()) : IOggDemuxSink::Consumer::Idle;
     if (consumer == IOggDemuxSink::Consumer::Room) sink->DataReady(s->Index(), m_run);
-    if (consumer != IOggDemuxSink::Consumer::Idle) return Dispatch::Wait;
+    StreamState& state = m_streams[s->Index()];
+    if (consumer != IOggDemuxSink::Consumer::Idle) {
+        state.idle = false;
+        return Dispatch::Wait;
+    }
+    // A host busy elsewhere for a moment is no host that does not take the stream: it must ask for none of it for a
+    // while first (the reader looks again meanwhile).
+    const auto now = std::chrono::steady_clock::now();
+    if (!state.idle) {
+        state.idle = true;
+        state.idleSince = now;
+    }
+    if (now - state.idleSince < kIdleGrace) {
+        m_recheck = true;
+        return Dispatch::Wait;
+    }
+    state.idle = false;
     if (m_pCore->Caps().seekable) {
-        StreamState& st = m_streams[s->Index()];
-        st.behind = true;
-        st.cursor.Reset(page.offset); // it reads for itself from the first page it missed
+        state.behind = true;
+        state.cursor.Reset(page.offset); // it reads for itself from the first page it missed
     }
     // else the page is lost: the stream's next page shows the gap, and its next sample is a discontinuity
     return Dispatch::Dropped;
@@ -323,8 +427,11 @@ void COggFileReader::EndData(Cursor* cursor, int32_t only, HRESULT cause) {
     for (int32_t i = 0; i < m_cStreams; ++i) {
         const StreamState& st = m_streams[i];
         if (only >= 0 ? i != only : (!st.taking || st.behind)) continue;
+        // A broadcast whose data stops where its stream did not end was cut off: that is no clean end.
+        HRESULT c = cause;
+        if (m_live && SUCCEEDED(cause) && !m_follower->EndedCleanly(i)) c = MF_E_NET_CONNECTION_FAILURE;
         bool wake = false;
-        m_pCore->Stream(i)->ReadAhead().EndData(m_run, cause, &wake);
+        m_pCore->Stream(i)->ReadAhead().EndData(m_run, c, &wake);
         if (wake && sink) sink->DataReady(i, m_run);
     }
 }

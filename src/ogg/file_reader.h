@@ -9,9 +9,11 @@
 // position again; where the byte stream cannot seek, its pages are dropped, and its next sample after the gap is a
 // discontinuity (MFSampleExtension_Discontinuity), which is how the host learns of it.
 #pragma once
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
+#include "link_follower.h"
 #include "ogg_stream.h"
 #include "page_scanner.h"
 #include "page_sync.h"
@@ -62,6 +64,11 @@ private:
         // The last search's answer for this stream.
         bool cached = false;
         LONGLONG cacheStart = 0, cachePosition = 0, cacheTime = 0, cacheWanted = MinTime;
+        // A broadcast: the time of its latest page queued, and of the last tick it was sent for having none.
+        LONGLONG lastTime = MinTime, tickedAt = MinTime;
+        // Its queue is full and its host asks for none of its samples, since then.
+        bool idle = false;
+        std::chrono::steady_clock::time_point idleSince;
     };
     enum class Dispatch { Taken, Dropped, Wait };
 
@@ -75,8 +82,13 @@ private:
     bool StepBehind(int32_t index);
     // Reads the next bytes of the cursor's position into it; false when the job changed meanwhile.
     bool ReadInto(Cursor* cursor, HRESULT* failure);
-    Dispatch Hand(COggStream* s, const OggPageView& page, bool mayFallBehind);
+    LONGLONG PageTime(COggStream* s, const OggPageView& page) const;
+    Dispatch Hand(COggStream* s, const OggPageView& page, bool mayFallBehind, LONGLONG time, COggLiveLink* enters);
     Dispatch DispatchMain(const OggPageView& page);
+    Dispatch DispatchFollowed(const OggPageView& page);
+    bool StepReleased();
+    bool StepDraining();
+    void Tick(const COggStream* s, LONGLONG time);
     void EndData(Cursor* cursor, int32_t only, HRESULT cause);
     bool AnyWantsMore();
     bool OtherStarves(const COggStream* s);
@@ -93,6 +105,11 @@ private:
     DWORD m_run = 0;
     bool m_active = false;
     Cursor m_main;
+    bool m_mainStarted = false; // a run has read from it (bytes that cannot be read again go on from there)
+    CLinkFollower* m_follower = nullptr; // bytes that cannot be read again: their links, found as they are read
+    bool m_live = false;                 // a broadcast: read while no run takes pages, so that it never stalls
+    bool m_recheck = false;              // the next wait ends in time to look at an idle stream again
+    static constexpr std::chrono::milliseconds kIdleGrace{300};
     StreamState* m_streams = nullptr;
     int32_t m_cStreams = 0;
 };

@@ -22,7 +22,7 @@ COggDemuxer::COggDemuxer(IOggByteSource* source, const CFourccMap& fourccs, IOgg
 }
 
 COggDemuxer::~COggDemuxer() {
-    delete m_pReader; // its thread has ended, or is this very thread on its way out
+    delete m_pReader.load(); // its thread has ended, or is this very thread on its way out
     FreeStreams();
     m_pSink->Release();
     m_pSource->Release();
@@ -84,7 +84,7 @@ HRESULT COggDemuxer::BeginRun(DWORD run, LONGLONG start) {
         if (FAILED(hr)) return hr;
     }
     for (int32_t i = 0; i < m_cOggStreams; ++i) m_ppOggStreams[i]->BeginRun(run, StopTime());
-    m_pReader->Post(ReaderJob::Run, run, start);
+    m_pReader.load()->Post(ReaderJob::Run, run, start);
     return S_OK;
 }
 
@@ -93,22 +93,23 @@ void COggDemuxer::JoinStream(int32_t stream, DWORD run) {
 }
 
 void COggDemuxer::JoinRun(DWORD run, LONGLONG position) {
-    if (m_pReader) m_pReader->Post(ReaderJob::Join, run, position);
+    if (COggFileReader* reader = m_pReader.load()) reader->Post(ReaderJob::Join, run, position);
 }
 
 void COggDemuxer::StopRun() {
     for (int32_t i = 0; i < m_cOggStreams; ++i) m_ppOggStreams[i]->StopRun();
-    if (m_pReader) m_pReader->Post(ReaderJob::Idle, 0, 0);
+    if (COggFileReader* reader = m_pReader.load()) reader->Post(ReaderJob::Idle, 0, 0);
 }
 
 void COggDemuxer::Shutdown() {
     StopRun();
-    if (m_pReader) m_pReader->Post(ReaderJob::Exit, 0, 0);
+    if (COggFileReader* reader = m_pReader.load()) reader->Post(ReaderJob::Exit, 0, 0);
 }
 
 HRESULT COggDemuxer::Produce(int32_t stream, DWORD run, IOggDemuxSink* sink) {
-    if (stream < 0 || stream >= m_cOggStreams || !m_pReader) return S_OK;
-    return m_ppOggStreams[stream]->Produce(run, sink, m_pReader);
+    COggFileReader* reader = m_pReader.load();
+    if (stream < 0 || stream >= m_cOggStreams || !reader) return S_OK;
+    return m_ppOggStreams[stream]->Produce(run, sink, reader);
 }
 
 HRESULT COggDemuxer::SearchStream(CSeekSearch* search, const COggLogicalStream* record, LONGLONG target,

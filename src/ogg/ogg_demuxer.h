@@ -12,6 +12,7 @@
 #include "ogg_stream.h"
 
 class CPageScanner;
+class CReplaySource;
 class CSeekSearch;
 class COggFileReader;
 struct IReadCancel;
@@ -63,6 +64,7 @@ public:
     const COggLogicalStream* LinkStream(uint32_t serial, int32_t link) const;
     int32_t LinkAt(LONGLONG time) const; // the link that plays at a presentation time
     IOggByteSource* Source() const { return m_pSource; }
+    const CFourccMap& Fourccs() const { return m_fourccs; }
     const ByteSourceCaps& Caps() const { return m_caps; }
     IOggDemuxSink* Sink() const { return m_pSink; }
     // Where a stream's run resumes for a presentation time: the byte position to read from, the time of the page
@@ -75,6 +77,7 @@ private:
     ~COggDemuxer();
 
     // The open (discovery.cpp).
+    HRESULT Discover();
     HRESULT DiscoveryScan();
     HRESULT AddStream(uint32_t serial, COggStream** stream);
     int32_t CountUndescribed() const;
@@ -104,6 +107,7 @@ private:
 
     std::atomic<ULONG> m_refCount{1};
     IOggByteSource* m_pSource;
+    CReplaySource* m_pReplay = nullptr; // m_pSource itself when the bytes cannot be read again
     IOggDemuxSink* m_pSink;
     CFourccMap m_fourccs;
     ByteSourceCaps m_caps;
@@ -118,6 +122,7 @@ private:
     int32_t m_cLinks = 0;
     COggLogicalStream** m_ppLinkRecords = nullptr;
     int32_t m_cLinkRecords = 0;
-    COggFileReader* m_pReader = nullptr;
+    // Made by the first run (the dispatch), read by production on other threads.
+    std::atomic<COggFileReader*> m_pReader{nullptr};
     static constexpr LONGLONG kFirstTimeSpan = 16 << 20; // how far past discovery a first time is looked for
 };

@@ -6,10 +6,11 @@
 COggStream::COggStream(int32_t index, uint32_t serial, const CFourccMap* fourccs)
     : m_index(index), m_logical(serial, fourccs), m_clock(&m_logical) {}
 
-void COggStream::Opened(const FileLink* links, LONGLONG origin) {
+void COggStream::Opened(const FileLink* links, LONGLONG origin, bool readOnce) {
     m_readAhead.SetMarks(m_logical.QueueHigh(), m_logical.QueueLow());
     std::lock_guard<std::mutex> g(m_lock);
     m_clock.SetTimeline(links, origin);
+    if (readOnce) m_clock.ReadOnce();
 }
 
 void COggStream::BeginRun(DWORD run, LONGLONG stop) {
@@ -77,7 +78,7 @@ bool COggStream::NextPacket(OggPacketInfo* packet, IReaderWake* reader, bool* en
             return false;
         }
         bool switched = false;
-        const HRESULT fed = m_clock.Feed(&node->page, &switched);
+        const HRESULT fed = m_clock.Feed(&node->page, node->link, &switched);
         m_readAhead.Recycle(node);
         if (FAILED(fed)) {
             Trace("\nStream %u: a packet of more than %lld bytes, the stream ends", m_logical.Serial(),
@@ -106,7 +107,7 @@ HRESULT COggStream::Deliver(DWORD run, IOggDemuxSink* sink, const OggPacketInfo&
     if (m_run.HeadersDue()) {
         // In a chained file the owner learns the link's type first: a link of another format is announced ahead of
         // its first sample. The codec's headers go ahead of the first sample of a run.
-        if (m_logical.Chained()) out.format = &m_logical.InLink(m_clock.Link()).record->MediaType();
+        if (const COggLogicalStream* record = m_clock.LinkRecord()) out.format = &record->MediaType();
         int headers = 0;
         const SavedPacket* saved = codec ? codec->HeaderSamples(&headers) : nullptr;
         for (int i = 0; i < headers; ++i) {
@@ -156,10 +157,11 @@ HRESULT COggStream::ProduceLocked(DWORD run, IOggDemuxSink* sink, IReaderWake* r
         if (!NextPacket(&pk, reader, &ended, &cause)) {
             if (!ended) return S_OK; // the page that comes (or the end of the data) asks for more
             m_run.End();
-            // A packet beyond what a stream may hold ends the stream, and the play hears of it (MEError).
-            const bool tooLarge = cause == MF_E_INVALID_FILE_FORMAT;
-            sink->EndOfStream(m_index, run, tooLarge ? S_OK : cause);
-            return tooLarge ? cause : S_OK;
+            // A packet beyond what a stream may hold fails the play, as a sample that cannot be made does: the
+            // owner hears of it from the failure returned, not from an end that would come first.
+            if (cause == MF_E_INVALID_FILE_FORMAT) return cause;
+            sink->EndOfStream(m_index, run, cause);
+            return S_OK;
         }
         if (!Wanted(pk)) continue;
         const HRESULT hr = Deliver(run, sink, pk);

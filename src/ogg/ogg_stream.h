@@ -30,8 +30,9 @@ public:
     COggLogicalStream& Logical() { return m_logical; }
     const COggLogicalStream& Logical() const { return m_logical; }
     COggReadAhead& ReadAhead() { return m_readAhead; }
-    // After the open: the stream's marks and the presentation's timeline.
-    void Opened(const FileLink* links, LONGLONG origin);
+    // After the open: the stream's marks and the presentation's timeline (readOnce: bytes that cannot be read again,
+    // whose links come as they are read).
+    void Opened(const FileLink* links, LONGLONG origin, bool readOnce);
 
     // Transitions of its run (the dispatch, through the core).
     void BeginRun(DWORD run, LONGLONG stop);

@@ -10,7 +10,10 @@ COggPacketClock::COggPacketClock(const COggLogicalStream* stream)
     ogg_stream_init(&m_state, static_cast<int>(stream->Serial()));
 }
 
-COggPacketClock::~COggPacketClock() { ogg_stream_clear(&m_state); }
+COggPacketClock::~COggPacketClock() {
+    ogg_stream_clear(&m_state);
+    if (m_pLive) m_pLive->Release();
+}
 
 void COggPacketClock::SetTimeline(const FileLink* links, LONGLONG origin) {
     m_pLinks = links;
@@ -24,11 +27,20 @@ LONGLONG COggPacketClock::ShiftOf(int32_t link) const {
 }
 
 void COggPacketClock::Restart() {
-    m_serial = m_pStream->Serial();
-    ogg_stream_reset_serialno(&m_state, static_cast<int>(m_serial));
+    if (m_pLive) { // read once: the run goes on in the link the stream is in
+        ResetReassembly(m_serial);
+        return;
+    }
     m_pCodec = m_pStream->Codec();
     m_link = 0;
     m_shift = ShiftOf(0);
+    ResetReassembly(m_pStream->Serial());
+}
+
+// Nothing held, no packet to follow, pages of `serial` taken from here on.
+void COggPacketClock::ResetReassembly(uint32_t serial) {
+    m_serial = serial;
+    ogg_stream_reset_serialno(&m_state, static_cast<int>(m_serial));
     m_lastPacketNo = -1;
     m_lastGranule = -1;
     m_lastUnits = 0;
@@ -53,7 +65,25 @@ void COggPacketClock::SwitchLink(uint32_t serial) {
     m_bNoReference = true;
 }
 
-HRESULT COggPacketClock::Feed(ogg_page* page, bool* switched) {
+// Production enters a link read once: its codec and its times' shift, held while production is in it.
+void COggPacketClock::EnterLink(COggLiveLink* link, uint32_t serial) {
+    const COggLogicalStream* record = link->Find(serial);
+    if (!record) return;
+    link->AddRef();
+    if (m_pLive) m_pLive->Release();
+    m_pLive = link;
+    m_link = link->Number();
+    m_pCodec = record->Codec();
+    m_shift = link->Shift();
+    ResetReassembly(serial);
+}
+
+const COggLogicalStream* COggPacketClock::LinkRecord() const {
+    if (m_pLive) return m_pLive->Find(m_serial);
+    return m_pStream->Chained() ? m_pStream->InLink(m_link).record : nullptr;
+}
+
+HRESULT COggPacketClock::Feed(ogg_page* page, COggLiveLink* link, bool* switched) {
     *switched = false;
     // The packets the page begins, goes on with and ends: the one it leaves open may not grow beyond the limit.
     PacketPart parts[255];
@@ -66,7 +96,10 @@ HRESULT COggPacketClock::Feed(ogg_page* page, bool* switched) {
     }
     m_openBytes = open;
     const uint32_t serial = static_cast<uint32_t>(ogg_page_serialno(page));
-    if (m_pStream->Chained() && serial != m_serial) {
+    if (link) {
+        EnterLink(link, serial);
+        *switched = true;
+    } else if (m_pStream->Chained() && serial != m_serial) {
         SwitchLink(serial);
         *switched = true;
     }
@@ -162,7 +195,7 @@ bool COggPacketClock::Next(OggPacketInfo* info) {
         if (time == COggCodec::Time::Skip) continue;
         *info = OggPacketInfo{};
         // In a chained file only the end of the stream's last link ends it.
-        info->eos = packet.e_o_s != 0 && m_link == m_pStream->LastLink();
+        info->eos = packet.e_o_s != 0 && !m_readOnce && m_link == m_pStream->LastLink();
         const BYTE* data = packet.packet;
         long bytes = packet.bytes;
         codec->Payload(&data, &bytes);

@@ -5,6 +5,7 @@
 #pragma once
 #include <ogg/ogg.h>
 
+#include "live_link.h"
 #include "logical_stream.h"
 
 // One packet as production sees it.
@@ -26,12 +27,15 @@ public:
 
     // Where the presentation's timeline is: its origin and, for a chained file, its links. Set after the open.
     void SetTimeline(const FileLink* links, LONGLONG origin);
-    // A new run: nothing held, no packet to follow; the first link's codec.
+    // Bytes read once: the stream goes from link to link as pages bring them (Feed's `link`), a packet's end of
+    // stream does not end it (another link may follow), and a new run goes on in the link it is in.
+    void ReadOnce() { m_readOnce = true; }
+    // A new run: nothing held, no packet to follow; the first link's codec (read once: the link's it is in).
     void Restart();
     // A page of the stream. In a chained file a page of another link's serial switches to that link first (its
-    // codec and its times' shift); *switched says so. MF_E_INVALID_FILE_FORMAT: the page makes a packet larger than
-    // a stream may have (the page is not taken).
-    HRESULT Feed(ogg_page* page, bool* switched);
+    // codec and its times' shift), as does a page that brings a link read once (`link`); *switched says so.
+    // MF_E_INVALID_FILE_FORMAT: the page makes a packet larger than a stream may have (the page is not taken).
+    HRESULT Feed(ogg_page* page, COggLiveLink* link, bool* switched);
     // The next packet that can be timed (or is delivered untimed); false when a page must be fed first.
     bool Next(OggPacketInfo* info);
     // Whether libogg met a hole in the stream's pages (their sequence numbers jumped) since the last call.
@@ -40,15 +44,18 @@ public:
         m_bHole = false;
         return hole;
     }
-    // The link production is in, and its codec.
+    // The link production is in, and its codec; the stream that carries this one there (null in a file of one link).
     int32_t Link() const { return m_link; }
     const COggCodec* Codec() const { return m_pCodec; }
+    const COggLogicalStream* LinkRecord() const;
 
 private:
     bool Take(ogg_packet* packet);
     bool Follows(const ogg_packet& packet) const { return packet.packetno == m_lastPacketNo + 1 && !m_bNoReference; }
     void Remember(const ogg_packet& packet, LONGLONG granule, int64_t units);
     void SwitchLink(uint32_t serial);
+    void EnterLink(COggLiveLink* link, uint32_t serial);
+    void ResetReassembly(uint32_t serial);
     LONGLONG ShiftOf(int32_t link) const;
     // The granule of the packet just taken (of `units`), worked back from the next granule position among the
     // packets reassembled after it; those packets are kept to be handed out next. -1 when there is none.
@@ -73,4 +80,6 @@ private:
     uint32_t m_serial;               // of the link being read
     bool m_bHole = false;
     int64_t m_openBytes = 0; // the packet the pages fed so far leave unfinished
+    bool m_readOnce = false;
+    COggLiveLink* m_pLive = nullptr; // the link read once production is in (held); null: the first link
 };

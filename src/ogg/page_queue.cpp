@@ -1,5 +1,6 @@
 #include "page_queue.h"
 
+#include "live_link.h"
 #include "ogg_types.h"
 #include "support/alloc.h"
 
@@ -9,6 +10,7 @@
 COggPageQueue::~COggPageQueue() { Clear(); }
 
 void COggPageQueue::FreeNode(PageNode* node) {
+    if (node->link) node->link->Release();
     std::free(node->page.header);
     std::free(node->page.body);
     delete node;
@@ -36,7 +38,7 @@ PageNode* COggPageQueue::NewNode() {
     return node;
 }
 
-bool COggPageQueue::AddPage(const ogg_page* page, const LONGLONG* pTime) {
+bool COggPageQueue::AddPage(const ogg_page* page, const LONGLONG* pTime, COggLiveLink* link) {
     CAutoLock lock(m_lock);
     PageNode* node = nullptr;
     bool grew = false;
@@ -67,6 +69,8 @@ bool COggPageQueue::AddPage(const ogg_page* page, const LONGLONG* pTime) {
     } else {
         node->tTime = m_tLastTime;
     }
+    node->link = link;
+    if (link) link->AddRef();
     node->pNext = nullptr;
     if (m_pTail) m_pTail->pNext = node;
     else m_pHead = node;
@@ -89,6 +93,8 @@ PageNode* COggPageQueue::RemoveHead() {
 
 void COggPageQueue::Recycle(PageNode* node) {
     if (!node) return;
+    if (node->link) node->link->Release();
+    node->link = nullptr;
     {
         CAutoLock lock(m_lock);
         if (node->cbHeaderCapacity >= m_cbHeaderCapacity && node->cbBodyCapacity >= m_cbBodyCapacity) {

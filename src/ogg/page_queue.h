@@ -6,8 +6,11 @@
 #include "support/alloc.h"
 #include "support/lock.h"
 
+class COggLiveLink;
+
 struct PageNode : CNoThrowAlloc {
     PageNode* pNext = nullptr;
+    COggLiveLink* link = nullptr; // the link of a broadcast this page enters its stream into (held), or none
     LONGLONG tTime = 0;
     ogg_page page{};
     int32_t cbHeaderCapacity = 0;
@@ -21,8 +24,9 @@ public:
     COggPageQueue(const COggPageQueue&) = delete;
     COggPageQueue& operator=(const COggPageQueue&) = delete;
 
-    // Copies the page; pTime null means the page has no granule position. False when there was no memory for it.
-    bool AddPage(const ogg_page* page, const LONGLONG* pTime);
+    // Copies the page; pTime null means the page has no granule position; link (held while queued): the link the
+    // page enters. False when there was no memory for it.
+    bool AddPage(const ogg_page* page, const LONGLONG* pTime, COggLiveLink* link = nullptr);
     PageNode* RemoveHead();
     void Recycle(PageNode* node);
     void Clear();

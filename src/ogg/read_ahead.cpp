@@ -41,7 +41,8 @@ bool COggReadAhead::FullLocked(int32_t count, LONGLONG span, int64_t bytes) cons
     return count >= m_high && span >= kFillSpan;
 }
 
-COggReadAhead::Add COggReadAhead::Queue(DWORD run, const ogg_page& page, const LONGLONG* time, bool* wake) {
+COggReadAhead::Add COggReadAhead::Queue(DWORD run, const ogg_page& page, const LONGLONG* time, bool* wake,
+                                        COggLiveLink* link) {
     *wake = false;
     std::lock_guard<std::mutex> g(m_lock);
     if (run != m_run || m_ended) return Add::Stale;
@@ -53,7 +54,9 @@ COggReadAhead::Add COggReadAhead::Queue(DWORD run, const ogg_page& page, const L
         m_readerWaits = true;
         return Add::Full;
     }
-    m_queue.AddPage(&page, time); // no memory for the copy: the page is lost, and the stream sees a gap
+    // No memory for the copy: the page is lost, and the stream sees a gap; a page that enters a link is offered again
+    // with the stream's next page.
+    if (!m_queue.AddPage(&page, time, link) && link) return Add::Stale;
     m_queue.Snapshot(&count, &span, &bytes);
     // Production is woken when it can go on (the first page, or what the gate waits for), not for every page.
     const bool go = m_wait == Wait::AnyPage ||

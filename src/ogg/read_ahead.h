@@ -24,9 +24,10 @@ public:
 
     // The reader's side.
     enum class Add { Queued, Full, Stale };
-    // Queues a copy of the page (of run `run`) with its time (null: the page has none). *wake: production waits for
-    // what this page brings. Full: the queue is at its limits and the page was not taken.
-    Add Queue(DWORD run, const ogg_page& page, const LONGLONG* time, bool* wake);
+    // Queues a copy of the page (of run `run`) with its time (null: the page has none) and the link of a broadcast
+    // it enters the stream into (null: none). *wake: production waits for what this page brings. Full: the queue is
+    // at its limits and the page was not taken.
+    Add Queue(DWORD run, const ogg_page& page, const LONGLONG* time, bool* wake, COggLiveLink* link = nullptr);
     // Below its fill target: the reader reads on for this stream.
     bool WantsMore();
     // Below the mark where a reader that stopped for it would read again.

@@ -89,6 +89,7 @@ enum : MediaEventType {
     MEStreamThinMode = 215,
     MEStreamFormatChanged = 216,
     MESourceRateChanged = 217,
+    MESourceMetadataChanged = 221,
 };
 
 struct IMFMediaEvent : IMFAttributes {

@@ -204,12 +204,28 @@ HRESULT OGGStream::DeliverSamples(IMFSample* const* samples, int count, DWORD ru
             if (FAILED(hr)) break;
             Assign(&m_pPendingFormat, nullptr);
         }
+        if (m_ticked) {
+            hr = samples[i]->SetUINT32(MFSampleExtension_Discontinuity, TRUE);
+            if (FAILED(hr)) break;
+            m_ticked = false;
+        }
         hr = m_samples.PushBack(samples[i]);
         if (SUCCEEDED(hr)) m_queuedBytes += Bytes(samples[i]);
     }
     m_asked = false;
     const HRESULT matched = Match();
     return FAILED(hr) ? hr : matched;
+}
+
+HRESULT OGGStream::Tick(DWORD run, LONGLONG time) {
+    CAutoLock lock(m_lock);
+    if (run != m_run || m_state != SourceStarted || m_starting || m_ended || m_samples.Count() > 0) return S_OK;
+    m_ticked = true;
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    value.vt = VT_I8;
+    value.hVal.QuadPart = time;
+    return QueueEvent(MEStreamTick, GUID_NULL, S_OK, &value);
 }
 
 HRESULT OGGStream::MarkEnded(DWORD run) {
@@ -312,7 +328,7 @@ void OGGStream::PrepareRun(DWORD run) {
     CAutoLock lock(m_lock);
     if (m_state == SourceShutdown) return;
     m_run = run;
-    m_ended = m_eosSent = m_asked = false;
+    m_ended = m_eosSent = m_asked = m_ticked = false;
     m_starting = true;
     m_state = SourceStarted;
     DropSamples();

@@ -47,6 +47,9 @@ public:
     HRESULT NoteFormat(const CAMMediaType& type);
     // No more samples in run `run`: the end goes out in answer to a request that finds none left.
     HRESULT MarkEnded(DWORD run);
+    // A broadcast's stream has nothing at `time` while others play: MEStreamTick, when it is started and no sample
+    // waits; its next sample is a discontinuity.
+    HRESULT Tick(DWORD run, LONGLONG time);
     // The samples waiting fill the reserve (production stops).
     bool ReserveFull();
 
@@ -82,6 +85,7 @@ private:
     bool m_eosSent = false; // MEEndOfStream went out in this run
     bool m_asked = false;   // production was asked for more and has delivered nothing since
     bool m_starting = false; // in a run that has not started yet: samples wait
+    bool m_ticked = false;   // a tick went out: the next sample delivered is marked a discontinuity
     IMFStreamDescriptor* m_pStreamDescriptor;
     ComPtrList<IMFSample> m_samples;
     ComPtrList<IUnknown, true> m_requests;

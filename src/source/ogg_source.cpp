@@ -99,7 +99,7 @@ HRESULT OGGSource::QueueEvent(MediaEventType type, REFGUID ext, HRESULT status, 
 HRESULT OGGSource::GetCharacteristics(DWORD* characteristics) {
     if (!characteristics) return E_POINTER;
     if (ShutDown()) return MF_E_SHUTDOWN;
-    *characteristics = MFMEDIASOURCE_CAN_SEEK | MFMEDIASOURCE_CAN_PAUSE;
+    *characteristics = m_characteristics.load();
     return S_OK;
 }
 
@@ -119,6 +119,8 @@ HRESULT OGGSource::Start(IMFPresentationDescriptor* pd, const GUID* timeFormat, 
     if (ShutDown()) return MF_E_SHUTDOWN;
     if (m_state == SourceInvalid || m_state == SourceOpening) return MF_E_NOT_INITIALIZED;
     if (!m_pCore) return E_UNEXPECTED;
+    // Bytes that cannot be sought in start where the presentation is: a position is taken only when it is that one.
+    if (!Seekable() && start->vt == VT_I8 && start->hVal.QuadPart != CurrentPosition()) return MF_E_INVALIDREQUEST;
     DWORD count = 0;
     HRESULT hr = pd->GetStreamDescriptorCount(&count);
     if (FAILED(hr)) return hr;

@@ -72,6 +72,8 @@ public:
     void EndOfStream(int32_t stream, DWORD run, HRESULT cause) override;
     void DataReady(int32_t stream, DWORD run) override;
     Consumer ConsumerOf(int32_t stream) override;
+    void LinkArrived(COggLiveLink* link) override;
+    void StreamIdle(int32_t stream, DWORD run, LONGLONG time) override;
 
     // A media stream's end, stamped with the stream's run.
     HRESULT QueueStreamOperation(DWORD type, DWORD streamId, DWORD runId);
@@ -83,6 +85,7 @@ public:
 
 private:
     ~OGGSource() override;
+    static DWORD Characteristics(const ByteSourceCaps& caps);
     HRESULT CreateMediaStreams();
     HRESULT CreateMediaStream(int32_t index);
     HRESULT BuildPresentationDescriptor();
@@ -144,5 +147,10 @@ private:
     // The run: counted up by every start that begins one (from stopped, or at a new position) and by every stop.
     std::atomic<DWORD> m_runId{0};
     std::atomic<float> m_rate{1.0f};
+    std::atomic<DWORD> m_failedRun{~DWORD(0)}; // the run whose failure the host was told of (once per run)
+    // What the byte stream allows, known once the open has asked it (MFMEDIASOURCE_* flags).
+    std::atomic<DWORD> m_characteristics{MFMEDIASOURCE_CAN_SEEK | MFMEDIASOURCE_CAN_PAUSE};
+    bool Seekable() const { return (m_characteristics.load() & MFMEDIASOURCE_CAN_SEEK) != 0; }
+    bool Live() const { return (m_characteristics.load() & MFMEDIASOURCE_IS_LIVE) != 0; }
     SourceLink* m_pLink;
 };

@@ -1,4 +1,5 @@
-// Rate negotiation: forward rates 0 to 3 from a fixed set, never thinning.
+// Rate negotiation: forward rates 0 to 3 from a fixed set, never thinning; bytes that cannot be sought in play at 1
+// only (scrubbing and fast play both need seeks).
 #include <cstdio>
 
 #include "ogg_source.h"
@@ -18,7 +19,7 @@ HRESULT OGGSource::GetSlowestRate(MFRATE_DIRECTION direction, BOOL thin, float* 
     if (thin) return MF_E_THINNING_UNSUPPORTED;
     if (direction == MFRATE_REVERSE) return MF_E_REVERSE_UNSUPPORTED;
     if (!rate) return E_POINTER;
-    *rate = 0.0f;
+    *rate = Seekable() ? 0.0f : 1.0f;
     return S_OK;
 }
 
@@ -27,7 +28,7 @@ HRESULT OGGSource::GetFastestRate(MFRATE_DIRECTION direction, BOOL thin, float* 
     if (thin) return MF_E_THINNING_UNSUPPORTED;
     if (direction == MFRATE_REVERSE) return MF_E_REVERSE_UNSUPPORTED;
     if (!rate) return E_POINTER;
-    *rate = 3.0f;
+    *rate = Seekable() ? 3.0f : 1.0f;
     return S_OK;
 }
 
@@ -35,7 +36,7 @@ HRESULT OGGSource::IsRateSupported(BOOL thin, float rate, float*) {
     if (ShutDown()) return MF_E_SHUTDOWN;
     if (thin) return MF_E_THINNING_UNSUPPORTED;
     if (rate < 0.0f) return MF_E_REVERSE_UNSUPPORTED;
-    return IsSupported(rate) ? S_OK : MF_E_UNSUPPORTED_RATE;
+    return IsSupported(rate) && (rate == 1.0f || Seekable()) ? S_OK : MF_E_UNSUPPORTED_RATE;
 }
 
 // The rate is what GetRate answers and what MESourceRateChanged carries; sample times stay on the presentation's
@@ -43,7 +44,7 @@ HRESULT OGGSource::IsRateSupported(BOOL thin, float rate, float*) {
 HRESULT OGGSource::SetRate(BOOL, float rate) {
     if (ShutDown()) return MF_E_SHUTDOWN;
     if (rate < 0.0f) return MF_E_REVERSE_UNSUPPORTED;
-    if (!IsSupported(rate)) return MF_E_UNSUPPORTED_RATE;
+    if (!IsSupported(rate) || (rate != 1.0f && !Seekable())) return MF_E_UNSUPPORTED_RATE;
     if (rate != m_rate.exchange(rate)) Trace("\nSetRate(%f)", static_cast<double>(rate));
     PROPVARIANT value;
     PropVariantInit(&value);

@@ -120,14 +120,17 @@ HRESULT OGGSource::DoStart(StartOp* op) {
     LONGLONG position = 0;
     bool seek = false, resuming = false;
     const bool wasStopped = m_state == SourceStopped;
-    if (op->m_data.vt == VT_I8) {
+    if (op->m_data.vt == VT_I8 && Seekable()) {
         position = op->m_data.hVal.QuadPart;
         seek = position > 0;
-    } else if (op->m_data.vt == VT_EMPTY) {
+    } else if (op->m_data.vt == VT_EMPTY || op->m_data.vt == VT_I8) { // the position the call took is the current one
         // After the end of the presentation there is nothing to resume: a start from the current position plays it
         // again from the start, as from the stopped state.
         resuming = !wasStopped && !m_bPresentationEnded && !EverySelectedStreamEnded();
-        if (resuming) position = CurrentPosition();
+        // A broadcast paused was read on and dropped: it goes on live, in a new run.
+        if (Live() && m_state == SourcePaused) resuming = false;
+        // Bytes that cannot be read again: a new run goes on from where they are, and the presentation with it.
+        if (resuming || !Seekable()) position = CurrentPosition();
     } else {
         hr = MF_E_UNSUPPORTED_TIME_FORMAT;
     }
@@ -189,6 +192,12 @@ HRESULT OGGSource::DoPause(SourceOp* op) {
     }
     for (uint32_t i = 0; i < m_cStreams && SUCCEEDED(hr); ++i)
         if (m_streams[i]->Active()) hr = m_streams[i]->PauseStream();
+    // A broadcast does not wait while paused: the reader reads on and drops what comes, so that the server never
+    // sees a client that stopped reading.
+    if (Live()) {
+        ++m_runId;
+        m_pCore->StopRun();
+    }
     m_state = SourcePaused;
     if (IMFMediaEventQueue* queue = EventQueue()) {
         queue->QueueEventParamVar(MESourcePaused, GUID_NULL, hr, nullptr);

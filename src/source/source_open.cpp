@@ -54,6 +54,18 @@ public:
         if (source) source->Release();
         return consumer;
     }
+    void LinkArrived(COggLiveLink* link) override {
+        if (OGGSource* source = m_pLink->Acquire()) {
+            source->LinkArrived(link);
+            source->Release();
+        }
+    }
+    void StreamIdle(int32_t stream, DWORD run, LONGLONG time) override {
+        if (OGGSource* source = m_pLink->Acquire()) {
+            source->StreamIdle(stream, run, time);
+            source->Release();
+        }
+    }
 
 private:
     ~CDemuxEvents() { m_pLink->Release(); }
@@ -76,11 +88,21 @@ HRESULT OGGSource::Initialize(IMFByteStream* stream) {
         m_state = SourceOpening;
         hr = m_pCore->Open();
     }
+    if (SUCCEEDED(hr)) m_characteristics = Characteristics(m_pCore->Caps());
     if (SUCCEEDED(hr)) hr = CreateMediaStreams();
     if (SUCCEEDED(hr)) hr = BuildPresentationDescriptor();
     if (SUCCEEDED(hr)) DescribeStreams();
     if (FAILED(hr)) Shutdown();
     return hr;
+}
+
+// Bytes that cannot be read again cannot be sought in; a remote stream that cannot seek and has no length is a
+// broadcast (a plain file served that way ends like any other).
+DWORD OGGSource::Characteristics(const ByteSourceCaps& caps) {
+    DWORD c = MFMEDIASOURCE_CAN_PAUSE;
+    if (caps.seekable) c |= MFMEDIASOURCE_CAN_SEEK;
+    if (caps.Live()) c |= MFMEDIASOURCE_IS_LIVE;
+    return c;
 }
 
 // A media stream per logical stream that can be played, whose identifier's low 8 bits no earlier one has; at most 32.
@@ -170,7 +192,8 @@ HRESULT OGGSource::BuildPresentationDescriptor() {
         }
     }
     if (SUCCEEDED(hr)) {
-        m_pPD->SetUINT64(MF_PD_DURATION, static_cast<UINT64>(m_pCore->Duration()));
+        // A duration that is not known is not stated (rather than a made-up figure a host would show).
+        if (m_pCore->Duration() < UnknownLength) m_pPD->SetUINT64(MF_PD_DURATION, static_cast<UINT64>(m_pCore->Duration()));
         m_pPD->SetUINT64(MF_PD_OGG_ORIGIN, static_cast<UINT64>(m_pCore->Origin()));
         if (m_pCore->LinkCount() > 1) hr = DescribeLinks(m_pPD);
     }

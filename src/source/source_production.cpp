@@ -23,6 +23,20 @@ IOggDemuxSink::Consumer OGGSource::ConsumerOf(int32_t index) {
     return media ? media->ConsumerState() : Consumer::Idle;
 }
 
+// The next link of a broadcast (or of a chain read once) has arrived: the host hears that the presentation's
+// metadata changed.
+void OGGSource::LinkArrived(COggLiveLink* link) {
+    Trace("\nLink %d arrived", link ? link->Number() : -1);
+    if (!ShutDown()) QueueEvent(MESourceMetadataChanged, GUID_NULL, S_OK, nullptr);
+}
+
+void OGGSource::StreamIdle(int32_t index, DWORD run, LONGLONG time) {
+    OGGStream* media = MediaStreamOf(index);
+    if (!media || run != m_runId.load()) return;
+    const HRESULT hr = media->Tick(run, time);
+    if (FAILED(hr) && hr != MF_E_SHUTDOWN) QueueEvent(MEError, GUID_NULL, hr, nullptr);
+}
+
 void OGGSource::Produce(int32_t index) {
     if (ShutDown() || !m_pCore) return;
     const HRESULT hr = m_pCore->Produce(index, m_runId.load(), this);
@@ -104,6 +118,10 @@ void OGGSource::EndOfStream(int32_t index, DWORD run, HRESULT cause) {
     if (index < 0 || index >= m_cProduction || !m_production[index].media) return;
     EndOfBatch(index, run);
     if (FAILED(cause)) Trace("\nStream %u: the data failed (0x%08x)", m_production[index].media->Id(), static_cast<unsigned>(cause));
+    // A broadcast cut off (or whose reads failed) is no clean end: the host hears why before the end goes out. A
+    // file's failing reads end its streams after what was read.
+    if (FAILED(cause) && Live() && run == m_runId.load() && m_failedRun.exchange(run) != run)
+        QueueEvent(MEError, GUID_NULL, cause, nullptr);
     const HRESULT hr = m_production[index].media->MarkEnded(run);
     if (FAILED(hr) && hr != MF_E_SHUTDOWN) QueueEvent(MEError, GUID_NULL, hr, nullptr);
 }

@@ -4,6 +4,7 @@
 #pragma once
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <map>
@@ -102,7 +103,12 @@ public:
         k.discontinuity = p.discontinuity;
         std::lock_guard<std::mutex> g(m_lock);
         m_packets[stream].push_back(k);
-        return S_OK;
+        return m_packets[stream].size() >= m_room ? S_FALSE : S_OK;
+    }
+    // The host's reserve: once a stream holds this many packets, each further one is taken as the last it wants.
+    void Room(size_t packets) {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_room = packets;
     }
     void EndOfBatch(int32_t, DWORD) override {}
     void EndOfStream(int32_t stream, DWORD, HRESULT cause) override {
@@ -176,6 +182,7 @@ private:
     std::condition_variable m_wake;
     std::map<int32_t, std::vector<Packet>> m_packets;
     std::map<int32_t, bool> m_ended, m_ready, m_idle;
+    size_t m_room = SIZE_MAX;
     std::map<int32_t, HRESULT> m_causes;
 };
 

@@ -101,7 +101,6 @@ TEST(Demuxer, PiecesUnknownLengthsAndNoSeekingGiveTheSamePackets) {
         ASSERT_EQ(c.hr, S_OK);
         if (!c.source->Caps().seekable) {
             EXPECT_EQ(c.core->Duration(), UnknownLength) << "no end scan without seeking";
-            continue; // plays from where the open left the bytes (the next issue's work); the open itself is the point
         }
         ASSERT_TRUE(c.Play(1, 0, media));
         for (int32_t i : media) {
@@ -250,5 +249,53 @@ TEST(Demuxer, AStreamTheHostDoesNotTakeFallsBehindAndTheOtherPlaysOn) {
     for (size_t k = 0; k < got.size(); ++k) {
         EXPECT_EQ(got[k].crc, want[k].crc32) << k;
         EXPECT_EQ(got[k].discontinuity, k == 0 ? 1 : 0) << k;
+    }
+}
+
+// A new run over bytes that cannot be read again goes on from where the reader is: never back to the start, its
+// first packet a discontinuity (what the run before had queued is not played), then every packet to the end. Over
+// bytes that can be read again the same calls start again from the first packet.
+TEST(Demuxer, ANewRunOverBytesThatCannotBeReadAgainGoesOnFromWhereTheyAre) {
+    const oggmux::MuxResult mux = core::Mux(R"({"seed": 5, "streams": [
+        {"kind": "ogm_audio", "serial": 4, "packets": 3000, "packet_size": 200}]})");
+    const auto& want = mux.streams[0].packets;
+    auto indexOf = [&](uint32_t crc) {
+        for (size_t k = 0; k < want.size(); ++k)
+            if (want[k].crc32 == crc) return static_cast<long>(k);
+        return -1L;
+    };
+    for (bool seekable : {false, true}) {
+        SCOPED_TRACE(seekable ? "seekable" : "not seekable");
+        core::OpenedCore c(mux.file, seekable ? nullptr : +[](core::MemorySource* s) {
+            s->NotSeekable();
+            s->LengthUnknown();
+        });
+        ASSERT_EQ(c.hr, S_OK);
+        c.core->Select(0, true);
+        c.sink->Room(100);
+        ASSERT_EQ(c.core->BeginRun(1, 0), S_OK);
+        for (int i = 0; i < 5000 && c.sink->Of(0).size() < 100; ++i) {
+            ASSERT_TRUE(SUCCEEDED(c.core->Produce(0, 1, c.sink)));
+            Sleep(1);
+        }
+        const std::vector<core::Packet> first = c.sink->Of(0);
+        ASSERT_GE(first.size(), 100u);
+        ASSERT_LT(first.size(), want.size() / 2);
+        const long lastOfFirst = indexOf(first.back().crc);
+        c.sink->Clear();
+        c.sink->Room(SIZE_MAX);
+        ASSERT_EQ(c.core->BeginRun(2, 0), S_OK);
+        ASSERT_TRUE(c.sink->Drive(c.core, 2, {0}));
+        const std::vector<core::Packet> second = c.sink->Of(0);
+        ASSERT_FALSE(second.empty());
+        const long at = indexOf(second.front().crc);
+        EXPECT_EQ(second.front().discontinuity, 1);
+        if (seekable) {
+            EXPECT_EQ(at, 0);
+        } else {
+            EXPECT_GT(at, lastOfFirst) << "went back";
+        }
+        ASSERT_EQ(second.size(), want.size() - static_cast<size_t>(at)) << "a gap within the run";
+        for (size_t k = 0; k < second.size(); ++k) EXPECT_EQ(second[k].crc, want[static_cast<size_t>(at) + k].crc32) << k;
     }
 }

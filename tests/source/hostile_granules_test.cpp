@@ -70,7 +70,8 @@ TEST_F(HostileGranules, ExtremeGranulesAreNeitherUndefinedNorAHang) {
                 OpenedSource s(path);
                 if (FAILED(s.hr)) continue; // refused: a clear error
                 nlohmann::json probe = Probe(s.source.Get());
-                EXPECT_GE(probe["duration"].get<int64_t>(), 0);
+                // An end beyond what a time can say is no duration at all.
+                EXPECT_TRUE(probe["duration"].is_null() || probe["duration"].get<int64_t>() >= 0) << probe["duration"];
                 host::Player player(s.source.Get());
                 for (bool at : {false, true}) {
                     host::PlayOptions o;

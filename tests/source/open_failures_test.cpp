@@ -46,7 +46,8 @@ TEST_F(OpenFailures, ReadsAndLengthsThatFailTheOpen) {
         if (mode == 2) c.lengthFails = true;
         OpenedSource s(Faulty(f, c).Get());
         ASSERT_EQ(s.hr, S_OK);
-        EXPECT_EQ(Probe(s.source.Get())["duration"], mode == 0 ? Probe(whole.source.Get())["duration"] : nlohmann::json(0x3fffffffffffffffLL));
+        EXPECT_EQ(Probe(s.source.Get())["duration"], mode == 0 ? Probe(whole.source.Get())["duration"] : nlohmann::json(nullptr))
+            << "no duration stated without a length";
         const host::PlayResult r = host::Play(s.source.Get(), host::PlayOptions{});
         ASSERT_EQ(r.status, S_OK);
         ASSERT_EQ(r.samples.size(), all.samples.size());
@@ -59,7 +60,7 @@ TEST_F(OpenFailures, ReadsAndLengthsThatFailTheOpen) {
     {
         OpenedSource s(Faulty(big, c).Get());
         ASSERT_EQ(s.hr, S_OK);
-        EXPECT_EQ(Probe(s.source.Get())["duration"], 0x3fffffffffffffffLL);
+        EXPECT_EQ(Probe(s.source.Get())["duration"], nullptr);
     }
     {
         PlatRef<IMFByteStream> mem;

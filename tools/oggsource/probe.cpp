@@ -191,8 +191,8 @@ HRESULT Describe(IMFMediaSource* source, nlohmann::json* out) {
     HRESULT hr = source->CreatePresentationDescriptor(&pd);
     if (FAILED(hr)) return hr;
     UINT64 duration = 0, origin = 0;
-    pd->GetUINT64(MF_PD_DURATION, &duration);
-    (*out)["duration"] = static_cast<int64_t>(duration);
+    // null: the source states none (the end is not known)
+    (*out)["duration"] = SUCCEEDED(pd->GetUINT64(MF_PD_DURATION, &duration)) ? nlohmann::json(static_cast<int64_t>(duration)) : nullptr;
     (*out)["origin"] = SUCCEEDED(pd->GetUINT64(MF_PD_OGG_ORIGIN, &origin)) ? nlohmann::json(static_cast<int64_t>(origin)) : nullptr;
     Links(pd.Get(), out);
     (*out)["streams"] = nlohmann::json::array();
