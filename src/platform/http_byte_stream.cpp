@@ -130,6 +130,7 @@ HRESULT HttpByteStream::Connect(uint64_t offset) {
 
 HRESULT HttpByteStream::Open() {
     std::lock_guard<std::mutex> g(m_readLock);
+    PlatSetLastNetworkError(""); // the last failure is the last open's, not an older stream's
     HRESULT hr = Connect(0);
     if (FAILED(hr)) return hr;
     const HttpReplyHeaders& h = m_transfer->Headers();

@@ -75,9 +75,9 @@ void HttpFixture::WaitStalled() {
     std::unique_lock<std::mutex> g(m_lock);
     m_changed.wait(g, [&] { return m_stalled || m_stopping; });
 }
-void HttpFixture::ResetAfter(uint64_t bytes) {
+void HttpFixture::ResetAt(uint64_t offset) {
     std::lock_guard<std::mutex> g(m_lock);
-    m_resetAfter = bytes;
+    m_resetAt = offset;
 }
 void HttpFixture::SetContentType(const std::string& type) {
     std::lock_guard<std::mutex> g(m_lock);

@@ -67,14 +67,15 @@ bool HttpFixture::SendBody(int fd, uint64_t from, uint64_t count, bool loop, uin
 void HttpFixture::Respond(int fd, const Request& r) {
     const std::string& p = r.path;
     std::string type;
-    uint64_t resetAfter;
+    uint64_t resetAt;
     {
         std::lock_guard<std::mutex> g(m_lock);
         type = "Content-Type: " + m_contentType + "\r\n";
-        resetAfter = m_resetAfter;
+        resetAt = m_resetAt;
     }
     const uint64_t size = m_body.size();
-    if (p.rfind("/file/", 0) == 0) {
+    if (p.rfind("/file/", 0) == 0 || p.rfind("/reset/", 0) == 0) {
+        const uint64_t reset = p[1] == 'r' && resetAt > r.from ? resetAt - r.from : ~uint64_t(0);
         if (r.range && r.from >= size) {
             SendAll(fd, Head(416, "Range Not Satisfiable") + "Content-Range: bytes */" +
                             std::to_string(size) + "\r\n\r\n");
@@ -83,16 +84,15 @@ void HttpFixture::Respond(int fd, const Request& r) {
                             "Accept-Ranges: bytes\r\nContent-Length: " + std::to_string(size - r.from) +
                             "\r\nContent-Range: bytes " + std::to_string(r.from) + "-" +
                             std::to_string(size - 1) + "/" + std::to_string(size) + "\r\n\r\n") &&
-                SendBody(fd, r.from, size - r.from, false, ~uint64_t(0));
+                SendBody(fd, r.from, size - r.from, false, reset);
         } else {
             SendAll(fd, Head(200, "OK") + type +
                             "Accept-Ranges: bytes\r\nContent-Length: " + std::to_string(size) + "\r\n\r\n") &&
-                SendBody(fd, 0, size, false, ~uint64_t(0));
+                SendBody(fd, 0, size, false, reset);
         }
-    } else if (p.rfind("/plain/", 0) == 0 || p.rfind("/reset/", 0) == 0) {
-        const bool reset = p[1] == 'r';
+    } else if (p.rfind("/plain/", 0) == 0) {
         SendAll(fd, Head(200, "OK") + type + "Content-Length: " + std::to_string(size) + "\r\n\r\n") &&
-            SendBody(fd, 0, size, false, reset ? resetAfter : ~uint64_t(0));
+            SendBody(fd, 0, size, false, ~uint64_t(0));
     } else if (p.rfind("/nolength/", 0) == 0 || p.rfind("/endless/", 0) == 0) {
         const bool endless = p[1] == 'e';
         SendAll(fd, Head(200, "OK") + type + "\r\n") &&

@@ -180,7 +180,7 @@ TEST_F(HttpByteStreamTest, RedirectsToHttpAreFollowed) {
 }
 
 TEST_F(HttpByteStreamTest, AResetMidReplyFailsTheReadWithTheCause) {
-    m_server.ResetAfter(50000);
+    m_server.ResetAt(50000);
     PlatRef<IMFByteStream> s;
     ASSERT_EQ(Open("/reset/a.ogg", &s), S_OK);
     EXPECT_EQ(ReadN(s.Get(), 40000), m_body.substr(0, 40000));
