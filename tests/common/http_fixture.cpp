@@ -75,9 +75,10 @@ void HttpFixture::WaitStalled() {
     std::unique_lock<std::mutex> g(m_lock);
     m_changed.wait(g, [&] { return m_stalled || m_stopping; });
 }
-void HttpFixture::ResetAt(uint64_t offset) {
+void HttpFixture::ResetAt(uint64_t offset, unsigned fromRequest) {
     std::lock_guard<std::mutex> g(m_lock);
     m_resetAt = offset;
+    m_resetFrom = fromRequest;
 }
 void HttpFixture::SetContentType(const std::string& type) {
     std::lock_guard<std::mutex> g(m_lock);
@@ -101,7 +102,7 @@ void HttpFixture::AcceptLoop() {
 void HttpFixture::Serve(int fd) {
     Request r;
     if (ReadRequest(fd, &r)) {
-        ++m_requests;
+        r.number = ++m_requests;
         Respond(fd, r);
     }
     std::lock_guard<std::mutex> g(m_lock);

@@ -4,7 +4,7 @@
 //   /plain/NAME      200 with Content-Length, a Range header ignored
 //   /nolength/NAME   200 without a length: the body, then the connection closed (close-delimited)
 //   /endless/NAME    200 without a length: the body over and over until the client or the test ends it
-//   /reset/NAME      as /file/, but a reply's connection is reset (RST) where it reaches ResetAt()
+//   /reset/NAME      as /file/, but a reply's connection is reset (RST) where it reaches ResetAt()'s offset
 //   /status/CODE     that status with a short text body (404, 500, ...)
 //   /redirect/REST   302 to /REST on this server; /redirect-file 302 to file:///etc/passwd;
 //   /redirect-loop   302 to itself; /headers  200 after 1000 header lines
@@ -33,7 +33,9 @@ public:
     void StallAt(uint64_t offset);         // bodies hold before this byte of the body (~0: never)
     void Release();                        // lets held bodies go on (and no longer hold)
     void WaitStalled();                    // returns once a body holds at the stall
-    void ResetAt(uint64_t offset);         // /reset/: the byte of the body where replies are reset
+    // /reset/: the byte of the body where replies are reset, those to the request numbered fromRequest
+    // (from 1) and later ones: 2 spares an open's first request.
+    void ResetAt(uint64_t offset, unsigned fromRequest = 1);
     void SetContentType(const std::string& type);
 
     uint64_t BytesSent() const { return m_sent; } // body bytes, every reply
@@ -44,6 +46,7 @@ private:
         std::string path;
         bool range = false;
         uint64_t from = 0;
+        unsigned number = 0; // 1 for the server's first request
     };
     void AcceptLoop();
     void Serve(int fd);
@@ -65,6 +68,7 @@ private:
     std::vector<int> m_open;
     bool m_stopping = false, m_stalled = false;
     uint64_t m_rate = 0, m_stallAt = ~uint64_t(0), m_resetAt = 1000;
+    unsigned m_resetFrom = 1;
     std::atomic<uint64_t> m_sent{0};
     std::atomic<unsigned> m_requests{0};
 };

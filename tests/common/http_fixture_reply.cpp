@@ -71,7 +71,7 @@ void HttpFixture::Respond(int fd, const Request& r) {
     {
         std::lock_guard<std::mutex> g(m_lock);
         type = "Content-Type: " + m_contentType + "\r\n";
-        resetAt = m_resetAt;
+        resetAt = r.number >= m_resetFrom ? m_resetAt : ~uint64_t(0);
     }
     const uint64_t size = m_body.size();
     if (p.rfind("/file/", 0) == 0 || p.rfind("/reset/", 0) == 0) {
