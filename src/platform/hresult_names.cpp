@@ -25,7 +25,8 @@ extern "C" const char* PlatHResultName(HRESULT hr) {
     static const struct {
         uint32_t code;
         const char* name;
-    } kNetwork[] = {{0xC00D36EE, "MF_E_BYTESTREAM_NOT_SEEKABLE"},  {0xC00D426A, "MF_E_NET_READ"},
+    } kNetwork[] = {{0xC00D36ED, "MF_E_OPERATION_CANCELLED"},
+                    {0xC00D36EE, "MF_E_BYTESTREAM_NOT_SEEKABLE"},  {0xC00D426A, "MF_E_NET_READ"},
                     {0xC00D4277, "MF_E_NET_TOO_MANY_REDIRECTS"},   {0xC00D4278, "MF_E_NET_TIMEOUT"},
                     {0xC00D427A, "MF_E_NET_BAD_CONTROL_DATA"},     {0xC00D427B, "MF_E_NET_INCOMPATIBLE_SERVER"},
                     {0xC00D427C, "MF_E_NET_UNSAFE_URL"},           {0xC00D427F, "MF_E_NET_BAD_REQUEST"},

@@ -15,6 +15,7 @@
 #include "mfidl.h"
 #include "mfreadwrite.h"
 #include "module.h"
+#include "url_open.h"
 #include "winreg.h"
 
 namespace {
@@ -176,7 +177,9 @@ class SourceResolver final : public IMFSourceResolver {
         *type = MF_OBJECT_INVALID;
         *object = nullptr;
         PlatRef<IMFByteStream> stream;
-        HRESULT hr = OpenBytes(Narrow(url), &stream);
+        bool needsOpen = false;
+        HRESULT hr = PlatMakeUrlByteStream(Narrow(url).c_str(), &stream, &needsOpen);
+        if (SUCCEEDED(hr) && needsOpen) hr = PlatOpenHttpByteStream(stream.Get());
         if (FAILED(hr)) return hr;
         if (flags & MF_RESOLUTION_BYTESTREAM) { // the scheme's byte stream itself, as the system's resolver gives
             *type = MF_OBJECT_BYTESTREAM;
@@ -184,12 +187,6 @@ class SourceResolver final : public IMFSourceResolver {
             return S_OK;
         }
         return CreateObjectFromByteStream(stream.Get(), url, flags, props, type, object);
-    }
-    // The scheme handlers: http and https through the network byte stream, anything else a file.
-    static HRESULT OpenBytes(std::string path, IMFByteStream** stream) {
-        if (PlatIsHttpUrl(path.c_str())) return MFCreateHttpByteStreamA(path.c_str(), stream);
-        if (path.rfind("file://", 0) == 0) path = path.substr(7);
-        return MFCreateFileByteStreamA(path.c_str(), stream);
     }
     HRESULT CreateObjectFromByteStream(IMFByteStream* stream, LPCWSTR url, DWORD flags, IPropertyStore* props,
                                        MF_OBJECT_TYPE* type, IUnknown** object) override {
@@ -225,17 +222,33 @@ class SourceResolver final : public IMFSourceResolver {
         PlatRef<IMFAsyncResult> result = done->Take();
         return handler->EndCreateObject(result.Get(), type, object);
     }
-    // Nothing here is asynchronous: hosts use the synchronous pair.
-    HRESULT BeginCreateObjectFromURL(LPCWSTR, DWORD, IPropertyStore*, IUnknown**, IMFAsyncCallback*, IUnknown*) override {
-        return E_NOTIMPL;
+    // A URL's open may wait for a server: it runs on a thread of its own, and the cookie cancels it.
+    HRESULT BeginCreateObjectFromURL(LPCWSTR url, DWORD flags, IPropertyStore* props, IUnknown** cookie,
+                                     IMFAsyncCallback* callback, IUnknown* state) override {
+        return PlatBeginUrlOpen(this, url, flags, props, cookie, callback, state);
     }
-    HRESULT EndCreateObjectFromURL(IMFAsyncResult*, MF_OBJECT_TYPE*, IUnknown**) override { return E_NOTIMPL; }
+    HRESULT EndCreateObjectFromURL(IMFAsyncResult* result, MF_OBJECT_TYPE* type, IUnknown** object) override {
+        if (!result || !type || !object) return E_POINTER;
+        *type = MF_OBJECT_INVALID;
+        *object = nullptr;
+        HRESULT hr = result->GetStatus();
+        if (FAILED(hr)) return hr;
+        PlatRef<IUnknown> made;
+        hr = result->GetObject(&made);
+        if (FAILED(hr)) return hr;
+        PlatRef<IMFMediaSource> source;
+        const bool isSource = SUCCEEDED(made->QueryInterface(IID_IMFMediaSource, reinterpret_cast<void**>(&source)));
+        *type = isSource ? MF_OBJECT_MEDIASOURCE : MF_OBJECT_BYTESTREAM;
+        *object = made.Detach();
+        return S_OK;
+    }
     HRESULT BeginCreateObjectFromByteStream(IMFByteStream*, LPCWSTR, DWORD, IPropertyStore*, IUnknown**,
                                             IMFAsyncCallback*, IUnknown*) override {
         return E_NOTIMPL;
     }
     HRESULT EndCreateObjectFromByteStream(IMFAsyncResult*, MF_OBJECT_TYPE*, IUnknown**) override { return E_NOTIMPL; }
-    HRESULT CancelObjectCreation(IUnknown*) override { return E_NOTIMPL; }
+    // Cancels what BeginCreateObjectFromURL started (the byte-stream pair has nothing to cancel).
+    HRESULT CancelObjectCreation(IUnknown* cookie) override { return PlatCancelUrlOpen(cookie); }
 
 private:
     virtual ~SourceResolver() = default;

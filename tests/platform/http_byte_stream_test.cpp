@@ -10,6 +10,7 @@
 
 #include "common/http_fixture.h"
 #include "platform/com_impl.h"
+#include "platform/completion.h"
 #include "platform/platform.h"
 
 namespace {
@@ -51,7 +52,11 @@ std::string LastError() {
 
 class HttpByteStreamTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_server.Start()); }
+    void SetUp() override {
+        MFStartup(MF_VERSION, MFSTARTUP_FULL); // the resolver's callbacks run on the work queue
+        ASSERT_TRUE(m_server.Start());
+    }
+    void TearDown() override { MFShutdown(); }
     HRESULT Open(const std::string& path, IMFByteStream** s) {
         return MFCreateHttpByteStreamA(m_server.Url(path).c_str(), s);
     }
@@ -238,4 +243,72 @@ TEST_F(HttpByteStreamTest, AnEndlessReplyIsHeldBackNotBuffered) {
     while (expected.size() < 1001000)
         expected += m_body;
     EXPECT_EQ(more, expected.substr(1000, 1000000)) << "the endless body goes on where it was";
+}
+
+// The resolver's asynchronous open of a URL: the byte stream through the callback, and a cancel that ends
+// an open waiting for a server that never answers.
+TEST_F(HttpByteStreamTest, TheResolverOpensAUrlAsynchronously) {
+    PlatRef<IMFSourceResolver> resolver;
+    ASSERT_EQ(MFCreateSourceResolver(&resolver), S_OK);
+    PlatRef<PlatCompletion> done;
+    done.Attach(new PlatCompletion);
+    const std::string url = m_server.Url("/file/a.ogg");
+    const std::wstring wide(url.begin(), url.end());
+    PlatRef<IUnknown> cookie;
+    ASSERT_EQ(resolver->BeginCreateObjectFromURL(wide.c_str(), MF_RESOLUTION_BYTESTREAM, nullptr, &cookie,
+                                                 done.Get(), nullptr),
+              S_OK);
+    PlatRef<IMFAsyncResult> result = done->Take();
+    MF_OBJECT_TYPE type = MF_OBJECT_INVALID;
+    PlatRef<IUnknown> object;
+    ASSERT_EQ(resolver->EndCreateObjectFromURL(result.Get(), &type, &object), S_OK);
+    EXPECT_EQ(type, MF_OBJECT_BYTESTREAM);
+    PlatRef<IMFByteStream> s;
+    ASSERT_EQ(object->QueryInterface(IID_IMFByteStream, reinterpret_cast<void**>(&s)), S_OK);
+    EXPECT_EQ(ReadN(s.Get(), 100), m_body.substr(0, 100));
+    EXPECT_EQ(resolver->CancelObjectCreation(cookie.Get()), S_OK) << "a finished open has nothing to cancel";
+}
+
+TEST_F(HttpByteStreamTest, CancellingAnOpenEndsItsWaitForTheServer) {
+    // A server that takes the connection (the kernel's backlog) and never answers.
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t n = sizeof a;
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(fd, 4), 0);
+    ASSERT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n), 0);
+    const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/a.ogg";
+    const std::wstring wide(url.begin(), url.end());
+
+    PlatRef<IMFSourceResolver> resolver;
+    ASSERT_EQ(MFCreateSourceResolver(&resolver), S_OK);
+    PlatRef<PlatCompletion> done;
+    done.Attach(new PlatCompletion);
+    PlatRef<IUnknown> cookie;
+    ASSERT_EQ(resolver->BeginCreateObjectFromURL(wide.c_str(), MF_RESOLUTION_MEDIASOURCE, nullptr, &cookie,
+                                                 done.Get(), nullptr),
+              S_OK);
+    // The request has arrived: the open now waits for the reply.
+    const int client = accept(fd, nullptr, nullptr);
+    ASSERT_GE(client, 0);
+    std::string request;
+    char buf[1024];
+    for (ssize_t got;
+         request.find("\r\n\r\n") == std::string::npos && (got = recv(client, buf, sizeof buf, 0)) > 0;)
+        request.append(buf, static_cast<size_t>(got));
+    EXPECT_EQ(request.rfind("GET /a.ogg HTTP/1.1\r\n", 0), 0u) << request;
+    ASSERT_EQ(resolver->CancelObjectCreation(cookie.Get()), S_OK);
+    // Without the cancel the open would end only at the reply timeout, with MF_E_NET_TIMEOUT.
+    PlatRef<IMFAsyncResult> result = done->Take();
+    MF_OBJECT_TYPE type = MF_OBJECT_MEDIASOURCE;
+    PlatRef<IUnknown> object;
+    EXPECT_EQ(resolver->EndCreateObjectFromURL(result.Get(), &type, &object), MF_E_OPERATION_CANCELLED);
+    EXPECT_EQ(type, MF_OBJECT_INVALID);
+    EXPECT_FALSE(object);
+    EXPECT_EQ(resolver->CancelObjectCreation(resolver.Get()), E_INVALIDARG)
+        << "not a cookie of this resolver";
+    close(client);
+    close(fd);
 }
