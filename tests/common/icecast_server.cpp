@@ -18,6 +18,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "process.h"
 #include "shell.h"
 
 namespace {
@@ -59,38 +60,6 @@ int StatusOf(int port, const std::string& path) {
     return status;
 }
 
-// Starts argv[0] with the arguments in a process group of its own, output to log.
-pid_t Spawn(const std::vector<std::string>& args, const std::string& log) {
-    pid_t pid = fork();
-    if (pid != 0) return pid;
-    setpgid(0, 0);
-    int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd >= 0) {
-        dup2(fd, 1);
-        dup2(fd, 2);
-    }
-    std::vector<char*> argv;
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-}
-
-void End(pid_t* pid) {
-    if (*pid <= 0) return;
-    kill(-*pid, SIGTERM); // the group: the feeder's shell, its cat and shout
-    kill(*pid, SIGTERM);
-    int status = 0;
-    for (int i = 0; i < 50 && waitpid(*pid, &status, WNOHANG) == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    if (waitpid(*pid, &status, WNOHANG) == 0) {
-        kill(-*pid, SIGKILL);
-        kill(*pid, SIGKILL);
-        waitpid(*pid, &status, 0);
-    }
-    *pid = -1;
-}
 } // namespace
 
 bool IcecastServer::Installed() {
@@ -145,7 +114,7 @@ bool IcecastServer::Start(std::string* why) {
     m_dir = dir;
     m_port = FreePort();
     if (m_port <= 0 || !WriteConfig(why)) return false;
-    m_server = Spawn({kIcecast, "-c", m_dir + "/icecast.xml"}, m_dir + "/icecast.out");
+    m_server = SpawnProcess({kIcecast, "-c", m_dir + "/icecast.xml"}, m_dir + "/icecast.out");
     // Any answer will do: the server's own 404 for a mount nobody feeds yet.
     return WaitForStatus("/none.ogg", 404, why);
 }
@@ -154,7 +123,7 @@ bool IcecastServer::Feed(const std::string& file, const std::string& mount, std:
     const std::string loop = "while :; do cat " + Quote(file) + "; done | exec " + kShout +
                              " --format ogg -H 127.0.0.1 -P " + std::to_string(m_port) + " --mount " +
                              Quote(mount) + " --user source --pass " + kSourcePassword;
-    m_feeder = Spawn({"/bin/sh", "-c", loop}, m_dir + "/shout.out");
+    m_feeder = SpawnProcess({"/bin/sh", "-c", loop}, m_dir + "/shout.out");
     return WaitForStatus(mount, 200, why);
 }
 
@@ -163,8 +132,8 @@ std::string IcecastServer::MountUrl(const std::string& mount) const {
 }
 
 void IcecastServer::Stop() {
-    End(&m_feeder);
-    End(&m_server);
+    EndProcess(&m_feeder);
+    EndProcess(&m_server);
     if (!m_dir.empty()) {
         std::error_code e;
         std::filesystem::remove_all(m_dir, e);
