@@ -5,6 +5,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -21,6 +22,8 @@ inline pid_t SpawnProcess(const std::vector<std::string>& args, const std::strin
     pid_t pid = fork();
     if (pid == 0) {
         setpgid(0, 0);
+        // A test that dies ends its servers too (Icecast loses this when it drops its rights).
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (fd >= 0) {
             dup2(fd, 1);
             dup2(fd, 2);
