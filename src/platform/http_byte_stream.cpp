@@ -23,15 +23,43 @@ constexpr uint64_t kSkipInPlaceBytes = 256 * 1024;
 
 std::once_flag g_curlInit;
 
-class HttpByteStream final : public IMFByteStream, public TAttributes<IMFAttributes> {
+class HttpByteStream final : public IMFByteStream,
+                             public TAttributes<IMFAttributes>,
+                             public IMFByteStreamBuffering,
+                             public IMFMediaEventGenerator {
     PLAT_REFCOUNT(HttpByteStream)
     HttpByteStream(char* url, CURLM* multi) : m_url(url), m_multi(multi) {}
     HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        static const QITAB table[] = {
-            QITABENT(HttpByteStream, IMFByteStream), QITABENT(HttpByteStream, IMFAttributes), {nullptr, 0}};
+        static const QITAB table[] = {QITABENT(HttpByteStream, IMFByteStream),
+                                      QITABENT(HttpByteStream, IMFAttributes),
+                                      QITABENT(HttpByteStream, IMFByteStreamBuffering),
+                                      QITABENT(HttpByteStream, IMFMediaEventGenerator),
+                                      {nullptr, 0}};
         return QISearch(this, table, riid, ppv);
     }
+    HRESULT Init() { return m_buffering.Init(); }
     HRESULT Open();
+
+    // The parameters describe a file's bit rates to a buffering byte stream; this one buffers what its
+    // receive buffer holds, whatever they say.
+    HRESULT SetBufferingParams(MFBYTESTREAM_BUFFERING_PARAMS* params) override {
+        return params ? S_OK : E_POINTER;
+    }
+    HRESULT EnableBuffering(BOOL enable) override { return m_buffering.Enable(enable != FALSE); }
+    HRESULT StopBuffering() override { return m_buffering.Stop(); }
+    HRESULT GetEvent(DWORD flags, IMFMediaEvent** event) override {
+        return m_buffering.Queue()->GetEvent(flags, event);
+    }
+    HRESULT BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override {
+        return m_buffering.Queue()->BeginGetEvent(callback, state);
+    }
+    HRESULT EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override {
+        return m_buffering.Queue()->EndGetEvent(result, event);
+    }
+    HRESULT QueueEvent(MediaEventType type, REFGUID extended, HRESULT status,
+                       const PROPVARIANT* value) override {
+        return m_buffering.Queue()->QueueEventParamVar(type, extended, status, value);
+    }
 
     HRESULT GetCapabilities(DWORD* caps) override {
         if (!caps) return E_POINTER;
@@ -73,6 +101,7 @@ class HttpByteStream final : public IMFByteStream, public TAttributes<IMFAttribu
 
 private:
     virtual ~HttpByteStream() {
+        m_buffering.Shutdown();
         delete m_transfer;
         curl_multi_cleanup(m_multi);
         std::free(m_url);
@@ -88,6 +117,7 @@ private:
     // position and the end flag, never held across a wait, so that the position, Seek and Close answer
     // while a read waits.
     std::mutex m_readLock, m_stateLock;
+    StreamBuffering m_buffering;
     HttpTransfer* m_transfer = nullptr; // the open connection (m_readLock)
     uint64_t m_connection = 0;          // the offset of the connection's next byte (m_readLock)
     QWORD m_position = 0;               // m_stateLock
@@ -112,7 +142,7 @@ HRESULT HttpByteStream::Failed(HRESULT hr, const char* text) {
 
 HRESULT HttpByteStream::Connect(uint64_t offset) {
     delete m_transfer;
-    m_transfer = new (std::nothrow) HttpTransfer(m_multi, &m_closed);
+    m_transfer = new (std::nothrow) HttpTransfer(m_multi, &m_closed, &m_buffering);
     if (!m_transfer) return E_OUTOFMEMORY;
     m_connection = offset;
     HRESULT hr = m_transfer->Start(m_url, offset, true);
@@ -227,6 +257,7 @@ HRESULT HttpByteStream::Seek(MFBYTESTREAM_SEEK_ORIGIN origin, LONGLONG offset, D
 HRESULT HttpByteStream::Close() {
     m_closed = true;
     curl_multi_wakeup(m_multi);
+    m_buffering.Shutdown();
     std::unique_lock<std::mutex> g(m_readLock, std::try_to_lock);
     if (g.owns_lock()) {
         delete m_transfer;
@@ -248,6 +279,11 @@ HRESULT Create(const char* url, HttpByteStream** out) {
         return hr;
     }
     std::memcpy(copy, url, n + 1);
+    hr = s->Init();
+    if (FAILED(hr)) {
+        s->Release();
+        return hr;
+    }
     *out = s;
     return S_OK;
 }

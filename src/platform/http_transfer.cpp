@@ -183,20 +183,27 @@ size_t HttpTransfer::Take(BYTE* dst, size_t count) {
 
 HRESULT HttpTransfer::Read(BYTE* dst, ULONG count, ULONG* got) {
     *got = 0;
+    const auto start = std::chrono::steady_clock::now();
+    bool told = false; // the buffering events were told that this read waits
+    HRESULT hr = S_OK;
     // Waits without a limit: a live stream may send nothing for a long time; a close cancels the wait.
     while (*got < count) {
         *got += static_cast<ULONG>(Take(dst + *got, count - *got));
         if (*got == count) break;
         if (m_done) {
-            HRESULT hr = Finished();
-            if (FAILED(hr)) return hr;
-            if (m_begin == m_end) break; // the end of the body
+            hr = Finished();
+            if (FAILED(hr) || m_begin == m_end) break; // a failure, or the end of the body
             continue;
         }
-        HRESULT hr = Step(1000);
-        if (FAILED(hr)) return hr;
+        if (m_buffering && !told && std::chrono::steady_clock::now() - start >= kBufferingAfter) {
+            m_buffering->Waiting();
+            told = true;
+        }
+        hr = Step(m_buffering && !told ? 50 : 1000);
+        if (FAILED(hr)) break;
     }
-    return S_OK;
+    if (told) m_buffering->Done();
+    return hr;
 }
 
 HRESULT HttpTransfer::Skip(uint64_t count, uint64_t* skipped) {

@@ -6,6 +6,7 @@
 #include <curl/curl.h>
 
 #include "http_reply.h"
+#include "stream_buffering.h"
 
 constexpr size_t kReceiveBufferBytes = 256 * 1024;
 constexpr long kConnectTimeoutSeconds = 15;
@@ -16,7 +17,9 @@ class HttpTransfer {
 public:
     // multi: the owner's handle, which outlives the transfer; cancelled: set (then the multi woken) to
     // end every wait at once with MF_E_SHUTDOWN.
-    HttpTransfer(CURLM* multi, const std::atomic<bool>* cancelled) : m_multi(multi), m_cancelled(cancelled) {}
+    // buffering: told when a read waits for the network (optional).
+    HttpTransfer(CURLM* multi, const std::atomic<bool>* cancelled, StreamBuffering* buffering = nullptr)
+        : m_multi(multi), m_cancelled(cancelled), m_buffering(buffering) {}
     ~HttpTransfer();
     HttpTransfer(const HttpTransfer&) = delete;
     HttpTransfer& operator=(const HttpTransfer&) = delete;
@@ -48,6 +51,7 @@ private:
 
     CURLM* m_multi;
     const std::atomic<bool>* m_cancelled;
+    StreamBuffering* m_buffering;
     CURL* m_easy = nullptr;
     bool m_added = false, m_done = false, m_paused = false, m_headerLimit = false;
     CURLcode m_result = CURLE_OK;

@@ -65,6 +65,7 @@ void HttpFixture::SetBytesPerSecond(uint64_t rate) {
 void HttpFixture::StallAt(uint64_t offset) {
     std::lock_guard<std::mutex> g(m_lock);
     m_stallAt = offset;
+    m_changed.notify_all(); // a body held at an earlier stall goes on to this one
 }
 void HttpFixture::Release() {
     std::lock_guard<std::mutex> g(m_lock);

@@ -312,3 +312,46 @@ TEST_F(HttpByteStreamTest, CancellingAnOpenEndsItsWaitForTheServer) {
     close(client);
     close(fd);
 }
+
+// IMFByteStreamBuffering: while enabled, a read that waits for the network is bracketed by
+// MEBufferingStarted and MEBufferingStopped on the stream's own event generator.
+TEST_F(HttpByteStreamTest, AReadThatWaitsForTheServerIsBuffering) {
+    m_server.StallAt(10000);
+    PlatRef<IMFByteStream> s;
+    ASSERT_EQ(Open("/nolength/a.ogg", &s), S_OK);
+    PlatRef<IMFByteStreamBuffering> buffering;
+    PlatRef<IMFMediaEventGenerator> events;
+    ASSERT_EQ(s->QueryInterface(IID_IMFByteStreamBuffering, reinterpret_cast<void**>(&buffering)), S_OK);
+    ASSERT_EQ(s->QueryInterface(IID_IMFMediaEventGenerator, reinterpret_cast<void**>(&events)), S_OK);
+    MFBYTESTREAM_BUFFERING_PARAMS params{};
+    EXPECT_EQ(buffering->SetBufferingParams(&params), S_OK);
+
+    // Not enabled: a read held by the server for longer than the buffering delay sends nothing.
+    HRESULT hr = E_FAIL;
+    std::string got;
+    std::thread first([&] { got = ReadN(s.Get(), 12000, &hr); });
+    m_server.WaitStalled();
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    m_server.StallAt(30000);
+    first.join();
+    EXPECT_EQ(got, m_body.substr(0, 12000));
+    PlatRef<IMFMediaEvent> event;
+    EXPECT_EQ(events->GetEvent(MF_EVENT_FLAG_NO_WAIT, &event), MF_E_NO_EVENTS_AVAILABLE);
+
+    ASSERT_EQ(buffering->EnableBuffering(TRUE), S_OK);
+    std::thread second([&] { got = ReadN(s.Get(), 20000, &hr); });
+    ASSERT_EQ(events->GetEvent(0, &event), S_OK); // waits for the event: no clock
+    MediaEventType type = MEUnknown;
+    event->GetType(&type);
+    EXPECT_EQ(type, MEBufferingStarted);
+    m_server.Release();
+    second.join();
+    EXPECT_EQ(hr, S_OK);
+    EXPECT_EQ(got, m_body.substr(12000, 20000));
+    ASSERT_EQ(events->GetEvent(MF_EVENT_FLAG_NO_WAIT, &event), S_OK) << "the read that waited has its data";
+    event->GetType(&type);
+    EXPECT_EQ(type, MEBufferingStopped);
+    EXPECT_EQ(events->GetEvent(MF_EVENT_FLAG_NO_WAIT, &event), MF_E_NO_EVENTS_AVAILABLE);
+    EXPECT_EQ(s->Close(), S_OK);
+    EXPECT_EQ(events->GetEvent(MF_EVENT_FLAG_NO_WAIT, &event), MF_E_SHUTDOWN);
+}
