@@ -188,6 +188,7 @@ constexpr DWORD MFBYTESTREAM_IS_WRITABLE = 0x2;
 constexpr DWORD MFBYTESTREAM_IS_SEEKABLE = 0x4;
 constexpr DWORD MFBYTESTREAM_IS_REMOTE = 0x8;
 constexpr DWORD MFBYTESTREAM_HAS_SLOW_SEEK = 0x100;
+constexpr DWORD MFBYTESTREAM_IS_PARTIALLY_DOWNLOADED = 0x200;
 
 struct IMFByteStream : IUnknown {
     virtual HRESULT GetCapabilities(DWORD* capabilities) = 0;
