@@ -107,6 +107,7 @@ void COggFileReader::SetUp(const ReaderJob& job) {
     else if (m_main.ended) m_main.ended = false; // goes on from where it is: its end is told to this run again
     if (m_active) m_mainStarted = true;
     if (m_follower) m_follower->NewRun();
+    m_runFirstTime = MinTime;
     for (int32_t i = 0; i < m_cStreams; ++i) {
         StreamState& st = m_streams[i];
         st.from = 0;
@@ -338,20 +339,20 @@ COggFileReader::Dispatch COggFileReader::DispatchFollowed(const OggPageView& pag
     return d;
 }
 
-// A broadcast's stream that has had no page for a second while another's pages come, and whose production waits
-// for one, hears that it has nothing at that time (and again a second later): a host's clock is not held by it.
+// A broadcast's stream that has had no page for three seconds of the others' pages (counted from its last page,
+// or from the run's first page when it has had none), and whose production waits for one, hears that it has
+// nothing at that time, and again three seconds later: a host's clock is not held by it. Three seconds are more
+// than a page of any stream spans, so a stream that merely has longer pages is not taken for a silent one.
 void COggFileReader::Tick(const COggStream* s, LONGLONG time) {
-    constexpr LONGLONG kTickGap = 10000000;
+    constexpr LONGLONG kTickGap = 30000000;
     m_streams[s->Index()].lastTime = time;
+    if (m_runFirstTime == MinTime) m_runFirstTime = time;
     IOggDemuxSink* sink = m_pCore->Sink();
     for (int32_t i = 0; i < m_cStreams && sink; ++i) {
         StreamState& st = m_streams[i];
         if (i == s->Index() || !st.taking) continue;
-        const LONGLONG since = st.tickedAt > st.lastTime ? st.tickedAt : st.lastTime;
-        if (since == MinTime) {
-            st.tickedAt = time; // nothing of it yet in this run: its silence counts from here
-            continue;
-        }
+        LONGLONG since = st.lastTime != MinTime ? st.lastTime : m_runFirstTime;
+        if (st.tickedAt > since) since = st.tickedAt;
         if (SatSub(time, since) < kTickGap || !m_pCore->Stream(i)->ReadAhead().Starving()) continue;
         st.tickedAt = time;
         sink->StreamIdle(i, m_run, time);

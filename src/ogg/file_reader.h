@@ -109,6 +109,7 @@ private:
     CLinkFollower* m_follower = nullptr; // bytes that cannot be read again: their links, found as they are read
     bool m_live = false;                 // a broadcast: read while no run takes pages, so that it never stalls
     bool m_recheck = false;              // the next wait ends in time to look at an idle stream again
+    LONGLONG m_runFirstTime = MinTime;   // a broadcast: the time of the run's first page
     static constexpr std::chrono::milliseconds kIdleGrace{300};
     StreamState* m_streams = nullptr;
     int32_t m_cStreams = 0;

@@ -1,5 +1,7 @@
-// A byte stream that misbehaves on purpose: it wraps another and fails, shortens or delays reads.
+// A byte stream that misbehaves on purpose: it wraps another and fails, shortens, delays or holds reads,
+// and can pose as a stream that cannot seek, has no length, or is remote.
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -33,8 +35,28 @@ class FaultByteStream final : public IMFByteStream, public IFaultByteStreamContr
         std::lock_guard<std::mutex> g(m_lock);
         m_config = config;
     }
+    void HoldReads(bool hold) override {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_hold = hold;
+        m_gate.notify_all();
+    }
+    unsigned HeldReads() override {
+        std::lock_guard<std::mutex> g(m_lock);
+        return m_held;
+    }
+    void WaitForHeldReads(unsigned count) override {
+        std::unique_lock<std::mutex> g(m_lock);
+        m_gate.wait(g, [&] { return m_held >= count || m_closed; });
+    }
 
-    HRESULT GetCapabilities(DWORD* caps) override { return m_inner->GetCapabilities(caps); }
+    HRESULT GetCapabilities(DWORD* caps) override {
+        HRESULT hr = m_inner->GetCapabilities(caps);
+        if (FAILED(hr)) return hr;
+        FaultConfig c = Config();
+        if (c.notSeekable) *caps &= ~(MFBYTESTREAM_IS_SEEKABLE | MFBYTESTREAM_HAS_SLOW_SEEK);
+        if (c.remote) *caps |= MFBYTESTREAM_IS_REMOTE | (c.notSeekable ? 0 : MFBYTESTREAM_HAS_SLOW_SEEK);
+        return S_OK;
+    }
     HRESULT GetLength(QWORD* length) override {
         if (!length) return E_POINTER;
         FaultConfig c = Config();
@@ -47,7 +69,10 @@ class FaultByteStream final : public IMFByteStream, public IFaultByteStreamContr
     }
     HRESULT SetLength(QWORD length) override { return m_inner->SetLength(length); }
     HRESULT GetCurrentPosition(QWORD* p) override { return m_inner->GetCurrentPosition(p); }
-    HRESULT SetCurrentPosition(QWORD p) override { return m_inner->SetCurrentPosition(p); }
+    HRESULT SetCurrentPosition(QWORD p) override {
+        if (!SeekAllowed(p)) return MF_E_BYTESTREAM_NOT_SEEKABLE;
+        return m_inner->SetCurrentPosition(p);
+    }
     HRESULT IsEndOfStream(BOOL* end) override { return m_inner->IsEndOfStream(end); }
     HRESULT Read(BYTE* buffer, ULONG count, ULONG* read) override {
         if (!buffer || !read) return E_POINTER;
@@ -55,9 +80,11 @@ class FaultByteStream final : public IMFByteStream, public IFaultByteStreamContr
         FaultConfig c;
         uint64_t index;
         {
-            std::lock_guard<std::mutex> g(m_lock);
-            c = m_config;
+            std::unique_lock<std::mutex> g(m_lock);
             index = m_reads++;
+            HRESULT hr = PassGate(g);
+            if (FAILED(hr)) return hr;
+            c = m_config;
         }
         if (c.readDelayMicros) std::this_thread::sleep_for(std::chrono::microseconds(c.readDelayMicros));
         long fail = c.failReadIndex;
@@ -79,13 +106,44 @@ class FaultByteStream final : public IMFByteStream, public IFaultByteStreamContr
     HRESULT BeginWrite(const BYTE*, ULONG, IMFAsyncCallback*, IUnknown*) override { return E_ACCESSDENIED; }
     HRESULT EndWrite(IMFAsyncResult*, ULONG*) override { return E_ACCESSDENIED; }
     HRESULT Seek(MFBYTESTREAM_SEEK_ORIGIN o, LONGLONG off, DWORD f, QWORD* p) override {
+        if (!(o == msoCurrent && off == 0)) {
+            QWORD target = static_cast<QWORD>(off);
+            if (o == msoCurrent) {
+                m_inner->GetCurrentPosition(&target);
+                target += static_cast<QWORD>(off);
+            }
+            if (!SeekAllowed(target)) return MF_E_BYTESTREAM_NOT_SEEKABLE;
+        }
         return m_inner->Seek(o, off, f, p);
     }
     HRESULT Flush() override { return m_inner->Flush(); }
-    HRESULT Close() override { return m_inner->Close(); }
+    HRESULT Close() override {
+        {
+            std::lock_guard<std::mutex> g(m_lock);
+            m_closed = true;
+            m_gate.notify_all();
+        }
+        return m_inner->Close();
+    }
 
 private:
     virtual ~FaultByteStream() = default;
+    // A stream posing as not seekable can only "seek" to where it is.
+    bool SeekAllowed(QWORD target) {
+        if (!Config().notSeekable) return true;
+        QWORD at = 0;
+        return SUCCEEDED(m_inner->GetCurrentPosition(&at)) && at == target;
+    }
+    // Waits while reads are held; a closed stream fails the read.
+    HRESULT PassGate(std::unique_lock<std::mutex>& g) {
+        if (m_hold && !m_closed) {
+            ++m_held;
+            m_gate.notify_all();
+            m_gate.wait(g, [&] { return !m_hold || m_closed; });
+            --m_held;
+        }
+        return m_closed ? MF_E_SHUTDOWN : S_OK;
+    }
     FaultConfig Config() {
         std::lock_guard<std::mutex> g(m_lock);
         return m_config;
@@ -94,6 +152,9 @@ private:
     std::mutex m_lock;
     FaultConfig m_config;
     uint64_t m_reads = 0, m_bytes = 0, m_lowest = ~uint64_t(0);
+    std::condition_variable m_gate; // reads held, released, closed
+    bool m_hold = false, m_closed = false;
+    unsigned m_held = 0;
 };
 } // namespace
 

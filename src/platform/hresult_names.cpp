@@ -23,6 +23,19 @@ extern "C" const char* PlatHResultName(HRESULT hr) {
     NAME(STG_E_INVALIDFUNCTION) NAME(STG_E_ACCESSDENIED) NAME(STG_E_INVALIDPOINTER)
     NAME(STG_E_READFAULT) NAME(STG_E_WRITEFAULT) NAME(STG_E_MEDIUMFULL) NAME(STG_E_INVALIDFLAG)
 #undef NAME
+    // By value: the network codes are named the same on both builds, whatever a header declares.
+    static const struct {
+        uint32_t code;
+        const char* name;
+    } kNetwork[] = {{0xC00D36ED, "MF_E_OPERATION_CANCELLED"},
+                    {0xC00D36EE, "MF_E_BYTESTREAM_NOT_SEEKABLE"},  {0xC00D426A, "MF_E_NET_READ"},
+                    {0xC00D4277, "MF_E_NET_TOO_MANY_REDIRECTS"},   {0xC00D4278, "MF_E_NET_TIMEOUT"},
+                    {0xC00D427A, "MF_E_NET_BAD_CONTROL_DATA"},     {0xC00D427B, "MF_E_NET_INCOMPATIBLE_SERVER"},
+                    {0xC00D427C, "MF_E_NET_UNSAFE_URL"},           {0xC00D427F, "MF_E_NET_BAD_REQUEST"},
+                    {0xC00D4280, "MF_E_NET_INTERNAL_SERVER_ERROR"}, {0xC00D4285, "MF_E_NET_SERVER_ACCESSDENIED"},
+                    {0xC00D4287, "MF_E_NET_CANNOTCONNECT"},        {0xC00D428E, "MF_E_NET_SERVER_UNAVAILABLE"}};
+    for (const auto& n : kNetwork)
+        if (static_cast<uint32_t>(hr) == n.code) return n.name;
     if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) return "ERROR_FILE_NOT_FOUND";
     if (hr == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)) return "ERROR_PATH_NOT_FOUND";
     if (hr == HRESULT_FROM_WIN32(80)) return "ERROR_FILE_EXISTS";

@@ -45,6 +45,32 @@ protected:
     ~IMFByteStreamHandler() = default;
 };
 
+// A network byte stream's buffering: while enabled, it sends MEBufferingStarted and MEBufferingStopped
+// through its own IMFMediaEventGenerator.
+struct MF_LEAKY_BUCKET_PAIR {
+    DWORD dwBitrate;
+    DWORD msBufferWindow;
+};
+struct MFBYTESTREAM_BUFFERING_PARAMS {
+    QWORD cbTotalFileSize;
+    QWORD cbPlayableDataSize;
+    MF_LEAKY_BUCKET_PAIR* prgBuckets;
+    DWORD cBuckets;
+    QWORD qwNetBufferingTime;
+    QWORD qwExtraBufferingTimeDuringSeek;
+    QWORD qwPlayDuration;
+    float dRate;
+};
+
+struct IMFByteStreamBuffering : IUnknown {
+    virtual HRESULT SetBufferingParams(MFBYTESTREAM_BUFFERING_PARAMS* params) = 0;
+    virtual HRESULT EnableBuffering(BOOL enable) = 0;
+    virtual HRESULT StopBuffering() = 0;
+
+protected:
+    ~IMFByteStreamBuffering() = default;
+};
+
 struct IMFRateSupport : IUnknown {
     virtual HRESULT GetSlowestRate(MFRATE_DIRECTION direction, BOOL thin, float* rate) = 0;
     virtual HRESULT GetFastestRate(MFRATE_DIRECTION direction, BOOL thin, float* rate) = 0;

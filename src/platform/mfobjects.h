@@ -71,6 +71,8 @@ typedef DWORD MediaEventType;
 enum : MediaEventType {
     MEUnknown = 0,
     MEError = 1,
+    MEBufferingStarted = 122,
+    MEBufferingStopped = 123,
     MESourceUnknown = 200,
     MESourceStarted = 201,
     MEStreamStarted = 202,

@@ -1,5 +1,7 @@
-// The source resolver: finds the byte-stream handler registered for a URL's extension, loads its module
-// once per process, and creates the media source through the handler's begin/end pair.
+// The source resolver: opens the URL's bytes (a file path or file: URL, or http:// and https:// through the
+// network byte stream), finds the byte-stream handler registered for the URL's extension or the stream's
+// MIME type, loads its module once per process, and creates the media source through the handler's
+// begin/end pair.
 #include <cwctype>
 #include <map>
 #include <mutex>
@@ -8,10 +10,12 @@
 
 #include "com_impl.h"
 #include "completion.h"
+#include "http_byte_stream.h"
 #include "mfapi.h"
 #include "mfidl.h"
 #include "mfreadwrite.h"
 #include "module.h"
+#include "url_open.h"
 #include "winreg.h"
 
 namespace {
@@ -87,18 +91,40 @@ void AllHandlers(std::vector<CLSID>* out) {
     }
 }
 
+// The extension of the URL's path (".ogg"), or "": for a URL with a scheme, its path alone counts (not the
+// host name, the query or the fragment).
+std::string Extension(std::string url) {
+    const size_t scheme = url.find("://");
+    if (scheme != std::string::npos) {
+        const size_t path = url.find('/', scheme + 3);
+        url = path == std::string::npos ? std::string() : url.substr(path, url.find_first_of("?#", path) - path);
+    }
+    const size_t dot = url.find_last_of('.'), slash = url.find_last_of("/\\");
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::string();
+    return url.substr(dot);
+}
+
+// The MIME type without its parameters or blanks ("audio/ogg; codecs=opus" is "audio/ogg").
+std::string MediaType(const std::string& contentType) {
+    std::string t = contentType.substr(0, contentType.find(';'));
+    while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) t.pop_back();
+    const size_t start = t.find_first_not_of(" \t");
+    return start == std::string::npos ? std::string() : t.substr(start);
+}
+
 // The handlers to try, in order: those of the URL's extension, those of the byte stream's MIME type
 // (MF_BYTESTREAM_CONTENT_TYPE), and, when the content need not match either, every other one registered.
 std::vector<CLSID> Candidates(const std::string& url, IMFByteStream* stream, DWORD flags) {
     std::vector<CLSID> list;
-    const size_t dot = url.find_last_of('.'), slash = url.find_last_of("/\\");
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) FindHandlers(url.substr(dot), &list);
+    const std::string extension = Extension(url);
+    if (!extension.empty()) FindHandlers(extension, &list);
     PlatRef<IMFAttributes> attributes;
     LPWSTR mime = nullptr;
     UINT32 length = 0;
     if (stream && SUCCEEDED(stream->QueryInterface(IID_IMFAttributes, reinterpret_cast<void**>(&attributes))) &&
         SUCCEEDED(attributes->GetAllocatedString(MF_BYTESTREAM_CONTENT_TYPE, &mime, &length))) {
-        FindHandlers(Narrow(mime), &list);
+        const std::string type = MediaType(Narrow(mime));
+        if (!type.empty()) FindHandlers(type, &list);
         CoTaskMemFree(mime);
     }
     if (flags & MF_RESOLUTION_CONTENT_DOES_NOT_HAVE_TO_MATCH_EXTENSION_OR_MIME_TYPE) AllHandlers(&list);
@@ -148,11 +174,18 @@ class SourceResolver final : public IMFSourceResolver {
     HRESULT CreateObjectFromURL(LPCWSTR url, DWORD flags, IPropertyStore* props, MF_OBJECT_TYPE* type,
                                 IUnknown** object) override {
         if (!url || !type || !object) return E_POINTER;
-        std::string path = Narrow(url);
-        if (path.rfind("file://", 0) == 0) path = path.substr(7);
+        *type = MF_OBJECT_INVALID;
+        *object = nullptr;
         PlatRef<IMFByteStream> stream;
-        HRESULT hr = MFCreateFileByteStreamA(path.c_str(), &stream);
+        bool needsOpen = false;
+        HRESULT hr = PlatMakeUrlByteStream(Narrow(url).c_str(), &stream, &needsOpen);
+        if (SUCCEEDED(hr) && needsOpen) hr = PlatOpenHttpByteStream(stream.Get());
         if (FAILED(hr)) return hr;
+        if (flags & MF_RESOLUTION_BYTESTREAM) { // the scheme's byte stream itself, as the system's resolver gives
+            *type = MF_OBJECT_BYTESTREAM;
+            *object = stream.Detach();
+            return S_OK;
+        }
         return CreateObjectFromByteStream(stream.Get(), url, flags, props, type, object);
     }
     HRESULT CreateObjectFromByteStream(IMFByteStream* stream, LPCWSTR url, DWORD flags, IPropertyStore* props,
@@ -189,17 +222,33 @@ class SourceResolver final : public IMFSourceResolver {
         PlatRef<IMFAsyncResult> result = done->Take();
         return handler->EndCreateObject(result.Get(), type, object);
     }
-    // Nothing here is asynchronous: hosts use the synchronous pair.
-    HRESULT BeginCreateObjectFromURL(LPCWSTR, DWORD, IPropertyStore*, IUnknown**, IMFAsyncCallback*, IUnknown*) override {
-        return E_NOTIMPL;
+    // A URL's open may wait for a server: it runs on a thread of its own, and the cookie cancels it.
+    HRESULT BeginCreateObjectFromURL(LPCWSTR url, DWORD flags, IPropertyStore* props, IUnknown** cookie,
+                                     IMFAsyncCallback* callback, IUnknown* state) override {
+        return PlatBeginUrlOpen(this, url, flags, props, cookie, callback, state);
     }
-    HRESULT EndCreateObjectFromURL(IMFAsyncResult*, MF_OBJECT_TYPE*, IUnknown**) override { return E_NOTIMPL; }
+    HRESULT EndCreateObjectFromURL(IMFAsyncResult* result, MF_OBJECT_TYPE* type, IUnknown** object) override {
+        if (!result || !type || !object) return E_POINTER;
+        *type = MF_OBJECT_INVALID;
+        *object = nullptr;
+        HRESULT hr = result->GetStatus();
+        if (FAILED(hr)) return hr;
+        PlatRef<IUnknown> made;
+        hr = result->GetObject(&made);
+        if (FAILED(hr)) return hr;
+        PlatRef<IMFMediaSource> source;
+        const bool isSource = SUCCEEDED(made->QueryInterface(IID_IMFMediaSource, reinterpret_cast<void**>(&source)));
+        *type = isSource ? MF_OBJECT_MEDIASOURCE : MF_OBJECT_BYTESTREAM;
+        *object = made.Detach();
+        return S_OK;
+    }
     HRESULT BeginCreateObjectFromByteStream(IMFByteStream*, LPCWSTR, DWORD, IPropertyStore*, IUnknown**,
                                             IMFAsyncCallback*, IUnknown*) override {
         return E_NOTIMPL;
     }
     HRESULT EndCreateObjectFromByteStream(IMFAsyncResult*, MF_OBJECT_TYPE*, IUnknown**) override { return E_NOTIMPL; }
-    HRESULT CancelObjectCreation(IUnknown*) override { return E_NOTIMPL; }
+    // Cancels what BeginCreateObjectFromURL started (the byte-stream pair has nothing to cancel).
+    HRESULT CancelObjectCreation(IUnknown* cookie) override { return PlatCancelUrlOpen(cookie); }
 
 private:
     virtual ~SourceResolver() = default;

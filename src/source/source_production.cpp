@@ -118,9 +118,9 @@ void OGGSource::EndOfStream(int32_t index, DWORD run, HRESULT cause) {
     if (index < 0 || index >= m_cProduction || !m_production[index].media) return;
     EndOfBatch(index, run);
     if (FAILED(cause)) Trace("\nStream %u: the data failed (0x%08x)", m_production[index].media->Id(), static_cast<unsigned>(cause));
-    // A broadcast cut off (or whose reads failed) is no clean end: the host hears why before the end goes out. A
-    // file's failing reads end its streams after what was read.
-    if (FAILED(cause) && Live() && run == m_runId.load() && m_failedRun.exchange(run) != run)
+    // Data that failed (a read's error, a broadcast cut off where its streams did not end) is no clean end: the
+    // host hears why, once per run, before the end goes out.
+    if (FAILED(cause) && run == m_runId.load() && m_failedRun.exchange(run) != run)
         QueueEvent(MEError, GUID_NULL, cause, nullptr);
     const HRESULT hr = m_production[index].media->MarkEnded(run);
     if (FAILED(hr) && hr != MF_E_SHUTDOWN) QueueEvent(MEError, GUID_NULL, hr, nullptr);

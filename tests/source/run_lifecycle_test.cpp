@@ -143,11 +143,16 @@ TEST_F(RunLifecycle, NoSampleAfterTheEndWhenReadsFailOrCrawl) {
         }
         control->Reconfigure(c);
         PollingHost h(s.source.Get());
+        h.expectedError = E_FAIL;
         h.Select({1, 2});
         ASSERT_EQ(h.Resume(), S_OK);
         ASSERT_TRUE(h.PumpToEnd()) << h.State();
         h.PumpFor(5);
         EXPECT_EQ(h.endsOfPresentation, 1);
+        uint64_t after = 0;
+        control->GetCounters(&after, nullptr);
+        const bool readFailed = i % 2 == 0 && after > static_cast<uint64_t>(c.failReadIndex);
+        EXPECT_EQ(h.errors, readFailed ? 1 : 0) << "a failing read is told once; slow ones are no failure";
         EXPECT_THAT(h.violations, ::testing::IsEmpty());
     }
 }

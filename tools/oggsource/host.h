@@ -18,7 +18,16 @@ namespace host {
 // Opens as hosts do: through the source resolver, which finds the handler registered for the extension,
 // loads its module and drives BeginCreateObject / EndCreateObject.
 HRESULT OpenByteStream(IMFByteStream* stream, IMFMediaSource** source, const std::string& url = "stream.ogg");
+// A path, a file: URL, or an http:// or https:// URL (IsUrl), which OpenUrl opens.
 HRESULT OpenFile(const std::string& path, IMFMediaSource** source);
+// True for the URLs of a network scheme handler: http:// and https://.
+bool IsUrl(const std::string& name);
+// Opens a URL as hosts do: the resolver's scheme handler makes the byte stream (MF_RESOLUTION_BYTESTREAM),
+// which the host keeps (to show how much was received), and then the handler makes the source from it.
+HRESULT OpenUrl(const std::string& url, IMFMediaSource** source, IMFByteStream** stream);
+// Why a network stream failed, as its byte stream tells ("http://...: HTTP 404 Not Found"); "" when it
+// does not say (a file, or the system's own byte stream). stream: the one that failed, when known.
+std::string NetworkErrorText(IMFByteStream* stream = nullptr);
 // True when every stream of the source carries this module's codec attribute: the resolver chose our
 // handler, not another one registered for the same extension (or a system's fallback).
 bool IsOggSource(IMFMediaSource* source);

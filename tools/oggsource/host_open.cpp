@@ -1,5 +1,7 @@
 // Opening files as a host does, and calling a module's entry points.
+#include <cctype>
 #include <cstdio>
+#include <cstring>
 
 #include "host.h"
 #include "source/ogg_attributes.h"
@@ -39,8 +41,59 @@ HRESULT OpenByteStream(IMFByteStream* stream, IMFMediaSource** source, const std
     return AsSource(hr, type, object.Get(), source);
 }
 
+bool IsUrl(const std::string& name) {
+    auto starts = [&](const char* scheme) {
+        const size_t n = std::strlen(scheme);
+        if (name.size() <= n) return false;
+        for (size_t i = 0; i < n; ++i)
+            if (std::tolower(static_cast<unsigned char>(name[i])) != scheme[i]) return false;
+        return true;
+    };
+    return starts("http://") || starts("https://");
+}
+
+HRESULT OpenUrl(const std::string& url, IMFMediaSource** source, IMFByteStream** stream) {
+    *source = nullptr;
+    *stream = nullptr;
+    PlatRef<IMFSourceResolver> resolver;
+    HRESULT hr = MFCreateSourceResolver(&resolver);
+    if (FAILED(hr)) return hr;
+    MF_OBJECT_TYPE type = MF_OBJECT_INVALID;
+    PlatRef<IUnknown> object;
+    hr = resolver->CreateObjectFromURL(Wide(url).c_str(), MF_RESOLUTION_BYTESTREAM, nullptr, &type, &object);
+    if (SUCCEEDED(hr) && (type != MF_OBJECT_BYTESTREAM || !object)) hr = E_UNEXPECTED;
+    if (SUCCEEDED(hr)) hr = object->QueryInterface(IID_IMFByteStream, reinterpret_cast<void**>(stream));
+    if (FAILED(hr)) return hr;
+    hr = OpenByteStream(*stream, source, url);
+    if (FAILED(hr)) {
+        (*stream)->Release();
+        *stream = nullptr;
+    }
+    return hr;
+}
+
+std::string NetworkErrorText(IMFByteStream* stream) {
+    PlatRef<IMFAttributes> attributes;
+    LPWSTR text = nullptr;
+    UINT32 length = 0;
+    if (stream && SUCCEEDED(stream->QueryInterface(IID_IMFAttributes, reinterpret_cast<void**>(&attributes))) &&
+        SUCCEEDED(attributes->GetAllocatedString(PLAT_BYTESTREAM_LAST_ERROR, &text, &length))) {
+        std::string narrow;
+        for (UINT32 i = 0; i < length; ++i) narrow += static_cast<char>(text[i] < 0x80 ? text[i] : '?');
+        CoTaskMemFree(text);
+        return narrow;
+    }
+    char buf[1024];
+    PlatLastNetworkError(buf, sizeof buf);
+    return buf;
+}
+
 HRESULT OpenFile(const std::string& path, IMFMediaSource** source) {
     *source = nullptr;
+    if (IsUrl(path)) {
+        PlatRef<IMFByteStream> stream;
+        return OpenUrl(path, source, &stream);
+    }
     PlatRef<IMFSourceResolver> resolver;
     HRESULT hr = MFCreateSourceResolver(&resolver);
     if (FAILED(hr)) return hr;

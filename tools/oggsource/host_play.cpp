@@ -117,6 +117,10 @@ std::string EventName(MediaEventType type) {
     case MEMediaSample: return "MEMediaSample";
     case MESourceRateChanged: return "MESourceRateChanged";
     case MEStreamFormatChanged: return "MEStreamFormatChanged";
+    case MEStreamTick: return "MEStreamTick";
+    case MESourceMetadataChanged: return "MESourceMetadataChanged";
+    case MEBufferingStarted: return "MEBufferingStarted";
+    case MEBufferingStopped: return "MEBufferingStopped";
     default: return std::to_string(type);
     }
 }

@@ -9,9 +9,9 @@
 
 namespace {
 const char* kUsage = R"(usage: oggsource register [--module PATH] | unregister [--module PATH]
-       oggsource probe [--json] FILE...
+       oggsource probe [--json] FILE|URL...
        oggsource play [--summary | --json | --null] [--start SECONDS] [--rate R] [--stream ID]...
-                      [--seek-at SECONDS:TARGET] [--requests N] FILE
+                      [--seek-at SECONDS:TARGET] [--requests N] FILE|URL
        oggsource read [--json] [--start SECONDS] [--seek-at SECONDS:TARGET] FILE
 
 probe   opens each file as a Media Foundation host does and prints its streams: codec, media type,
@@ -36,7 +36,10 @@ unregister   removes it again; the store is $OGGSOURCE_REGISTRY, else ~/.config/
 
 probe and play open files as a Media Foundation host does: through the source resolver, which tries the
 module registered for the file's extension (".OGG", ".oga", ".ogv", ".ogm", ".ogx", ".opus", ".spx")
-and then, as the file's content need not match its name, every registered handler in turn.
+and then, as the file's content need not match its name, every registered handler in turn. An http:// or
+https:// URL is read from the network: the handler is found by the URL's extension or by the MIME type the
+server sends; a failure says the HTTP status or the cause; play --null on a terminal shows the bytes
+received.
 
 Exit codes: 0 success, 1 the file could not be opened or played, 2 usage error.
 )";
@@ -107,6 +110,12 @@ int Probe(const std::vector<std::string>& args) {
         nlohmann::json j;
         if (SUCCEEDED(hr)) hr = host::Describe(source.Get(), &j);
         if (source) source->Shutdown();
+        const std::string cause = host::IsUrl(f) && FAILED(hr) ? host::NetworkErrorText() : std::string();
+        if (!cause.empty()) {
+            std::fprintf(stderr, "%s: cannot be opened: %s (%s)\n", f.c_str(), cause.c_str(), host::HResultText(hr).c_str());
+            rc = 1;
+            continue;
+        }
         if (FAILED(hr)) {
             const char* why = hr == MF_E_CANNOT_PARSE_BYTESTREAM ? "not an Ogg stream"
                               : hr == MF_E_INVALID_FILE_FORMAT      ? "an Ogg file without a stream the source can play"

@@ -1,5 +1,6 @@
 // oggsource play: runs a file from Start to the end of the presentation, as a pipeline does.
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -39,6 +40,35 @@ private:
     bool m_on;
     LONGLONG m_duration;
     int m_shown = -1;
+};
+
+// For a URL played without output on a terminal: the bytes received so far (the byte stream's position;
+// a live stream has no length to show a share of), at most ten times a second.
+class Received {
+public:
+    explicit Received(IMFByteStream* stream) : m_stream(stream && isatty(2) ? stream : nullptr) {}
+    void Update() {
+        if (!m_stream) return;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - m_shown < std::chrono::milliseconds(100)) return;
+        m_shown = now;
+        QWORD position = 0, length = 0;
+        m_stream->GetCurrentPosition(&position);
+        m_stream->GetLength(&length);
+        if (length == ~QWORD(0))
+            std::fprintf(stderr, "\rreceived %.1f MB", position / 1048576.0);
+        else
+            std::fprintf(stderr, "\rreceived %.1f of %.1f MB", position / 1048576.0, length / 1048576.0);
+        m_any = true;
+    }
+    ~Received() {
+        if (m_any) std::fprintf(stderr, "\n");
+    }
+
+private:
+    IMFByteStream* m_stream;
+    std::chrono::steady_clock::time_point m_shown{};
+    bool m_any = false;
 };
 
 LONGLONG Duration(IMFMediaSource* source) {
@@ -85,7 +115,13 @@ int PlayCommand(const std::vector<std::string>& args) {
         return 2;
     }
     PlatRef<IMFMediaSource> source;
-    HRESULT hr = host::OpenFile(file, &source);
+    PlatRef<IMFByteStream> stream; // a URL's, kept to show what was received and why it failed
+    HRESULT hr = host::IsUrl(file) ? host::OpenUrl(file, &source, &stream) : host::OpenFile(file, &source);
+    const std::string cause = host::IsUrl(file) && FAILED(hr) ? host::NetworkErrorText() : std::string();
+    if (!cause.empty()) {
+        std::fprintf(stderr, "%s: cannot be opened: %s (%s)\n", file.c_str(), cause.c_str(), host::HResultText(hr).c_str());
+        return 1;
+    }
     if (hr == MF_E_INVALID_FILE_FORMAT) {
         std::fprintf(stderr, "%s: nothing to play: no stream in it is one the source can play (%s)\n", file.c_str(),
                      host::HResultText(hr).c_str());
@@ -105,7 +141,8 @@ int PlayCommand(const std::vector<std::string>& args) {
     if (mode == "null" && !requestsGiven) options.requests = 16; // timing: requests topped up in bursts
     options.checksums = mode == "json"; // only the JSON lines show them
     options.keepSamples = false;        // each sample is printed or counted as it comes
-    Progress progress(mode == "null" && st.st_size > (64 << 20), Duration(source.Get()));
+    Progress progress(mode == "null" && !stream && st.st_size > (64 << 20), Duration(source.Get()));
+    Received received(mode == "null" ? stream.Get() : nullptr);
     std::map<DWORD, StreamTotals> totals;
     if (mode == "json") {
         options.onEvent = [](MediaEventType type, int64_t stream, HRESULT status) {
@@ -134,6 +171,7 @@ int PlayCommand(const std::vector<std::string>& args) {
             std::printf("%s\n", host::SampleLine(s).c_str());
         } else if (mode == "null") {
             progress.At(s.time);
+            received.Update();
         }
     };
     host::PlayResult r = host::Play(source.Get(), options, onSample);
@@ -152,7 +190,9 @@ int PlayCommand(const std::vector<std::string>& args) {
         std::printf("%s\n", r.endOfPresentation ? "end of presentation" : "stopped before the end");
     }
     if (FAILED(r.status) || !r.endOfPresentation) {
-        std::fprintf(stderr, "%s: playback failed (%s)\n", file.c_str(), host::HResultText(r.status).c_str());
+        const std::string why = stream ? host::NetworkErrorText(stream.Get()) : std::string();
+        std::fprintf(stderr, "%s: playback failed%s%s (%s)\n", file.c_str(), why.empty() ? "" : ": ", why.c_str(),
+                     host::HResultText(r.status).c_str());
         return 1;
     }
     return 0;

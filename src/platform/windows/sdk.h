@@ -45,5 +45,12 @@ inline void PlatNameThisThread(const char*) {}
 // Where registration writes: the system's registry.
 inline const char* PlatRegistryPath() { return "the system registry"; }
 
+// The stand-in's network byte stream tells why it failed; the system's says nothing more than its HRESULT.
+inline size_t PlatLastNetworkError(char* text, size_t size) {
+    if (text && size) *text = 0;
+    return 0;
+}
+PLAT_GUID(PLAT_BYTESTREAM_LAST_ERROR, 0xb8874293, 0x602a, 0x42b5, 0x9d, 0x74, 0x54, 0x64, 0xc9, 0x93, 0x1a, 0xe7);
+
 // The name of a known HRESULT ("MF_E_SHUTDOWN"), or null: the hosts' own table.
 extern "C" const char* PlatHResultName(HRESULT hr);
