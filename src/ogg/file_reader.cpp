@@ -242,6 +242,7 @@ bool COggFileReader::StepMain() {
             m_main.held = page;
             return true;
         }
+        if (m_follower && m_follower->HasReleased()) return true; // a link's held pages go first
     }
     if (m_main.atEnd) {
         EndData(&m_main, -1, S_OK);
@@ -301,13 +302,15 @@ bool COggFileReader::ReadInto(Cursor* cursor, HRESULT* failure) {
     }
     LONG got = 0;
     const HRESULT hr = m_pCore->Source()->ReadAt(at, space, size, &got); // may take long: no lock is held
+    // What came is kept even when the job changed meanwhile: bytes that cannot be read again are not lost (a new
+    // job that wants other bytes resets the cursor).
+    if (SUCCEEDED(hr) && got > 0 && got <= size) cursor->sync.Wrote(static_cast<size_t>(got));
     if (Superseded()) return false;
     if (FAILED(hr)) {
         *failure = hr;
         return true;
     }
     if (got < 0 || got > size) got = 0;
-    cursor->sync.Wrote(static_cast<size_t>(got));
     // Nothing read is the end of the data; fewer bytes than asked are only what came so far.
     if (got == 0) cursor->atEnd = true;
     return true;

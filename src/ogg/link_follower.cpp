@@ -86,7 +86,9 @@ HRESULT CLinkFollower::Place(const OggPageView& page, Placed* placed) {
         if (placed->time > m_lastEnd) m_lastEnd = placed->time;
         return S_OK;
     }
-    if (!page.header.FirstOfStream()) return S_OK; // of no link known (a broadcast joined within a link): nobody's
+    // A stream of the current link that goes on in none of the core's, or of no link known (a broadcast joined within
+    // a link): nobody's.
+    if (!page.header.FirstOfStream() || (m_current && m_current->Find(serial))) return S_OK;
     if (m_pending && m_pendingData) Finish(); // the link ended before its streams were all described
     const HRESULT hr = Begin(serial, &og);
     if (FAILED(hr)) return hr;
@@ -152,7 +154,9 @@ void CLinkFollower::Finish() {
             break;
         }
     }
-    link->SetTimes(first == MaxTime ? 0 : first, m_lastEnd);
+    // As in a chain read anywhere: a link's time starts at its first packet, or at 0 when that packet begins before
+    // it (its packets before 0 end where the link before ends).
+    link->SetTimes(first == MaxTime || first < 0 ? 0 : first, m_lastEnd);
     if (m_current) m_current->Release();
     m_current = link;
     for (int32_t j = 0; j < m_cStreams; ++j) {

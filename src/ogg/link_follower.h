@@ -31,8 +31,10 @@ public:
     HRESULT Place(const OggPageView& page, Placed* placed);
     // A page placed was taken by its stream: the link it entered is entered.
     void Taken(const Placed& placed);
-    // A link was completed: the pages held for it, in order, to be placed again (copied into *page).
+    // A link was completed: the pages held for it, in order, to be placed again (copied into *page) before any
+    // page read after them.
     bool TakeReleased(OggPageView* page);
+    bool HasReleased() const { return m_release != nullptr; }
     // The link a completed build made, once (the reader tells the core's owner); null when none.
     COggLiveLink* TakeArrival();
     // A new run takes pages from here on: each stream's first page enters its link again (what the run before had

@@ -3,6 +3,7 @@
 // nothing). Each link's packets are ffprobe's packets of the file the link was cut from (ffprobe reads a chain's
 // times wrong, so each link is compared with its own file): its header samples again ahead of its first sample,
 // which is a discontinuity; its times on from the end of the link before; a new format announced before it.
+#include <algorithm>
 #include <numeric>
 #include <sys/stat.h>
 
@@ -248,4 +249,65 @@ TEST_F(Chains, LinksWithoutAStreamAndStreamsThatMatchNothing) {
     // In the second link (whose first Vorbis packet, timed back from its granule, ends 3.5 ms before the link's start,
     // as a first link's would end before 0 but for the origin).
     EXPECT_GT(a[3].time, 19900000) << "in the second link";
+}
+
+// A chain read once (a byte stream that cannot seek, of unknown length; and the same from the network, where it is a
+// broadcast): no link is known at the open, each is found as the reader meets it. Every stream plays as it plays
+// from the file read anywhere (the same samples, times and flags, the same format changes), each later link's
+// arrival is announced once (MESourceMetadataChanged), and a broadcast whose streams end on their last pages ends
+// cleanly.
+TEST_F(Chains, AChainReadOnceFindsItsLinksAsItGoes) {
+    const std::vector<Link> links = {Oggenc("once-a", 2, 44100, 2, 71), Oggenc("once-b", 2.5, 22050, 1, 72)};
+    const std::string oggenc = Cat(links, "once-ab.ogg");
+    Fixture mixed = MakeFile("once-mixed", R"({"links": [
+        {"streams": [{"kind": "theora", "serial": 1, "seconds": 2, "width": 160, "height": 120},
+                     {"kind": "vorbis", "serial": 2, "seconds": 2}]},
+        {"streams": [{"kind": "vorbis", "serial": 3, "seconds": 1.5, "rate": 22050, "channels": 1},
+                     {"kind": "opus", "serial": 4, "seconds": 1.5}]},
+        {"streams": [{"kind": "theora", "serial": 5, "seconds": 1, "width": 96, "height": 64},
+                     {"kind": "vorbis", "serial": 6, "seconds": 1}]}]})");
+    for (const auto& [path, linkCount] : {std::pair<std::string, int>{oggenc, 2}, {mixed.path, 3}}) {
+        OpenedSource whole(path);
+        ASSERT_EQ(whole.hr, S_OK);
+        const host::PlayResult want = host::Play(whole.source.Get(), host::PlayOptions{});
+        ASSERT_TRUE(want.endOfPresentation);
+        for (bool remote : {false, true}) {
+            SCOPED_TRACE(path + (remote ? ", from the network" : ", read once"));
+            FaultConfig c;
+            c.notSeekable = true;
+            c.lengthUnknown = true;
+            c.remote = remote;
+            OpenedSource s(CountingStream(path, nullptr, &c).Get());
+            ASSERT_EQ(s.hr, S_OK);
+            DWORD characteristics = 0;
+            ASSERT_EQ(s->GetCharacteristics(&characteristics), S_OK);
+            EXPECT_EQ(characteristics, MFMEDIASOURCE_CAN_PAUSE | (remote ? MFMEDIASOURCE_IS_LIVE : 0u));
+            EXPECT_EQ(Probe(s.source.Get())["duration"], nullptr);
+            const host::PlayResult r = host::Play(s.source.Get(), host::PlayOptions{});
+            EXPECT_EQ(r.status, S_OK) << host::HResultText(r.status);
+            ASSERT_TRUE(r.endOfPresentation);
+            EXPECT_EQ(std::count(r.sourceEvents.begin(), r.sourceEvents.end(), MESourceMetadataChanged), linkCount - 1);
+            for (const auto& [id, ends] : want.endOfStream) {
+                const std::vector<host::Sample> a = Of(want, id), b = Of(r, id);
+                ASSERT_EQ(a.size(), b.size()) << "stream " << id;
+                for (size_t i = 0; i < a.size(); ++i) {
+                    EXPECT_EQ(a[i].crc, b[i].crc) << id << " " << i;
+                    EXPECT_EQ(a[i].time, b[i].time) << id << " " << i;
+                    EXPECT_EQ(a[i].discontinuity, b[i].discontinuity) << id << " " << i;
+                }
+                EXPECT_EQ(r.endOfStream.at(id), ends);
+            }
+            // Each stream's format changes in its order (the streams' events interleave as their threads run).
+            auto changes = [](const host::PlayResult& p) {
+                std::map<DWORD, std::vector<std::string>> out;
+                for (const host::FormatChange& c : p.formatChanges)
+                    out[c.stream].push_back(std::to_string(c.sampleRate) + "/" + std::to_string(c.channels) + " " +
+                                            std::to_string(c.width) + "x" + std::to_string(c.height));
+                return out;
+            };
+            EXPECT_EQ(changes(r), changes(want));
+        }
+    }
+    unlink(oggenc.c_str());
+    for (const Link& l : links) unlink(l.path.c_str());
 }
