@@ -408,6 +408,17 @@ TEST_F(WindowsLeg, Regsvr32RegistersUnregistersAndRespectsOtherCopies) {
     unlink(f.path.c_str());
     Command("rm -rf " + Quote(dir));
 }
+// The public header compiled as C against the SDK's headers (mingw-w64) declares what it declares on Linux.
+TEST_F(WindowsLeg, ThePublicHeaderCompiledAsCWithTheSdkDeclaresTheSameValues) {
+    ShellOutput windows = Wine(Quote(m_build + "/tests/windows/header_check.exe"));
+    ShellOutput linux = RunShell(Quote(HEADER_CHECK_PATH));
+    ASSERT_EQ(windows.status, 0);
+    ASSERT_EQ(linux.status, 0);
+    windows.text.erase(std::remove(windows.text.begin(), windows.text.end(), '\r'), windows.text.end());
+    EXPECT_FALSE(linux.text.empty());
+    EXPECT_EQ(windows.text, linux.text);
+}
+
 TEST_F(WindowsLeg, TraceLogOnTheSystemsKernelServices) {
     const std::string file = m_prefix + "/drive_c/KESTTrace.txt";
     unlink(file.c_str());
