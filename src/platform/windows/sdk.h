@@ -33,6 +33,13 @@ inline constexpr GUID GuidFromFourcc(uint32_t fourcc) {
     return GUID{fourcc, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 }
 
+// printf-style arguments checked against their format, where the compiler can.
+#if defined(__GNUC__)
+#define PLAT_PRINTF_FORMAT(formatIndex, firstArgument) __attribute__((format(printf, formatIndex, firstArgument)))
+#else
+#define PLAT_PRINTF_FORMAT(formatIndex, firstArgument)
+#endif
+
 // The loader calls DllMain itself; the module's entry points leave the DLL through its .def file.
 #define PLAT_MODULE_ENTRY(dllMain)
 #define PLAT_EXPORT extern "C"
