@@ -26,13 +26,27 @@ DEFINE_GUID(CLSID_OGGByteStreamHandler, 0xd3a2c1b4, 0x7e58, 0x4f2a, 0x9b, 0x6c, 
             0x92);
 
 /* Not a class: the key of the source's settings, HKEY_CLASSES_ROOT\CLSID\{6E1B0C3A-...}\Defaults. Values:
- *   "FOURCC Mapping"  subkey: values named "0x%08x" after an OGM video FOURCC, data the FOURCC to announce
- *                     instead (DWORD). */
+ *   "Trace"           DWORD: 1 switches the trace log on, 0 off; a value with OGGSOURCE_TRACE_ON set is
+ *                     the trace flag word itself. Read when a process loads the module, under
+ *                     HKEY_CURRENT_USER\Software\Classes first, then under HKEY_CLASSES_ROOT. The
+ *                     environment variable OGGSOURCE_TRACE (same values) overrides it.
+ *   "FOURCC Mapping"  subkey: values named "0x%08x" after an OGM video FOURCC, data the FOURCC to
+ *                     announce instead (DWORD). */
 /* {6E1B0C3A-5D27-4F62-9A1E-0B7C4D2F8E91} */
 DEFINE_GUID(CLSID_OGGSourceDefaults, 0x6e1b0c3a, 0x5d27, 0x4f62, 0x9a, 0x1e, 0x0b, 0x7c, 0x4d, 0x2f, 0x8e,
             0x91);
 
 #define OGGSOURCE_SETTINGS_KEY "CLSID\\{6E1B0C3A-5D27-4F62-9A1E-0B7C4D2F8E91}\\Defaults"
+#define OGGSOURCE_TRACE_VALUE "Trace"
+#define OGGSOURCE_TRACE_ENVIRONMENT "OGGSOURCE_TRACE"
+/* Bits of the trace flag word. The log goes to c:\KESTTrace.txt (c:\KESTTrace.txt\KESTTrace.txt where
+ * c:\ does not let the process create files). */
+#define OGGSOURCE_TRACE_FILE 0x1      /* lines are written to the trace file */
+#define OGGSOURCE_TRACE_TIME 0x2      /* time-of-day prefix */
+#define OGGSOURCE_TRACE_THREAD 0x4    /* thread id prefix */
+#define OGGSOURCE_TRACE_ON 0x8        /* the master switch */
+#define OGGSOURCE_TRACE_HANDLES 0x20  /* process handle count prefix */
+#define OGGSOURCE_TRACE_DEBUGGER 0x40 /* each line to OutputDebugStringA as well */
 
 /* ---- Media types ----
  * MF_MT_MAJOR_TYPE is MFMediaType_Audio, MFMediaType_Video or MEDIATYPE_Text. MF_MT_AM_FORMAT_TYPE names the

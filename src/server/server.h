@@ -9,6 +9,9 @@
 
 extern HMODULE g_hModule; // set when the module is loaded
 
+// Sets the trace log's flags from OGGSOURCE_TRACE or the settings key's "Trace" value; once per load.
+void ApplyTraceSwitch();
+
 typedef HRESULT (*CreateInstanceFn)(IUnknown* outer, REFIID riid, void** ppv);
 
 struct ClassTableEntry {

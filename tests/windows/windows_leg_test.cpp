@@ -59,13 +59,14 @@ bool EndedByWine(const ShellOutput& o, const std::string& errors) {
                              errors.find("failed to map the shared user data") != std::string::npos);
 }
 
-ShellOutput Wine(const std::string& args) {
+// environment: "NAME=value " assignments for the Wine process (Wine hands them to the Windows program).
+ShellOutput Wine(const std::string& args, const std::string& environment = "") {
     std::string errors;
-    ShellOutput o = Command("wine " + args, &errors);
+    ShellOutput o = Command(environment + "wine " + args, &errors);
     for (int retry = 0; retry < 2 && EndedByWine(o, errors); ++retry) {
         std::fprintf(stderr, "[ again ] the command above was ended by Wine itself: run once more\n");
         errors.clear();
-        o = Command("wine " + args, &errors);
+        o = Command(environment + "wine " + args, &errors);
     }
     return o;
 }
@@ -417,6 +418,29 @@ TEST_F(WindowsLeg, ThePublicHeaderCompiledAsCWithTheSdkDeclaresTheSameValues) {
     windows.text.erase(std::remove(windows.text.begin(), windows.text.end(), '\r'), windows.text.end());
     EXPECT_FALSE(linux.text.empty());
     EXPECT_EQ(windows.text, linux.text);
+}
+
+// The trace switch as a Windows user uses it: the example .reg files imported with regedit, and the environment
+// variable for a host one cannot configure; each play is a process that loads the DLL afresh.
+TEST_F(WindowsLeg, TheTraceSwitchFromTheExampleRegFilesAndTheEnvironment) {
+    const std::string file = m_prefix + "/drive_c/KESTTrace.txt";
+    Fixture f = MakeFile("windows-trace", kFiles[0][1]);
+    auto traced = [&](const std::string& environment) {
+        unlink(file.c_str());
+        EXPECT_EQ(Wine(Quote(m_host) + " play --summary --start 0.5 " + Quote(WinePath(f.path)), environment).status, 0);
+        std::ifstream in(file, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    const std::string reg = std::string(OGGSOURCE_SOURCE_DIR) + "/tools/windows/";
+    EXPECT_EQ(traced(""), "") << "off as shipped";
+    ASSERT_EQ(Wine("regedit /S " + Quote(WinePath(reg + "trace-on.reg"))).status, 0);
+    EXPECT_NE(traced("").find("trace flags 0xf"), std::string::npos) << "on from trace-on.reg";
+    EXPECT_EQ(traced("OGGSOURCE_TRACE=0 "), "") << "the environment wins over the registry";
+    ASSERT_EQ(Wine("regedit /S " + Quote(WinePath(reg + "trace-off.reg"))).status, 0);
+    EXPECT_EQ(traced(""), "") << "off again from trace-off.reg";
+    EXPECT_NE(traced("OGGSOURCE_TRACE=1 ").find("trace flags 0xf"), std::string::npos) << "on from the environment";
+    unlink(file.c_str());
+    unlink(f.path.c_str());
 }
 
 TEST_F(WindowsLeg, TraceLogOnTheSystemsKernelServices) {
