@@ -89,8 +89,9 @@ DEFINE_GUID(MEDIASUBTYPE_OggOpus, 0x0000704f, 0x0000, 0x0010, 0x80, 0x00, 0x00, 
 #define OGGSOURCE_WAVE_FORMAT_OPUS 0x704F
 
 /* FLAC: the same GUID as the SDK's MFAudioFormat_FLAC (WAVE_FORMAT_FLAC, 0xF1AC). Sample rate, channels and
- * bits per sample from STREAMINFO; MF_MT_USER_DATA: "fLaC", the STREAMINFO block and the stream's other
- * metadata blocks (up to 1 MB). One sample per FLAC frame. */
+ * bits per sample from STREAMINFO; MF_MT_USER_DATA the FLAC stream header in its shortest form: "fLaC" and the
+ * STREAMINFO block marked as the last metadata block (42 bytes); MF_MT_AUDIO_FLAC_MAX_BLOCK_SIZE from
+ * STREAMINFO. One sample per FLAC frame. */
 /* {0000F1AC-0000-0010-8000-00AA00389B71} */
 DEFINE_GUID(MEDIASUBTYPE_OggFLAC, 0x0000f1ac, 0x0000, 0x0010, 0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71);
 #define OGGSOURCE_WAVE_FORMAT_FLAC 0xF1AC
