@@ -330,6 +330,43 @@ TEST_F(WindowsLeg, TheSourceReaderReadsWhatPlayDelivers) {
     }
 }
 
+// The system's Media Session, a third client nobody here wrote: every stream with a media type connected to a sample
+// grabber sink in its own type (no decoder) that takes each sample when the presentation clock reaches it. Every sample
+// of the Linux host's play arrives, in order, per stream (from the start, from a start position, across a pause and a
+// resume, at rate 2), and the session ends: a session that has not sent MESessionEnded within 30 s (the files last
+// 8 s at most) fails, as a player would sit at the end.
+TEST_F(WindowsLeg, TheMediaSessionGetsWhatPlayDeliversAndEnds) {
+    Fixture av = MakeFile("session-av", R"({"seed": 9, "streams": [{"kind": "theora", "serial": 1, "seconds": 8, "keyint": 12},
+        {"kind": "vorbis", "serial": 2, "seconds": 8}]})");
+    Fixture dx = MakeFile("session-directx", kFiles[2][1]);
+    const struct {
+        const Fixture* file;
+        const char* session;
+        const char* play; // what the Linux host does for the same samples
+    } runs[] = {{&av, "", ""}, {&av, "--start 5", "--start 5"}, {&av, "--pause", ""}, {&av, "--rate 2", "--rate 2"}, {&dx, "", ""}};
+    for (const auto& run : runs) {
+        SCOPED_TRACE(std::string(run.file == &av ? "session-av" : "session-directx") + " " + run.session);
+        nlohmann::json probe = nlohmann::json::parse(Command(Quote(OGGSOURCE_TOOL_PATH) + " probe --json " + Quote(run.file->path)).text);
+        std::string streams;
+        for (const auto& s : probe["streams"])
+            if (!s["major"].is_null()) streams += " --stream " + std::to_string(s["id"].get<uint32_t>());
+        Play linux = LinuxPlay(run.file->path, streams + " " + run.play);
+        Play windows = Parse(Wine(Quote(m_host) + " session --timeout 30 " + run.session + " " + Quote(WinePath(run.file->path))));
+        ASSERT_EQ(linux.status, 0);
+        EXPECT_EQ(windows.status, 0) << "the session failed or did not send MESessionEnded within 30 s";
+        EXPECT_FALSE(linux.samples.empty());
+        for (const auto& [stream, samples] : linux.samples) {
+            SCOPED_TRACE("stream " + std::to_string(stream));
+            const auto& theirs = windows.samples[stream];
+            EXPECT_EQ(theirs.size(), samples.size());
+            for (size_t i = 0; i < std::min(samples.size(), theirs.size()); ++i) ASSERT_EQ(theirs[i], samples[i]) << "sample " << i;
+        }
+        EXPECT_EQ(windows.samples.size(), linux.samples.size());
+    }
+    unlink(av.path.c_str());
+    unlink(dx.path.c_str());
+}
+
 // regsvr32 registers every Ogg name (extensions and MIME types); under Wine an .oga of FLAC and Vorbis, an .opus,
 // a Speex .spx and a chain of links of other formats play as on Linux (samples, events, the formats announced).
 TEST_F(WindowsLeg, EveryOggNameAndTodaysCodecsUnderWine) {

@@ -14,6 +14,7 @@ const char* kUsage = R"(usage: oggsource register [--module PATH] | unregister [
                       [--seek-at SECONDS:TARGET] [--requests N] FILE
        oggsource read [--json] [--start SECONDS] [--seek-at SECONDS:TARGET] FILE
        oggsource decode [--start SECONDS] [--packets] [--raw DIR] FILE
+       oggsource session [--start SECONDS] [--pause] [--rate R] [--no-clock] [--timeout SECONDS] FILE
 
 probe   opens each file as a Media Foundation host does and prints its streams: codec, media type,
         serial, start and end, and the duration, on the presentation's timeline (it counts from the
@@ -32,6 +33,12 @@ read    (Windows) plays the file through the system's Source Reader instead of d
         stream with a media type, in its native type, until every stream has ended; JSON Lines samples as
         play --json prints them. --start and --seek-at as for play.
 
+session (Windows) plays the file through the system's Media Session: every stream with a media type connected
+        to a sample grabber sink in its own type (no decoder), which takes each sample when the presentation
+        clock reaches it, as a renderer does (--no-clock: as it comes); prints what each sink got as play --json
+        prints samples (and the session's events) until the session sends MESessionEnded; fails when it has not
+        within --timeout (120 s by default). --pause pauses once the first sample came and resumes, --rate sets
+        the session's rate before the start.
 decode  (Linux) decodes every Vorbis, Theora, Opus, FLAC and Speex stream from what the source hands out
         alone (the media type and the samples) and prints per stream, as JSON, the MD5 of the decoded output and
         its count: Vorbis and Opus 32-bit float samples (Opus at 48 kHz, its pre-skip dropped from the start),
@@ -142,6 +149,9 @@ int ReadCommand(const std::vector<std::string>& args);
 #ifdef OGGSOURCE_DECODE
 int DecodeCommand(const std::vector<std::string>& args);
 #endif
+#ifdef OGGSOURCE_SESSION
+int SessionCommand(const std::vector<std::string>& args);
+#endif
 
 namespace {
 int Register(const std::vector<std::string>& args, bool unregister) {
@@ -181,6 +191,14 @@ int main(int argc, char** argv) {
     if (verb == "probe") rc = Probe(args);
     else if (verb == "play") rc = PlayCommand(args);
     else if (verb == "read") rc = ReadCommand(args);
+#ifdef OGGSOURCE_SESSION
+    else if (verb == "session") rc = SessionCommand(args);
+#else
+    else if (verb == "session") {
+        std::fprintf(stderr, "oggsource session: the Media Session is a Windows component; this build has none\n");
+        rc = 1;
+    }
+#endif
 #ifdef OGGSOURCE_DECODE
     else if (verb == "decode") rc = DecodeCommand(args);
 #else

@@ -23,6 +23,7 @@
 #include <cstdint>
 
 #include "platform/windows/byte_stream_handler.h"
+#include "platform/windows/sample_grabber.h"
 
 // A GUID the SDK does not name, defined once for every translation unit that sees it.
 #define PLAT_GUID(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8)                                           \
