@@ -5,7 +5,6 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
-#include <regex>
 #include <sstream>
 
 #include "common/fixtures.h"
@@ -47,19 +46,24 @@ TEST(PublicHeader, CompiledAsCItDeclaresTheGuidsWrittenBesideThem) {
     auto c = CheckOutput();
     std::ifstream in(std::string(OGGSOURCE_SOURCE_DIR) + "/include/oggsource.h");
     std::string header((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    // Each DEFINE_GUID follows a comment that gives its GUID as text.
-    const std::regex pair(R"(/\* (\{[0-9A-F-]{36}\}) \*/\s*DEFINE_GUID\((\w+),)");
-    int count = 0;
-    for (auto it = std::sregex_iterator(header.begin(), header.end(), pair); it != std::sregex_iterator();
-         ++it, ++count) {
-        const std::string text = (*it)[1], name = (*it)[2];
-        ASSERT_TRUE(c.count(name)) << name << " is not printed by header_check";
-        EXPECT_EQ(c[name], text) << name;
+    // Each DEFINE_GUID follows a comment line that gives its GUID as text: "/* {...} */".
+    std::istringstream lines(header);
+    std::string text;
+    int count = 0, defines = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("DEFINE_GUID(", 0) == 0) {
+            ++defines;
+            const std::string name = line.substr(12, line.find(',') - 12);
+            if (text.empty()) continue; // counted below: a DEFINE_GUID without its text
+            ++count;
+            ASSERT_TRUE(c.count(name)) << name << " is not printed by header_check";
+            EXPECT_EQ(c[name], text) << name;
+        }
+        const bool comment =
+            line.size() == 44 && line.rfind("/* {", 0) == 0 && line.compare(40, 4, "} */") == 0;
+        text = comment ? line.substr(3, 38) : "";
     }
-    const std::regex any(R"(DEFINE_GUID\(\w+,)");
-    EXPECT_EQ(count,
-              std::distance(std::sregex_iterator(header.begin(), header.end(), any), std::sregex_iterator()))
-        << "a DEFINE_GUID without its GUID as text";
+    EXPECT_EQ(count, defines) << "a DEFINE_GUID without its GUID as text on the line before";
     EXPECT_EQ(count, 15);
     // C and C++ read the same values (the stand-in defines them differently for each).
     EXPECT_EQ(c["CLSID_OGGByteStreamHandler"], Text(CLSID_OGGByteStreamHandler));
