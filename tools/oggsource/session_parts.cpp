@@ -5,7 +5,7 @@
 
 namespace session {
 
-HRESULT Grabber::QueryInterface(REFIID riid, void** ppv) {
+HRESULT STDMETHODCALLTYPE Grabber::QueryInterface(REFIID riid, void** ppv) {
     static const QITAB table[] = {QITABENT(Grabber, IMFSampleGrabberSinkCallback2),
                                   QITABENT(Grabber, IMFSampleGrabberSinkCallback),
                                   QITABENT(Grabber, IMFClockStateSink),
@@ -13,14 +13,15 @@ HRESULT Grabber::QueryInterface(REFIID riid, void** ppv) {
     return QISearch(this, table, riid, ppv);
 }
 
-HRESULT Grabber::OnProcessSample(REFGUID major, DWORD flags, LONGLONG time, LONGLONG duration,
-                                 const BYTE* data, DWORD size) {
+HRESULT STDMETHODCALLTYPE Grabber::OnProcessSample(REFGUID major, DWORD flags, LONGLONG time,
+                                                   LONGLONG duration, const BYTE* data, DWORD size) {
     return OnProcessSampleEx(major, flags, time, duration, data, size, nullptr);
 }
 
 // A sink that calls OnProcessSampleEx gives the sample's attributes: its clean point and discontinuity flags.
-HRESULT Grabber::OnProcessSampleEx(REFGUID, DWORD, LONGLONG time, LONGLONG duration, const BYTE* data,
-                                   DWORD size, IMFAttributes* attributes) {
+HRESULT STDMETHODCALLTYPE Grabber::OnProcessSampleEx(REFGUID, DWORD, LONGLONG time, LONGLONG duration,
+                                                     const BYTE* data, DWORD size,
+                                                     IMFAttributes* attributes) {
     host::Sample s;
     s.stream = m_stream;
     s.time = time;
@@ -36,12 +37,12 @@ HRESULT Grabber::OnProcessSampleEx(REFGUID, DWORD, LONGLONG time, LONGLONG durat
     return S_OK;
 }
 
-HRESULT Events::QueryInterface(REFIID riid, void** ppv) {
+HRESULT STDMETHODCALLTYPE Events::QueryInterface(REFIID riid, void** ppv) {
     static const QITAB table[] = {QITABENT(Events, IMFAsyncCallback), {nullptr, 0}};
     return QISearch(this, table, riid, ppv);
 }
 
-HRESULT Events::Invoke(IMFAsyncResult* result) {
+HRESULT STDMETHODCALLTYPE Events::Invoke(IMFAsyncResult* result) {
     std::unique_lock<std::mutex> hold(m_lock);
     if (!m_session) return S_OK;
     PlatRef<IMFMediaEvent> event;
