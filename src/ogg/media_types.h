@@ -1,12 +1,11 @@
 // The media type of each kind of stream, the FOURCC mapping, and the alternative type.
 #pragma once
+#include "oggsource.h" // MEDIASUBTYPE_OggVorbis, FORMAT_OggVorbis
 #include "support/am_media_type.h"
 
 class COggStream;
 class CFourccMap;
 
-PLAT_GUID(MEDIASUBTYPE_OggVorbis, 0xcddca2d5, 0x6d75, 0x4f98, 0x84, 0x0e, 0x73, 0x7b, 0xed, 0xd5, 0xc6, 0x3b);
-PLAT_GUID(FORMAT_OggVorbis, 0x6bddfa7e, 0x9f22, 0x46a9, 0xab, 0x5e, 0x88, 0x4e, 0xff, 0x29, 0x4d, 0x9f);
 constexpr uint32_t FOURCC_KTHE = 0x4548544B; // "KTHE"
 
 // Fills the record from an OGM stream header of `size` bytes; false when the header is not usable

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "support/wide_math.h" // ScaleGranule, SatAdd, SatSub, SatMul: exact and saturating, in standard C++
 
 enum : int32_t {
     CODEC_VORBIS = 0,
@@ -37,38 +38,6 @@ constexpr uint32_t MaxMediaStreams = 32;
 inline LONGLONG RoundDiv(LONGLONG a, LONGLONG d) {
     LONGLONG q = a / d, r = a % d;
     return r > (d >> 1) ? q + 1 : q;
-}
-
-// g * num / den rounded as above, computed exactly and held in range; -1 (no time) when den is not positive.
-inline LONGLONG ScaleGranule(LONGLONG g, LONGLONG num, LONGLONG den) {
-    if (den <= 0) return -1;                           // a zero rate or samples-per-unit: untimed
-    const __int128 p = static_cast<__int128>(g) * num; // exact: hostile granules and units do not wrap
-    __int128 q = p / den, r = p % den;
-    if (r > (den >> 1)) ++q;
-    if (q > MaxTime) return MaxTime;           // held at the ends of the range
-    if (q < -MaxTime - 1) return -MaxTime - 1;
-    return static_cast<LONGLONG>(q);
-}
-
-// a + b, held at the ends of the 64-bit range instead of overflowing (times from files can be anything).
-inline LONGLONG SatAdd(LONGLONG a, LONGLONG b) {
-    LONGLONG r;
-    if (__builtin_add_overflow(a, b, &r)) return b > 0 ? MaxTime : -MaxTime - 1;
-    return r;
-}
-
-// a - b, held likewise (b may be the most negative value, which has no negation).
-inline LONGLONG SatSub(LONGLONG a, LONGLONG b) {
-    LONGLONG r;
-    if (__builtin_sub_overflow(a, b, &r)) return b < 0 ? MaxTime : -MaxTime - 1;
-    return r;
-}
-
-// a * b, held at the ends of the 64-bit range instead of overflowing.
-inline LONGLONG SatMul(LONGLONG a, LONGLONG b) {
-    LONGLONG r;
-    if (__builtin_mul_overflow(a, b, &r)) return (a < 0) != (b < 0) ? -MaxTime - 1 : MaxTime;
-    return r;
 }
 
 // Seconds as 100 ns units, held inside the 64-bit range (a double beyond it does not convert).

@@ -3,13 +3,7 @@
 #include <cstring>
 
 #include "wintypes.h"
-
-typedef struct _GUID {
-    uint32_t Data1;
-    uint16_t Data2;
-    uint16_t Data3;
-    uint8_t Data4[8];
-} GUID;
+#include "sdk/guiddef.h" // the GUID structure and DEFINE_GUID, shared with C code
 typedef GUID IID;
 typedef GUID CLSID;
 typedef const GUID& REFGUID;

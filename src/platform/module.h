@@ -43,6 +43,8 @@ struct PlatVersionRecord {
     DWORD fileVersionLS;
 };
 #define PLAT_VERSION_MAGIC "\x7fOGGSRC-VERSION"
+// Where a module keeps its version record: a section of its own, kept by the linker even though nothing refers to it.
+#define PLAT_VERSION_SECTION __attribute__((used, section(".oggsrc_version")))
 
 // The loader calls a module's DllMain on Windows; here a constructor calls it, with the module that holds it.
 #define PLAT_MODULE_ENTRY(dllMain)                                                                          \
@@ -73,7 +75,7 @@ HMODULE GetModuleHandleA(LPCSTR name);
 BOOL FreeLibrary(HMODULE module);
 // StringCchPrintfA: STRSAFE_E_INSUFFICIENT_BUFFER when the text does not fit (it is cut), E_INVALIDARG
 // for a size of 0 or above 0x7FFFFFFF.
-HRESULT StringCchPrintfA(LPSTR dest, size_t cchDest, LPCSTR format, ...) __attribute__((format(printf, 3, 4)));
+HRESULT StringCchPrintfA(LPSTR dest, size_t cchDest, LPCSTR format, ...) PLAT_PRINTF_FORMAT(3, 4);
 // Unloads every module loaded through the resolver whose DllCanUnloadNow says S_OK.
 void CoFreeUnusedLibraries();
 }

@@ -3,6 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 
+// printf-style arguments checked against their format (argument positions counted from 1).
+#define PLAT_PRINTF_FORMAT(formatIndex, firstArgument) __attribute__((format(printf, formatIndex, firstArgument)))
+
 #define STDMETHODCALLTYPE
 #define STDAPI extern "C" HRESULT
 #define WINAPI

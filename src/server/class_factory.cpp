@@ -42,6 +42,7 @@ HRESULT ClassFactory::LockServer(BOOL lock) {
 } // namespace MediaFoundationSamples
 
 PLAT_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
+    ApplyTraceSwitch(); // a host's first call into the module: not DllMain, where the registry must not be read
     for (size_t i = 0; i < kClassCount; ++i) {
         if (!IsEqualCLSID(clsid, *kClasses[i].clsid)) continue;
         auto* factory = new MediaFoundationSamples::ClassFactory(kClasses[i].create);

@@ -5,10 +5,12 @@
 #include "platform/platform.h"
 #include "support/alloc.h"
 
-// {D3A2C1B4-7E58-4F2A-9B6C-1E0F3A5D7C92}: the byte-stream handler, the module's one creatable class.
-PLAT_GUID(CLSID_OGGByteStreamHandler, 0xd3a2c1b4, 0x7e58, 0x4f2a, 0x9b, 0x6c, 0x1e, 0x0f, 0x3a, 0x5d, 0x7c, 0x92);
+#include "oggsource.h" // CLSID_OGGByteStreamHandler, the module's one creatable class
 
 extern HMODULE g_hModule; // set when the module is loaded
+
+// Sets the trace log's flags from OGGSOURCE_TRACE or the settings key's "Trace" value; once per load.
+void ApplyTraceSwitch();
 
 typedef HRESULT (*CreateInstanceFn)(IUnknown* outer, REFIID riid, void** ppv);
 

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "decoder_attributes.h"
+
 namespace {
 UINT64 Pair(UINT64 high, UINT64 low) { return high << 32 | (low & 0xFFFFFFFFu); }
 
@@ -100,7 +102,8 @@ HRESULT BuildMediaTypeFromAM(IMFMediaType* type, const AM_MEDIA_TYPE* am) {
 
 HRESULT InitMediaTypeFromAM(IMFMediaType* type, const AM_MEDIA_TYPE* am) {
     HRESULT hr = MFInitMediaTypeFromAMMediaType(type, am);
-    if (FAILED(hr) || !KeptTheType(type, am)) return BuildMediaTypeFromAM(type, am);
+    if (FAILED(hr) || !KeptTheType(type, am)) hr = BuildMediaTypeFromAM(type, am);
     // A converted type may lack the DirectShow format type (Wine's does); hosts read it to find the block.
-    return HasGuid(type, MF_MT_AM_FORMAT_TYPE) ? hr : type->SetGUID(MF_MT_AM_FORMAT_TYPE, am->formattype);
+    else if (!HasGuid(type, MF_MT_AM_FORMAT_TYPE)) hr = type->SetGUID(MF_MT_AM_FORMAT_TYPE, am->formattype);
+    return SUCCEEDED(hr) ? AddDecoderAttributes(type) : hr;
 }

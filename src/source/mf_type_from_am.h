@@ -5,7 +5,7 @@
 // The platform's MFInitMediaTypeFromAMMediaType when it keeps the major type and gives a subtype (the
 // format type added when it lacks one), else BuildMediaTypeFromAM. Some hosts' Media Foundation converts
 // only part of the types (Wine 8: VIDEOINFOHEADER video only, and FOURCC subtypes left null): the source
-// must still announce every stream.
+// must still announce every stream. Then what decoders read beyond the block (AddDecoderAttributes).
 HRESULT InitMediaTypeFromAM(IMFMediaType* type, const AM_MEDIA_TYPE* am);
 
 // The module's own conversion: major type, subtype, sample flags and size, format type, and what the

@@ -3,8 +3,7 @@
 #include "ogg/fourcc_map.h"
 #include "platform/platform.h"
 
-// {6E1B0C3A-5D27-4F62-9A1E-0B7C4D2F8E91}: where the source's settings live; never a creatable class.
-PLAT_GUID(CLSID_OGGSourceDefaults, 0x6e1b0c3a, 0x5d27, 0x4f62, 0x9a, 0x1e, 0x0b, 0x7c, 0x4d, 0x2f, 0x8e, 0x91);
+#include "oggsource.h" // CLSID_OGGSourceDefaults: where the source's settings live; never a creatable class
 
 class CRegistryStuff {
 public:

@@ -18,7 +18,7 @@ public:
     HRESULT Append(const void* bytes, int32_t count);
     void Clear() { m_size = 0; }
     HRESULT Swap(CBaseBuffer* other);
-    HRESULT Format(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    HRESULT Format(const char* format, ...) PLAT_PRINTF_FORMAT(2, 3);
     HRESULT FormatV(const char* format, va_list args);
 
     BYTE* Data() const { return m_data; }

@@ -13,10 +13,12 @@ constexpr DWORD TRACE_SHIPPED = 0x10;  // set in the shipped value, tested nowhe
 constexpr DWORD TRACE_HANDLES = 0x20;  // process handle count prefix
 constexpr DWORD TRACE_DEBUGGER = 0x40; // each line goes to OutputDebugStringA
 
-extern volatile DWORD g_dwTraceFlags;  // 0x10: off; nothing in the module changes it
+// 0x10, off, as shipped; the module's trace switch (OGGSOURCE_TRACE, the settings key's "Trace") sets it once at
+// load, where the flag word used to be fixed: users switch the log on without code.
+extern volatile DWORD g_dwTraceFlags;
 extern WCHAR g_szTraceFile[MAX_PATH];  // "c:\KESTTrace.txt"
 
-void Trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Trace(const char* format, ...) PLAT_PRINTF_FORMAT(1, 2);
 // "%dms" between -1000 and 1000 exclusive, else "%lld.%03ds"; an empty string while tracing is off.
 // The text stays valid for 16 further calls.
 const char* FormatDuration(LONGLONG milliseconds);

@@ -181,7 +181,8 @@ TEST_F(TraceTest, ManyThreadsNoLineLostOrTornAndTheTimerWrites) {
     while ((at = all.find("\r\n", at)) != std::string::npos) {
         size_t end = all.find("\r\n", at + 2);
         std::string line = all.substr(at + 2, (end == std::string::npos ? all.size() : end) - at - 2);
-        int tid, t, i;
+        unsigned tid;
+        int t, i;
         char tail[8];
         ASSERT_EQ(std::sscanf(line.c_str(), "%x: line %d.%d %3s", &tid, &t, &i, tail), 4) << "torn: " << line;
         seen.insert(std::to_string(t) + "." + std::to_string(i));

@@ -59,13 +59,14 @@ bool EndedByWine(const ShellOutput& o, const std::string& errors) {
                              errors.find("failed to map the shared user data") != std::string::npos);
 }
 
-ShellOutput Wine(const std::string& args) {
+// environment: "NAME=value " assignments for the Wine process (Wine hands them to the Windows program).
+ShellOutput Wine(const std::string& args, const std::string& environment = "") {
     std::string errors;
-    ShellOutput o = Command("wine " + args, &errors);
+    ShellOutput o = Command(environment + "wine " + args, &errors);
     for (int retry = 0; retry < 2 && EndedByWine(o, errors); ++retry) {
         std::fprintf(stderr, "[ again ] the command above was ended by Wine itself: run once more\n");
         errors.clear();
-        o = Command("wine " + args, &errors);
+        o = Command(environment + "wine " + args, &errors);
     }
     return o;
 }
@@ -329,6 +330,43 @@ TEST_F(WindowsLeg, TheSourceReaderReadsWhatPlayDelivers) {
     }
 }
 
+// The system's Media Session, a third client nobody here wrote: every stream with a media type connected to a sample
+// grabber sink in its own type (no decoder) that takes each sample when the presentation clock reaches it. Every sample
+// of the Linux host's play arrives, in order, per stream (from the start, from a start position, across a pause and a
+// resume, at rate 2), and the session ends: a session that has not sent MESessionEnded within 30 s (the files last
+// 8 s at most) fails, as a player would sit at the end.
+TEST_F(WindowsLeg, TheMediaSessionGetsWhatPlayDeliversAndEnds) {
+    Fixture av = MakeFile("session-av", R"({"seed": 9, "streams": [{"kind": "theora", "serial": 1, "seconds": 8, "keyint": 12},
+        {"kind": "vorbis", "serial": 2, "seconds": 8}]})");
+    Fixture dx = MakeFile("session-directx", kFiles[2][1]);
+    const struct {
+        const Fixture* file;
+        const char* session;
+        const char* play; // what the Linux host does for the same samples
+    } runs[] = {{&av, "", ""}, {&av, "--start 5", "--start 5"}, {&av, "--pause", ""}, {&av, "--rate 2", "--rate 2"}, {&dx, "", ""}};
+    for (const auto& run : runs) {
+        SCOPED_TRACE(std::string(run.file == &av ? "session-av" : "session-directx") + " " + run.session);
+        nlohmann::json probe = nlohmann::json::parse(Command(Quote(OGGSOURCE_TOOL_PATH) + " probe --json " + Quote(run.file->path)).text);
+        std::string streams;
+        for (const auto& s : probe["streams"])
+            if (!s["major"].is_null()) streams += " --stream " + std::to_string(s["id"].get<uint32_t>());
+        Play linux = LinuxPlay(run.file->path, streams + " " + run.play);
+        Play windows = Parse(Wine(Quote(m_host) + " session --timeout 30 " + run.session + " " + Quote(WinePath(run.file->path))));
+        ASSERT_EQ(linux.status, 0);
+        EXPECT_EQ(windows.status, 0) << "the session failed or did not send MESessionEnded within 30 s";
+        EXPECT_FALSE(linux.samples.empty());
+        for (const auto& [stream, samples] : linux.samples) {
+            SCOPED_TRACE("stream " + std::to_string(stream));
+            const auto& theirs = windows.samples[stream];
+            EXPECT_EQ(theirs.size(), samples.size());
+            for (size_t i = 0; i < std::min(samples.size(), theirs.size()); ++i) ASSERT_EQ(theirs[i], samples[i]) << "sample " << i;
+        }
+        EXPECT_EQ(windows.samples.size(), linux.samples.size());
+    }
+    unlink(av.path.c_str());
+    unlink(dx.path.c_str());
+}
+
 // regsvr32 registers every Ogg name (extensions and MIME types); under Wine an .oga of FLAC and Vorbis, an .opus,
 // a Speex .spx and a chain of links of other formats play as on Linux (samples, events, the formats announced).
 TEST_F(WindowsLeg, EveryOggNameAndTodaysCodecsUnderWine) {
@@ -408,6 +446,40 @@ TEST_F(WindowsLeg, Regsvr32RegistersUnregistersAndRespectsOtherCopies) {
     unlink(f.path.c_str());
     Command("rm -rf " + Quote(dir));
 }
+// The public header compiled as C against the SDK's headers (mingw-w64) declares what it declares on Linux.
+TEST_F(WindowsLeg, ThePublicHeaderCompiledAsCWithTheSdkDeclaresTheSameValues) {
+    ShellOutput windows = Wine(Quote(m_build + "/tests/windows/header_check.exe"));
+    ShellOutput linux = RunShell(Quote(HEADER_CHECK_PATH));
+    ASSERT_EQ(windows.status, 0);
+    ASSERT_EQ(linux.status, 0);
+    windows.text.erase(std::remove(windows.text.begin(), windows.text.end(), '\r'), windows.text.end());
+    EXPECT_FALSE(linux.text.empty());
+    EXPECT_EQ(windows.text, linux.text);
+}
+
+// The trace switch as a Windows user uses it: the example .reg files imported with regedit, and the environment
+// variable for a host one cannot configure; each play is a process that loads the DLL afresh.
+TEST_F(WindowsLeg, TheTraceSwitchFromTheExampleRegFilesAndTheEnvironment) {
+    const std::string file = m_prefix + "/drive_c/KESTTrace.txt";
+    Fixture f = MakeFile("windows-trace", kFiles[0][1]);
+    auto traced = [&](const std::string& environment) {
+        unlink(file.c_str());
+        EXPECT_EQ(Wine(Quote(m_host) + " play --summary --start 0.5 " + Quote(WinePath(f.path)), environment).status, 0);
+        std::ifstream in(file, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    const std::string reg = std::string(OGGSOURCE_SOURCE_DIR) + "/tools/windows/";
+    EXPECT_EQ(traced(""), "") << "off as shipped";
+    ASSERT_EQ(Wine("regedit /S " + Quote(WinePath(reg + "trace-on.reg"))).status, 0);
+    EXPECT_NE(traced("").find("trace flags 0xf"), std::string::npos) << "on from trace-on.reg";
+    EXPECT_EQ(traced("OGGSOURCE_TRACE=0 "), "") << "the environment wins over the registry";
+    ASSERT_EQ(Wine("regedit /S " + Quote(WinePath(reg + "trace-off.reg"))).status, 0);
+    EXPECT_EQ(traced(""), "") << "off again from trace-off.reg";
+    EXPECT_NE(traced("OGGSOURCE_TRACE=1 ").find("trace flags 0xf"), std::string::npos) << "on from the environment";
+    unlink(file.c_str());
+    unlink(f.path.c_str());
+}
+
 TEST_F(WindowsLeg, TraceLogOnTheSystemsKernelServices) {
     const std::string file = m_prefix + "/drive_c/KESTTrace.txt";
     unlink(file.c_str());

@@ -42,6 +42,7 @@ struct Sample {
     DWORD size = 0;
     bool clean = false, discontinuity = false;
     uint32_t crc = 0; // CRC-32 of the payload (zlib's)
+    std::vector<uint8_t> payload; // the payload's bytes, when PlayOptions::payloads asks for them
 };
 
 // A stream's new format (MEStreamFormatChanged): what a host reads of it.
@@ -62,6 +63,7 @@ struct PlayOptions {
     size_t maxSamples = 0;         // stop after this many samples (0: no limit)
     int requests = 2;              // sample requests kept outstanding per active stream
     bool checksums = true;         // the CRC-32 of every payload (Sample::crc; 0 when off)
+    bool payloads = false;         // a copy of every payload (Sample::payload), for a host that decodes
     bool keepSamples = true;       // PlayResult::samples (a host that only counts keeps none: memory stays flat)
     // Every source and stream event as it is handled (stream: its id, or -1 for the source).
     std::function<void(MediaEventType type, int64_t stream, HRESULT status)> onEvent;
@@ -69,7 +71,7 @@ struct PlayOptions {
 };
 
 // What a host reads of a sample: times, flags, size and (when asked) the payload's CRC-32.
-bool ReadSample(IMFSample* sample, DWORD id, bool checksum, Sample* out);
+bool ReadSample(IMFSample* sample, DWORD id, bool checksum, Sample* out, bool payload = false);
 
 // "MESourceStarted", or the number for an event this host does not name.
 std::string EventName(MediaEventType type);

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "host.h"
-#include "source/ogg_attributes.h"
+#include "oggsource.h" // the public header: what any host of the module would include
 
 namespace host {
 

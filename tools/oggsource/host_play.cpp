@@ -80,7 +80,7 @@ HRESULT ListenTo(IMFMediaEventGenerator* generator, int64_t from, const std::wea
 
 } // namespace
 
-bool ReadSample(IMFSample* sample, DWORD id, bool checksum, Sample* out) {
+bool ReadSample(IMFSample* sample, DWORD id, bool checksum, Sample* out, bool payload) {
     out->stream = id;
     sample->GetSampleTime(&out->time);
     sample->GetSampleDuration(&out->duration);
@@ -95,6 +95,7 @@ bool ReadSample(IMFSample* sample, DWORD id, bool checksum, Sample* out) {
     if (FAILED(buffer->Lock(&data, nullptr, &length))) return false;
     out->size = length;
     out->crc = checksum ? Crc32(data, length) : 0;
+    if (payload) out->payload.assign(data, data + length);
     buffer->Unlock();
     return true;
 }
@@ -392,7 +393,7 @@ private:
             PlatRef<IMFSample> sample;
             EventObject(event, IID_IMFSample, &sample);
             Sample s;
-            if (sample && ReadSample(sample.Get(), id, m_options.checksums, &s)) {
+            if (sample && ReadSample(sample.Get(), id, m_options.checksums, &s, m_options.payloads)) {
                 ++m_result.sampleCount;
                 if (m_options.keepSamples) m_result.samples.push_back(s);
                 if (m_onSample) m_onSample(s);

@@ -13,6 +13,8 @@ const char* kUsage = R"(usage: oggsource register [--module PATH] | unregister [
        oggsource play [--summary | --json | --null] [--start SECONDS] [--rate R] [--stream ID]...
                       [--seek-at SECONDS:TARGET] [--requests N] FILE|URL
        oggsource read [--json] [--start SECONDS] [--seek-at SECONDS:TARGET] FILE
+       oggsource decode [--start SECONDS] [--packets] [--raw DIR] FILE
+       oggsource session [--start SECONDS] [--pause] [--rate R] [--no-clock] [--timeout SECONDS] FILE
 
 probe   opens each file as a Media Foundation host does and prints its streams: codec, media type,
         serial, start and end, and the duration, on the presentation's timeline (it counts from the
@@ -30,6 +32,22 @@ play    starts the source and pulls samples from every selected stream until the
 read    (Windows) plays the file through the system's Source Reader instead of driving the source: every
         stream with a media type, in its native type, until every stream has ended; JSON Lines samples as
         play --json prints them. --start and --seek-at as for play.
+
+session (Windows) plays the file through the system's Media Session: every stream with a media type connected
+        to a sample grabber sink in its own type (no decoder), which takes each sample when the presentation
+        clock reaches it, as a renderer does (--no-clock: as it comes); prints what each sink got as play --json
+        prints samples (and the session's events) until the session sends MESessionEnded; fails when it has not
+        within --timeout (120 s by default). --pause pauses once the first sample came and resumes, --rate sets
+        the session's rate before the start.
+decode  (Linux) decodes every Vorbis, Theora, Opus, FLAC and Speex stream from what the source hands out
+        alone (the media type and the samples) and prints per stream, as JSON, the MD5 of the decoded output and
+        its count: Vorbis and Opus 32-bit float samples (Opus at 48 kHz, its pre-skip dropped from the start),
+        FLAC 32-bit integer samples, Speex 16-bit samples, all little-endian with the channels interleaved, counted
+        per channel; the audio trimmed at the stream's end time (Speex not trimmed); Theora frames cropped to the
+        picture, planes Y, Cb, Cr. "first" is where the output begins on the timeline (samples, or frames).
+        --start decodes from a position (after the first key frame), --packets adds each packet's or frame's
+        share, --raw DIR writes each stream's output to DIR/ID.raw. (--fault KIND hands the decoders something
+        wrong on purpose, for the tests: user-data, drop, double, no-headers, pre-skip, end-trim.)
 
 register     registers the module (by default the one built with this host) in the registry store
 unregister   removes it again; the store is $OGGSOURCE_REGISTRY, else ~/.config/oggsource/registry.reg
@@ -140,6 +158,12 @@ int Probe(const std::vector<std::string>& args) {
 
 int PlayCommand(const std::vector<std::string>& args);
 int ReadCommand(const std::vector<std::string>& args);
+#ifdef OGGSOURCE_DECODE
+int DecodeCommand(const std::vector<std::string>& args);
+#endif
+#ifdef OGGSOURCE_SESSION
+int SessionCommand(const std::vector<std::string>& args);
+#endif
 
 namespace {
 int Register(const std::vector<std::string>& args, bool unregister) {
@@ -179,6 +203,22 @@ int main(int argc, char** argv) {
     if (verb == "probe") rc = Probe(args);
     else if (verb == "play") rc = PlayCommand(args);
     else if (verb == "read") rc = ReadCommand(args);
+#ifdef OGGSOURCE_SESSION
+    else if (verb == "session") rc = SessionCommand(args);
+#else
+    else if (verb == "session") {
+        std::fprintf(stderr, "oggsource session: the Media Session is a Windows component; this build has none\n");
+        rc = 1;
+    }
+#endif
+#ifdef OGGSOURCE_DECODE
+    else if (verb == "decode") rc = DecodeCommand(args);
+#else
+    else if (verb == "decode") {
+        std::fprintf(stderr, "oggsource decode: this build has no decoders (the Linux build has them)\n");
+        rc = 1;
+    }
+#endif
     else if (verb == "register") rc = Register(args, false);
     else if (verb == "unregister") rc = Register(args, true);
     else {

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "source/ogg_attributes.h"
+#include "oggsource.h" // the public header: what any host of the module would include
 
 namespace host {
 
@@ -47,8 +47,6 @@ std::string FourccText(uint32_t f) {
 uint32_t U32(const BYTE* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 uint16_t U16(const BYTE* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
-const GUID kFormatVorbis = {0x6bddfa7e, 0x9f22, 0x46a9, {0xab, 0x5e, 0x88, 0x4e, 0xff, 0x29, 0x4d, 0x9f}};
-
 void VorbisDetails(const BYTE* b, nlohmann::json* s) {
     (*s)["channels"] = U16(b);
     (*s)["sample_rate"] = U32(b + 4);
@@ -65,7 +63,7 @@ void AttributeDetails(IMFMediaType* type, nlohmann::json* s) {
     UINT32 v = 0;
     UINT64 pair = 0;
     BYTE block[24];
-    if (IsEqualGUID(format, kFormatVorbis) && SUCCEEDED(type->GetBlob(MF_MT_USER_DATA, block, sizeof block, &v)) &&
+    if (IsEqualGUID(format, FORMAT_OggVorbis) && SUCCEEDED(type->GetBlob(MF_MT_USER_DATA, block, sizeof block, &v)) &&
         v == sizeof block) {
         VorbisDetails(block, s);
         return;
@@ -91,7 +89,7 @@ void Details(IMFMediaType* type, const GUID& major, nlohmann::json* s) {
     }
     const BYTE* b = am->pbFormat;
     const ULONG n = am->cbFormat;
-    if (IsEqualGUID(am->formattype, kFormatVorbis) && n >= 24) {
+    if (IsEqualGUID(am->formattype, FORMAT_OggVorbis) && n >= 24) {
         VorbisDetails(b, s);
     } else if (IsEqualGUID(am->formattype, FORMAT_WaveFormatEx) && n >= 18) {
         (*s)["format_tag"] = U16(b);

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# build_xiph.sh PREFIX: builds static libogg, libvorbis, libtheora and libopus for x86_64-w64-mingw32 from
-# Debian's own source packages into PREFIX (include/, lib/, lib/pkgconfig/). Done once: a PREFIX that
-# already holds all four is left as it is.
+# build_xiph.sh PREFIX [HOST]: builds static libogg, libvorbis, libtheora and libopus for HOST (x86_64-w64-mingw32,
+# or i686-w64-mingw32 for the 32-bit build) from Debian's own source packages into PREFIX (include/, lib/,
+# lib/pkgconfig/). Done once: a PREFIX that already holds all four is left as it is.
 set -euo pipefail
 PREFIX=$1
-HOST=x86_64-w64-mingw32
+HOST=${2:-x86_64-w64-mingw32}
 if [ -f "$PREFIX/lib/libogg.a" ] && [ -f "$PREFIX/lib/libvorbis.a" ] && [ -f "$PREFIX/lib/libtheora.a" ] \
     && [ -f "$PREFIX/lib/libopus.a" ]; then
     exit 0

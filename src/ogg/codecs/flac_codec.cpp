@@ -12,7 +12,9 @@
 
 namespace {
 constexpr uint16_t kWaveFormatFlac = 0xF1AC;
-constexpr size_t kMaxMetadata = 1 << 20; // what of the metadata blocks is kept as the type's user data
+// The type's user data: the FLAC stream header in its shortest form, "fLaC" and STREAMINFO marked as the last
+// metadata block; Matroska's A_FLAC codec private, which Windows maps to MFAudioFormat_FLAC, is this header.
+constexpr size_t kStreamHeader = 42;
 
 class CFlacCodec final : public CEndGranuleCodec {
 public:
@@ -28,15 +30,17 @@ public:
         m_bits = static_cast<uint16_t>((((si[12] & 1) << 4) | si[13] >> 4) + 1);
         m_headers = static_cast<int>(p.packet[7]) << 8 | p.packet[8];
         if (m_rate == 0) return false; // no sample rate: nothing can be timed
-        return Keep(p.packet + 9, p.bytes - 9); // "fLaC" and STREAMINFO as the user data
+        Keep(p.packet + 9, kStreamHeader); // "fLaC" and STREAMINFO (the packet has them all: 51 bytes at least)
+        if (m_size == kStreamHeader) m_metadata[4] |= 0x80; // the last block of this header: frames follow it
+        return true;
     }
     HeaderStep TakeHeader(const ogg_packet& p) override {
         if (p.packet[0] == 0xFF) return HeaderStep::Data; // a frame's sync code: the metadata is over
         if ((p.packet[0] & 0x7F) == 4) m_comments.Parse(p.packet, p.bytes, 4); // VORBIS_COMMENT
-        Keep(p.packet, p.bytes);
         return m_headers > 0 && ++m_taken >= m_headers ? HeaderStep::Done : HeaderStep::Taken;
     }
     bool MediaType(CAMMediaType* t) override {
+        // Rate, channels and bits per sample from STREAMINFO: what a FLAC decoder's input type states them with.
         BuildWaveFormatType(t, kWaveFormatFlac, m_channels, m_rate, 0, m_bits, m_metadata, static_cast<uint32_t>(m_size));
         return true;
     }
@@ -68,7 +72,7 @@ private:
         return at + 1 < n ? (d[at] << 8 | d[at + 1]) + 1 : 0;
     }
     bool Keep(const BYTE* p, long n) {
-        if (n <= 0 || m_size + static_cast<size_t>(n) > kMaxMetadata) return true; // beyond the cap: left out
+        if (n <= 0 || m_size + static_cast<size_t>(n) > kStreamHeader) return true; // beyond the header: left out
         auto* grown = static_cast<BYTE*>(ReallocBytes(m_metadata, m_size + static_cast<size_t>(n)));
         if (!grown) return true;
         std::memcpy(grown + m_size, p, static_cast<size_t>(n));

@@ -32,6 +32,9 @@ public:
         return HeaderStep::Data;
     }
     bool MediaType(CAMMediaType* t) override {
+        // OpusHead whole as the user data (pre-skip, gain, channel mapping): Matroska's A_OPUS codec private, which
+        // Windows maps to MFAudioFormat_Opus, is that header; the rate is the decoder's 48 kHz, not the header's
+        // input rate (which only says what the encoder was given).
         BuildWaveFormatType(t, kWaveFormatOpus, m_channels, 48000, 0, 0, m_head.data, static_cast<uint32_t>(m_head.bytes));
         return true;
     }

@@ -1,5 +1,6 @@
-// Every GUID the SDK's headers declare, defined here once (selectany), so that no import library of
-// GUIDs is needed and every name the code uses resolves.
+// Every GUID the SDK's headers and the public header declare, defined here once (selectany), so that no import
+// library of GUIDs is needed and every name the code uses resolves.
 #include <initguid.h>
 
+#include "oggsource.h"
 #include "platform/windows/sdk.h"

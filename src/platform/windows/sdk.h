@@ -23,6 +23,7 @@
 #include <cstdint>
 
 #include "platform/windows/byte_stream_handler.h"
+#include "platform/windows/sample_grabber.h"
 
 // A GUID the SDK does not name, defined once for every translation unit that sees it.
 #define PLAT_GUID(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8)                                           \
@@ -34,6 +35,12 @@ inline constexpr GUID GuidFromFourcc(uint32_t fourcc) {
 }
 
 #include "platform/windows/property_sdk.h"
+// printf-style arguments checked against their format, where the compiler can.
+#if defined(__GNUC__)
+#define PLAT_PRINTF_FORMAT(formatIndex, firstArgument) __attribute__((format(printf, formatIndex, firstArgument)))
+#else
+#define PLAT_PRINTF_FORMAT(formatIndex, firstArgument)
+#endif
 
 // The loader calls DllMain itself; the module's entry points leave the DLL through its .def file.
 #define PLAT_MODULE_ENTRY(dllMain)
