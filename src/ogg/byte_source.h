@@ -12,6 +12,9 @@ struct ByteSourceCaps {
     bool slowSeek = false; // a read elsewhere than after the last costs much more than reading on
     // A broadcast: from the network, read once, of no length (a plain file served that way ends like any other).
     bool Live() const { return remote && !seekable && length < 0; }
+    // Bytes per read: a broadcast comes at its bit rate, so it is asked for in small pieces, each handed on as it
+    // comes (a 64 KB read of a 128 kbit/s stream would wait 4 s for its last byte).
+    LONG ReadChunk() const { return Live() ? 4096 : 65536; }
 };
 
 class IOggByteSource {

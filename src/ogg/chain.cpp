@@ -58,7 +58,7 @@ HRESULT COggDemuxer::DiscoverLink(CPageScanner* scan, int32_t link, LONGLONG beg
     FileLink& l = m_pLinks[link];
     l.firstRecord = m_cLinkRecords;
     l.records = 0;
-    const LONGLONG limit = begin + kFirstTimeSpan < m_llFileLength ? begin + kFirstTimeSpan : m_llFileLength;
+    const LONGLONG limit = begin + FirstTimeSpan() < m_llFileLength ? begin + FirstTimeSpan() : m_llFileLength;
     auto pending = [&] {
         for (int32_t i = l.firstRecord; i < l.firstRecord + l.records; ++i) {
             const COggLogicalStream* s = m_ppLinkRecords[i];

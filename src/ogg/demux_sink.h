@@ -38,7 +38,8 @@ public:
     // makes only an idle stream read the file again for itself.
     enum class Consumer { Room, Asking, Idle };
     virtual Consumer ConsumerOf(int32_t stream) = 0;
-    // Bytes read once: the next link of a chain has arrived (its streams' headers are in). The sink may keep it.
+    // Bytes read once: production of a stream enters the next link of a chain (its first packet follows). Each
+    // stream that goes on in the link says so: the link's number tells them apart. The sink may keep the link.
     virtual void LinkArrived(COggLiveLink* link) { (void)link; }
     // A broadcast: the stream has had nothing for a while at `time`, when the others have pages.
     virtual void StreamIdle(int32_t stream, DWORD run, LONGLONG time) {

@@ -24,12 +24,17 @@ HRESULT COggDemuxer::AddStream(uint32_t serial, COggStream** out) {
     return S_OK;
 }
 
-// Discovery waits for the media streams whose type is still unknown, and for streams whose first packet has not
-// been read yet; not for a stream that is known not to be media (a Skeleton, Kate) or not to be understood,
-// which would have made discovery read its whole window for nothing.
+// Discovery waits for the media streams whose type is still unknown; not for a stream that is known not to be
+// media (a Skeleton, Kate) or not to be understood, which would have made discovery read its whole window for
+// nothing. Bytes read once also wait for every media stream's headers and first time: no later scan can read
+// them (of a file that can be read anywhere, the first-time scan completes them).
 int32_t COggDemuxer::CountUndescribed() const {
+    const bool whole = !m_caps.seekable;
     int32_t n = 0;
-    for (int32_t i = 0; i < m_cOggStreams; ++i) n += m_ppOggStreams[i]->Logical().Undescribed();
+    for (int32_t i = 0; i < m_cOggStreams; ++i) {
+        const COggLogicalStream& l = m_ppOggStreams[i]->Logical();
+        n += l.Undescribed() || (whole && l.IsMediaStream() && (l.HeadersPending() || l.StartTimePending()));
+    }
     return n;
 }
 
@@ -40,8 +45,9 @@ HRESULT COggDemuxer::DiscoveryScan() {
     m_llDiscovered = 0;
     bool dataSeen = false; // a page that begins no stream: the link's beginning-of-stream pages are over
     bool nextLink = false; // a page that begins the next link (a chained file): not taken
+    const LONG chunk = m_caps.ReadChunk();
     for (LONGLONG offset = 0; offset < limit && !nextLink;) {
-        const LONG n = static_cast<LONG>(limit - offset < DiscoveryChunk ? limit - offset : DiscoveryChunk);
+        const LONG n = static_cast<LONG>(limit - offset < chunk ? limit - offset : chunk);
         BYTE* buffer = sync.Space(static_cast<size_t>(n));
         LONG got = 0;
         if (!buffer || FAILED(m_pSource->ReadAt(offset, buffer, n, &got))) return MF_E_CANNOT_PARSE_BYTESTREAM;
@@ -73,7 +79,7 @@ HRESULT COggDemuxer::DiscoveryScan() {
             page.body = const_cast<BYTE*>(view.data + view.header.headerLen);
             page.body_len = view.header.bodyLen;
             stream->Logical().ParseHeaderPage(&page);
-        }
+            }
         if (!nextLink) m_llDiscovered = sync.Position();
         if (m_cOggStreams > 0 && CountUndescribed() == 0) break; // junk ahead of the first page reads on
     }
@@ -92,7 +98,8 @@ void COggDemuxer::FirstTimeScan() {
         return false;
     };
     if (!pending() || m_llFileLength >= UnknownLength || !m_caps.seekable) return;
-    const LONGLONG limit = m_llFileLength - m_llDiscovered > kFirstTimeSpan ? m_llDiscovered + kFirstTimeSpan : m_llFileLength;
+    const LONGLONG span = FirstTimeSpan();
+    const LONGLONG limit = m_llFileLength - m_llDiscovered > span ? m_llDiscovered + span : m_llFileLength;
     CPageScanner scan(m_pSource, m_llFileLength);
     PageInfo page;
     for (bool more = scan.SyncAt(m_llDiscovered, limit, &page); more && pending(); more = scan.Next(page, limit, &page)) {
@@ -145,6 +152,7 @@ HRESULT COggDemuxer::EndScan(int32_t link, LONGLONG from, LONGLONG to, int32_t* 
         // A last page of another link (a chain) stops the scan: that link's pages would all be read for nothing.
         const bool foreignTail = tail && pos == to && *tail >= 0 && !LinkStream(static_cast<uint32_t>(*tail), link);
         if (*unknownEnds <= 0 || start == from || foreignTail) return S_OK;
+        if (SlowBytes()) return S_OK; // over a network, one window: an end not in it stays unknown
         pos -= EndScanStep;
         if (pos <= from) return S_OK;
     }

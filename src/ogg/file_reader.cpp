@@ -7,7 +7,6 @@
 #include "support/trace.h"
 
 namespace {
-constexpr LONG kChunk = 65536; // bytes per read
 
 ogg_page AsOggPage(const OggPageView& v) {
     ogg_page og;
@@ -225,10 +224,6 @@ bool COggFileReader::StepDraining() {
     while (m_follower->TakeReleased(&page)) m_follower->Place(page, &placed);
     m_main.held.offset = -1;
     while (m_main.sync.Next(&page)) m_follower->Place(page, &placed);
-    if (COggLiveLink* link = m_follower->TakeArrival()) {
-        if (IOggDemuxSink* sink = m_pCore->Sink()) sink->LinkArrived(link);
-        link->Release();
-    }
     if (m_main.atEnd) return false; // told to the next run
     HRESULT failure = S_OK;
     if (!ReadInto(&m_main, &failure)) return true;
@@ -287,7 +282,7 @@ bool COggFileReader::StepBehind(int32_t index) {
 bool COggFileReader::ReadInto(Cursor* cursor, HRESULT* failure) {
     const LONGLONG at = cursor->sync.End();
     const LONGLONG length = m_pCore->Caps().length;
-    LONG size = kChunk;
+    LONG size = m_pCore->Caps().ReadChunk();
     if (length >= 0) {
         if (at >= length) {
             cursor->atEnd = true;
@@ -329,12 +324,7 @@ COggFileReader::Dispatch COggFileReader::DispatchMain(const OggPageView& page) {
 COggFileReader::Dispatch COggFileReader::DispatchFollowed(const OggPageView& page) {
     CLinkFollower::Placed placed;
     const HRESULT hr = m_follower->Place(page, &placed);
-    IOggDemuxSink* sink = m_pCore->Sink();
     if (FAILED(hr)) Trace("\nA link of the chain could not be read (0x%08x): its pages are dropped", static_cast<unsigned>(hr));
-    if (COggLiveLink* link = m_follower->TakeArrival()) {
-        if (sink) sink->LinkArrived(link);
-        link->Release();
-    }
     if (!placed.stream || !m_streams[placed.stream->Index()].taking) return Dispatch::Dropped;
     const Dispatch d = Hand(placed.stream, page, true, placed.time, placed.enters);
     if (d == Dispatch::Taken) m_follower->Taken(placed);

@@ -22,7 +22,7 @@ CLinkFollower::CLinkFollower(COggDemuxer* core) : m_pCore(core) {
 }
 
 CLinkFollower::~CLinkFollower() {
-    for (COggLiveLink* l : {m_current, m_pending, m_arrived})
+    for (COggLiveLink* l : {m_current, m_pending})
         if (l) l->Release();
     while (PageNode* node = m_release) {
         m_release = node->pNext;
@@ -163,9 +163,6 @@ void CLinkFollower::Finish() {
         m_enter[j] = j < kMaxLinkStreams && used[j];
         m_lastEos[j] = false;
     }
-    if (m_arrived) m_arrived->Release();
-    m_arrived = link;
-    link->AddRef();
     PageNode** tail = &m_release;
     while (*tail) tail = &(*tail)->pNext;
     while (PageNode* node = m_held.RemoveHead()) {
@@ -191,12 +188,6 @@ bool CLinkFollower::TakeReleased(OggPageView* page) {
         page->offset = m_released->tTime;
         if (ParsePageHeader(m_releaseCopy, size, &page->header) == PageParse::Page) return true;
     }
-}
-
-COggLiveLink* CLinkFollower::TakeArrival() {
-    COggLiveLink* l = m_arrived;
-    m_arrived = nullptr;
-    return l;
 }
 
 void CLinkFollower::Taken(const Placed& placed) {

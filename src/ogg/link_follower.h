@@ -35,8 +35,6 @@ public:
     // page read after them.
     bool TakeReleased(OggPageView* page);
     bool HasReleased() const { return m_release != nullptr; }
-    // The link a completed build made, once (the reader tells the core's owner); null when none.
-    COggLiveLink* TakeArrival();
     // A new run takes pages from here on: each stream's first page enters its link again (what the run before had
     // queued, the page that entered it among them, was dropped).
     void NewRun();
@@ -62,7 +60,6 @@ private:
     PageNode* m_release = nullptr;  // the pages of a completed link, oldest first, to be placed again
     PageNode* m_released = nullptr; // the page handed out by TakeReleased, recycled on the next call
     BYTE* m_releaseCopy = nullptr;  // its bytes, whole
-    COggLiveLink* m_arrived = nullptr;
     LONGLONG m_lastEnd = 0;       // the latest time of a page taken in the current link
     bool* m_enter = nullptr;      // per core stream: its next page taken enters the current link
     bool* m_lastEos = nullptr;    // per core stream: its last page taken was its end-of-stream page

@@ -124,5 +124,10 @@ private:
     int32_t m_cLinkRecords = 0;
     // Made by the first run (the dispatch), read by production on other threads.
     std::atomic<COggFileReader*> m_pReader{nullptr};
-    static constexpr LONGLONG kFirstTimeSpan = 16 << 20; // how far past discovery a first time is looked for
+    // Bytes over a network (or slow to seek in): the open reads bounded windows only.
+    bool SlowBytes() const { return m_caps.remote || m_caps.slowSeek; }
+    // How far past discovery (or a link's start) a first time is looked for: 16 MB, 1 MB over a network.
+    LONGLONG FirstTimeSpan() const { return SlowBytes() ? kSlowFirstTimeSpan : kFirstTimeSpan; }
+    static constexpr LONGLONG kFirstTimeSpan = 16 << 20;
+    static constexpr LONGLONG kSlowFirstTimeSpan = 1 << 20;
 };

@@ -17,6 +17,7 @@ void COggStream::BeginRun(DWORD run, LONGLONG stop) {
     std::lock_guard<std::mutex> g(m_lock);
     m_run.Begin(run, stop);
     m_clock.Restart();
+    m_linkEntered = false;
     m_readAhead.Restart(run);
 }
 
@@ -87,7 +88,10 @@ bool COggStream::NextPacket(OggPacketInfo* packet, IReaderWake* reader, bool* en
             *cause = fed;
             return false;
         }
-        if (switched) m_run.NewLink();
+        if (switched) {
+            m_run.NewLink();
+            m_linkEntered = m_clock.LiveLink() != nullptr;
+        }
     }
 }
 
@@ -162,6 +166,10 @@ HRESULT COggStream::ProduceLocked(DWORD run, IOggDemuxSink* sink, IReaderWake* r
             if (cause == MF_E_INVALID_FILE_FORMAT) return cause;
             sink->EndOfStream(m_index, run, cause);
             return S_OK;
+        }
+        if (m_linkEntered) { // the owner hears of a link read once ahead of its first packet
+            m_linkEntered = false;
+            sink->LinkArrived(m_clock.LiveLink());
         }
         if (!Wanted(pk)) continue;
         const HRESULT hr = Deliver(run, sink, pk);

@@ -60,4 +60,5 @@ private:
     COggReadAhead m_readAhead;
     COggPacketClock m_clock;
     COggStreamRun m_run;
+    bool m_linkEntered = false; // production entered a link read once: its owner is told before its first packet
 };

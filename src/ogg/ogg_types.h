@@ -20,7 +20,6 @@ enum : int32_t {
 enum : uint32_t { HEADERS_PENDING = 1, START_TIME_PENDING = 2 };
 
 constexpr int32_t DiscoveryLimit = 0x50000;
-constexpr int32_t DiscoveryChunk = 0x10000;
 constexpr int32_t EndScanWindow = 0x10000;
 constexpr int32_t EndScanStep = 0xF000;
 constexpr LONGLONG UnknownLength = 0x3fffffffffffffffLL;

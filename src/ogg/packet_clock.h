@@ -48,6 +48,8 @@ public:
     int32_t Link() const { return m_link; }
     const COggCodec* Codec() const { return m_pCodec; }
     const COggLogicalStream* LinkRecord() const;
+    // The link read once production is in (null: the first link).
+    COggLiveLink* LiveLink() const { return m_pLive; }
 
 private:
     bool Take(ogg_packet* packet);

@@ -1,4 +1,5 @@
 // PROPVARIANT copies and clearing for every kind the system's values take, and the helpers that fill one.
+#include <cstdint>
 #include <cstdlib>
 #include <cwchar>
 
@@ -25,7 +26,7 @@ HRESULT CopyStringVector(const CALPWSTR& src, CALPWSTR* dest) {
     dest->pElems = nullptr;
     if (!src.cElems) return S_OK;
     if (!src.pElems) return E_INVALIDARG;
-    if (src.cElems > SIZE_MAX / sizeof(LPWSTR)) return E_OUTOFMEMORY;
+    if (uint64_t{src.cElems} * sizeof(LPWSTR) > SIZE_MAX) return E_OUTOFMEMORY;  // only reachable where size_t is 32 bits
     auto* copy = static_cast<LPWSTR*>(CoTaskMemAlloc(src.cElems * sizeof(LPWSTR)));
     if (!copy) return E_OUTOFMEMORY;
     for (ULONG i = 0; i < src.cElems; ++i) {

@@ -4,6 +4,7 @@
 #pragma once
 #include "base_object.h"
 #include "buffer_pool.h"
+#include "link_announcements.h"
 #include "media_stream.h"
 #include "ogg/ogg_demuxer.h"
 #include "op_queue.h"
@@ -148,6 +149,7 @@ private:
     std::atomic<DWORD> m_runId{0};
     std::atomic<float> m_rate{1.0f};
     std::atomic<DWORD> m_failedRun{~DWORD(0)}; // the run whose failure the host was told of (once per run)
+    LinkAnnouncements m_linksTold;               // the links read once the host was told of
     // What the byte stream allows, known once the open has asked it (MFMEDIASOURCE_* flags).
     std::atomic<DWORD> m_characteristics{MFMEDIASOURCE_CAN_SEEK | MFMEDIASOURCE_CAN_PAUSE};
     bool Seekable() const { return (m_characteristics.load() & MFMEDIASOURCE_CAN_SEEK) != 0; }

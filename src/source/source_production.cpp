@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "ogg_source.h"
+#include "ogg/live_link.h"
 #include "production_item.h"
 #include "support/trace.h"
 
@@ -23,11 +24,14 @@ IOggDemuxSink::Consumer OGGSource::ConsumerOf(int32_t index) {
     return media ? media->ConsumerState() : Consumer::Idle;
 }
 
-// The next link of a broadcast (or of a chain read once) has arrived: the host hears that the presentation's
-// metadata changed.
+// The next link of a broadcast (or of a chain read once) plays: the host hears that the presentation's metadata
+// changed, once per link whichever of its streams gets there first.
 void OGGSource::LinkArrived(COggLiveLink* link) {
-    Trace("\nLink %d arrived", link ? link->Number() : -1);
-    if (!ShutDown()) QueueEvent(MESourceMetadataChanged, GUID_NULL, S_OK, nullptr);
+    if (!link || ShutDown()) return;
+    const int32_t number = link->Number();
+    if (!m_linksTold.FirstReach(number)) return;
+    Trace("\nLink %d plays", number);
+    QueueEvent(MESourceMetadataChanged, GUID_NULL, S_OK, nullptr);
 }
 
 void OGGSource::StreamIdle(int32_t index, DWORD run, LONGLONG time) {

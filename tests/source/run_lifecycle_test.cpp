@@ -231,3 +231,49 @@ TEST_F(RunLifecycle, AHeldSampleKeepsTheModuleLoaded) {
     EXPECT_TRUE(unloadable());
     FreeLibrary(module);
 }
+
+// A read held in the byte stream (a stalled server, a sleeping disk): every host call returns at once, Shutdown
+// included, while the read is still blocked; the module stays loaded until the read has returned and the reader
+// has let go, then it may be unloaded.
+TEST_F(RunLifecycle, HostCallsAndShutdownReturnWhileAReadIsHeld) {
+    Fixture f = MakeFile("held-read", kMux);
+    HMODULE module = LoadLibraryA(OGGSOURCE_MODULE_PATH);
+    ASSERT_NE(module, nullptr);
+    typedef HRESULT (*CanUnloadFn)();
+    auto canUnload = reinterpret_cast<CanUnloadFn>(GetProcAddress(module, "DllCanUnloadNow"));
+    ASSERT_NE(canUnload, nullptr);
+    auto unloadable = [&] {
+        for (int i = 0; i < 1000 && canUnload() != S_OK; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return canUnload() == S_OK;
+    };
+    ASSERT_TRUE(unloadable());
+    PlatRef<IFaultByteStreamControl> control;
+    {
+        OpenedSource s(CountingStream(f.path, &control).Get());
+        ASSERT_EQ(s.hr, S_OK);
+        control->HoldReads(true);
+        PollingHost h(s.source.Get());
+        h.Select({1, 2});
+        ASSERT_EQ(h.Resume(), S_OK);
+        control->WaitForHeldReads(1); // the reader's first read waits at the gate
+        ASSERT_TRUE(h.PumpUntil([&] { return h.streams[1].started && h.streams[2].started; }));
+        DWORD characteristics = 0;
+        EXPECT_EQ(s->GetCharacteristics(&characteristics), S_OK);
+        EXPECT_EQ(h.Request(1), S_OK);
+        EXPECT_EQ(h.Pause(), S_OK);
+        EXPECT_EQ(h.SetRate(2.0f), S_OK);
+        EXPECT_EQ(h.StartAt(10000000), S_OK);
+        EXPECT_EQ(h.Stop(), S_OK);
+        PlatRef<IMFPresentationDescriptor> pd;
+        EXPECT_EQ(s->CreatePresentationDescriptor(&pd), S_OK);
+        EXPECT_EQ(s->Shutdown(), S_OK);
+        EXPECT_EQ(control->HeldReads(), 1u) << "every call returned while the read was still held";
+        EXPECT_EQ(s->Start(pd.Get(), nullptr, nullptr), E_INVALIDARG);
+        EXPECT_EQ(h.Stop(), MF_E_SHUTDOWN);
+    }
+    // The host let everything go; the reader is still in its read: the module's code is in use.
+    EXPECT_EQ(canUnload(), S_FALSE) << "a reader in a read keeps the module loaded";
+    control->HoldReads(false);
+    EXPECT_TRUE(unloadable()) << "the reader ended once its read returned";
+    FreeLibrary(module);
+}
