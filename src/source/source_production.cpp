@@ -121,7 +121,7 @@ void OGGSource::EndOfBatch(int32_t index, DWORD run) {
 void OGGSource::EndOfStream(int32_t index, DWORD run, HRESULT cause) {
     if (index < 0 || index >= m_cProduction || !m_production[index].media) return;
     EndOfBatch(index, run);
-    if (FAILED(cause)) Trace("\nStream %u: the data failed (0x%08x)", m_production[index].media->Id(), static_cast<unsigned>(cause));
+    if (FAILED(cause)) Trace("\nStream %u: the data failed (0x%08x)", static_cast<unsigned>(m_production[index].media->Id()), static_cast<unsigned>(cause));
     // Data that failed (a read's error, a broadcast cut off where its streams did not end) is no clean end: the
     // host hears why, once per run, before the end goes out.
     if (FAILED(cause) && run == m_runId.load() && m_failedRun.exchange(run) != run)
