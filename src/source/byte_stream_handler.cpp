@@ -1,6 +1,6 @@
 #include "byte_stream_handler.h"
 
-#include "ogg_source.h"
+#include "open_job.h"
 
 HRESULT OGGByteStreamHandler::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
@@ -30,24 +30,13 @@ ULONG OGGByteStreamHandler::Release() {
 HRESULT OGGByteStreamHandler::BeginCreateObject(IMFByteStream* stream, LPCWSTR, DWORD flags, IPropertyStore*,
                                                 IUnknown** cancelCookie, IMFAsyncCallback* callback,
                                                 IUnknown* state) {
+    if (cancelCookie) *cancelCookie = nullptr;
     if (!stream || !callback) return E_POINTER;
     if (!(flags & MF_RESOLUTION_MEDIASOURCE)) return E_INVALIDARG;
-    HRESULT hr = S_OK;
-    OGGSource* source = new OGGSource(&hr);
-    if (!source) return E_OUTOFMEMORY;
-    if (SUCCEEDED(hr)) hr = source->Initialize(stream);
-    IMFAsyncResult* result = nullptr;
-    if (SUCCEEDED(hr)) hr = MFCreateAsyncResult(static_cast<IMFMediaSource*>(source), callback, state, &result);
-    if (FAILED(hr)) {
-        source->Release();
-        return hr;
-    }
-    if (cancelCookie) *cancelCookie = nullptr;
-    MFInvokeCallback(result);
-    source->Release();
-    result->Release();
-    return S_OK;
+    return COpenJob::Start(stream, callback, state, cancelCookie);
 }
+
+HRESULT OGGByteStreamHandler::CancelObjectCreation(IUnknown* cookie) { return COpenJob::Cancel(cookie); }
 
 HRESULT OGGByteStreamHandler::EndCreateObject(IMFAsyncResult* result, MF_OBJECT_TYPE* type, IUnknown** object) {
     if (!result || !type || !object) return E_POINTER;

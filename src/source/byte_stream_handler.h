@@ -1,6 +1,6 @@
-// The byte-stream handler: builds a source over a byte stream, opens it on the caller's thread and hands
-// it back through the asynchronous begin/end pair. The source travels in the result itself, so that any number of
-// creations may be in flight on one handler.
+// The byte-stream handler: builds a source over a byte stream, opens it on a thread of its own and hands it back
+// through the asynchronous begin/end pair. The source travels in the result itself, so that any number of
+// creations may be in flight on one handler; each one's cookie cancels it.
 #pragma once
 #include <atomic>
 
@@ -22,7 +22,7 @@ public:
     HRESULT BeginCreateObject(IMFByteStream* stream, LPCWSTR url, DWORD flags, IPropertyStore* props,
                               IUnknown** cancelCookie, IMFAsyncCallback* callback, IUnknown* state) override;
     HRESULT EndCreateObject(IMFAsyncResult* result, MF_OBJECT_TYPE* type, IUnknown** object) override;
-    HRESULT CancelObjectCreation(IUnknown*) override { return E_NOTIMPL; }
+    HRESULT CancelObjectCreation(IUnknown* cookie) override;
     HRESULT GetMaxNumberOfBytesRequiredForResolution(QWORD*) override { return E_NOTIMPL; }
 
 private:

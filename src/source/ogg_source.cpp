@@ -205,6 +205,11 @@ HRESULT OGGSource::Shutdown() {
     if (m_pCore) m_pCore->Shutdown();
     if (m_pPendingOp) m_pPendingOp->Release();
     m_pPendingOp = nullptr;
+    if (m_pBuffering) {
+        m_pBuffering->Stop();
+        m_pBuffering->Release();
+        m_pBuffering = nullptr;
+    }
     return S_OK;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 #include "base_object.h"
 #include "buffer_pool.h"
+#include "buffering_relay.h"
 #include "link_announcements.h"
 #include "media_stream.h"
 #include "ogg/ogg_demuxer.h"
@@ -75,6 +76,9 @@ public:
     Consumer ConsumerOf(int32_t stream) override;
     void LinkArrived(COggLiveLink* link) override;
     void StreamIdle(int32_t stream, DWORD run, LONGLONG time) override;
+    // The byte stream's MEBufferingStarted or MEBufferingStopped: passed on while the source runs (a stop always
+    // follows a start that was passed on).
+    void RelayBuffering(MediaEventType type);
 
     // A media stream's end, stamped with the stream's run.
     HRESULT QueueStreamOperation(DWORD type, DWORD streamId, DWORD runId);
@@ -155,4 +159,6 @@ private:
     bool Seekable() const { return (m_characteristics.load() & MFMEDIASOURCE_CAN_SEEK) != 0; }
     bool Live() const { return (m_characteristics.load() & MFMEDIASOURCE_IS_LIVE) != 0; }
     SourceLink* m_pLink;
+    CBufferingRelay* m_pBuffering = nullptr; // while the byte stream tells its buffering
+    std::atomic<bool> m_bufferingTold{false};
 };

@@ -92,6 +92,8 @@ HRESULT OGGSource::Initialize(IMFByteStream* stream) {
     if (SUCCEEDED(hr)) hr = CreateMediaStreams();
     if (SUCCEEDED(hr)) hr = BuildPresentationDescriptor();
     if (SUCCEEDED(hr)) DescribeStreams();
+    // A byte stream's buffering that cannot be relayed (no memory for the relay) leaves the source without it.
+    if (SUCCEEDED(hr)) CBufferingRelay::Start(stream, m_pLink, &m_pBuffering);
     if (FAILED(hr)) Shutdown();
     return hr;
 }

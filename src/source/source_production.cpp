@@ -34,6 +34,13 @@ void OGGSource::LinkArrived(COggLiveLink* link) {
     QueueEvent(MESourceMetadataChanged, GUID_NULL, S_OK, nullptr);
 }
 
+void OGGSource::RelayBuffering(MediaEventType type) {
+    if (type == MEBufferingStarted ? m_state.load() != SourceStarted || m_bufferingTold.exchange(true)
+                                   : !m_bufferingTold.exchange(false))
+        return;
+    QueueEvent(type, GUID_NULL, S_OK, nullptr);
+}
+
 void OGGSource::StreamIdle(int32_t index, DWORD run, LONGLONG time) {
     OGGStream* media = MediaStreamOf(index);
     if (!media || run != m_runId.load()) return;

@@ -13,6 +13,8 @@
 #include "common/icecast_server.h"
 #include "common/ogg_packets.h"
 #include "common/shell.h"
+#include "platform/completion.h"
+#include "source/byte_stream_handler.h"
 
 namespace {
 // Three links of 1.5 s, titled apart: sine tones encoded by oggenc, concatenated.
@@ -140,6 +142,89 @@ TEST_F(LiveSource, ShutdownReturnsWhileAReadWaitsForAStalledServer) {
     EXPECT_EQ(source->GetCharacteristics(&characteristics), MF_E_SHUTDOWN);
     source.Reset(nullptr);
     server.Release();
+    server.Stop();
+}
+
+// The handler's open does not hold its caller while a server makes it wait: BeginCreateObject returns with the
+// open's first read still waiting; a cancel ends that wait and the callback hears MF_E_OPERATION_CANCELLED; an open
+// left alone completes once the server goes on.
+TEST_F(LiveSource, AnOpenWaitingForAServerReturnsAtOnceAndCanBeCancelled) {
+    Fixture f = MakeFile("slow-open", R"({"streams": [{"kind": "vorbis", "serial": 1, "seconds": 5}]})");
+    HttpFixture server(Shell("cat " + Quote(f.path)));
+    ASSERT_TRUE(server.Start());
+    PlatRef<IMFByteStreamHandler> h;
+    ASSERT_EQ(OGGByteStreamHandler::CreateInstance(nullptr, IID_IMFByteStreamHandler, reinterpret_cast<void**>(&h)), S_OK);
+    for (bool cancel : {true, false}) {
+        SCOPED_TRACE(cancel ? "cancelled" : "left to finish");
+        server.StallAt(1000); // within the discovery window
+        PlatRef<IMFByteStream> stream;
+        ASSERT_EQ(MFCreateHttpByteStreamA(server.Url("/file/slow-open.ogg").c_str(), &stream), S_OK);
+        PlatRef<PlatCompletion> done;
+        done.Attach(new PlatCompletion);
+        PlatRef<IUnknown> cookie;
+        ASSERT_EQ(h->BeginCreateObject(stream.Get(), L"", MF_RESOLUTION_MEDIASOURCE, nullptr, &cookie, done.Get(), nullptr),
+                  S_OK);
+        server.WaitStalled(); // the open's read now waits for the server, and the caller has its answer
+        EXPECT_FALSE(done->Take(0)) << "no open can have finished yet";
+        if (cancel) {
+            ASSERT_EQ(h->CancelObjectCreation(cookie.Get()), S_OK);
+        } else {
+            server.Release();
+        }
+        PlatRef<IMFAsyncResult> result = done->Take(20000);
+        ASSERT_TRUE(result) << "the callback was never called";
+        MF_OBJECT_TYPE type = MF_OBJECT_INVALID;
+        PlatRef<IUnknown> object;
+        EXPECT_EQ(h->EndCreateObject(result.Get(), &type, &object), cancel ? MF_E_OPERATION_CANCELLED : S_OK);
+        EXPECT_EQ(!object, cancel);
+        PlatRef<IMFMediaSource> source;
+        if (object) {
+            ASSERT_EQ(object->QueryInterface(IID_IMFMediaSource, reinterpret_cast<void**>(&source)), S_OK);
+            EXPECT_EQ(Probe(source.Get())["streams"].size(), 1u);
+            source->Shutdown();
+        }
+        server.Release();
+    }
+    server.Stop();
+}
+
+namespace {
+// The source's next event of `type`, the others passed over; MEUnknown when none comes within the timeout.
+MediaEventType AwaitSourceEvent(IMFMediaSource* source, MediaEventType type) {
+    for (;;) {
+        PlatRef<PlatCompletion> done;
+        done.Attach(new PlatCompletion);
+        if (FAILED(source->BeginGetEvent(done.Get(), nullptr))) return MEUnknown;
+        PlatRef<IMFAsyncResult> result = done->Take(20000);
+        PlatRef<IMFMediaEvent> event;
+        MediaEventType got = MEUnknown;
+        if (!result || FAILED(source->EndGetEvent(result.Get(), &event)) || FAILED(event->GetType(&got))) return MEUnknown;
+        if (got == type) return got;
+    }
+}
+} // namespace
+
+// A read that waits for the network while the source runs: the host hears MEBufferingStarted from the source, and
+// MEBufferingStopped once the server goes on.
+TEST_F(LiveSource, TheByteStreamsBufferingReachesTheHost) {
+    Fixture f = MakeFile("buffering", R"({"streams": [{"kind": "vorbis", "serial": 1, "seconds": 40}]})");
+    HttpFixture server(Shell("cat " + Quote(f.path)));
+    ASSERT_TRUE(server.Start());
+    // A broadcast's open reads its headers and first pages only; its reader reads 10 s ahead (some 30 KB here).
+    server.StallAt(20000);
+    PlatRef<IMFMediaSource> source;
+    PlatRef<IMFByteStream> stream;
+    ASSERT_EQ(host::OpenUrl(server.Url("/nolength/buffering.ogg"), &source, &stream), S_OK);
+    PlatRef<IMFPresentationDescriptor> pd;
+    ASSERT_EQ(source->CreatePresentationDescriptor(&pd), S_OK);
+    PROPVARIANT start;
+    PropVariantInit(&start);
+    ASSERT_EQ(source->Start(pd.Get(), nullptr, &start), S_OK);
+    server.WaitStalled();
+    EXPECT_EQ(AwaitSourceEvent(source.Get(), MEBufferingStarted), MEBufferingStarted);
+    server.Release();
+    EXPECT_EQ(AwaitSourceEvent(source.Get(), MEBufferingStopped), MEBufferingStopped);
+    source->Shutdown();
     server.Stop();
 }
 
