@@ -47,9 +47,9 @@ HRESULT OGGByteStreamHandler::EndCreateObject(IMFAsyncResult* result, MF_OBJECT_
     IUnknown* made = nullptr;
     if (FAILED(result->GetObject(&made)) || !made) return E_INVALIDARG; // not a result of this handler's
     IMFMediaSource* source = nullptr;
-    hr = made->QueryInterface(IID_IMFMediaSource, reinterpret_cast<void**>(&source));
+    hr = COpenJob::SourceOf(made, &source);
     made->Release();
-    if (FAILED(hr)) return E_INVALIDARG;
+    if (FAILED(hr)) return hr;
     *type = MF_OBJECT_MEDIASOURCE;
     *object = source;
     return S_OK;

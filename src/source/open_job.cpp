@@ -7,19 +7,18 @@ namespace {
 const GUID kOpenJobId = {0x8b5d3e21, 0x4c7a, 0x4e19, {0x9f, 0x02, 0x6a, 0xd1, 0x3c, 0x58, 0xb7, 0x4e}};
 } // namespace
 
-COpenJob::COpenJob(IMFByteStream* stream, IMFAsyncCallback* callback, IUnknown* state)
-    : m_pStream(stream), m_pCallback(callback), m_pState(state) {
+COpenJob::COpenJob(IMFByteStream* stream, IMFAsyncCallback* callback) : m_pStream(stream), m_pCallback(callback) {
     m_pStream->AddRef();
     m_pCallback->AddRef();
-    if (m_pState) m_pState->AddRef();
     SetThreadName("oggsource open");
 }
 
 COpenJob::~COpenJob() {
     JoinThread();
     if (m_pStream) m_pStream->Release();
-    m_pCallback->Release();
-    if (m_pState) m_pState->Release();
+    if (m_pResult) m_pResult->Release();
+    if (m_pSource) m_pSource->Release();
+    if (m_pCallback) m_pCallback->Release();
 }
 
 HRESULT COpenJob::QueryInterface(REFIID riid, void** ppv) {
@@ -43,13 +42,20 @@ ULONG COpenJob::Release() {
 
 HRESULT COpenJob::Start(IMFByteStream* stream, IMFAsyncCallback* callback, IUnknown* state, IUnknown** cookie) {
     if (cookie) *cookie = nullptr;
-    auto* job = new COpenJob(stream, callback, state);
+    auto* job = new COpenJob(stream, callback);
     if (!job) return E_OUTOFMEMORY;
-    job->AddRef(); // the worker's, let go when the callback has been posted
-    if (!job->Create()) {
+    HRESULT hr = MFCreateAsyncResult(static_cast<IUnknown*>(job), callback, state, &job->m_pResult);
+    if (SUCCEEDED(hr)) {
+        job->AddRef(); // the worker's, let go when the callback has been posted
+        if (!job->Create()) {
+            job->Release();
+            hr = E_OUTOFMEMORY;
+        }
+    }
+    if (FAILED(hr)) {
+        job->BreakCycle();
         job->Release();
-        job->Release();
-        return E_OUTOFMEMORY;
+        return hr;
     }
     if (cookie) *cookie = static_cast<IUnknown*>(job);
     else job->Release();
@@ -63,6 +69,31 @@ HRESULT COpenJob::Cancel(IUnknown* cookie) {
     static_cast<COpenJob*>(job)->CancelOpen();
     job->Release();
     return S_OK;
+}
+
+HRESULT COpenJob::SourceOf(IUnknown* object, IMFMediaSource** source) {
+    *source = nullptr;
+    IUnknown* found = nullptr;
+    if (!object || FAILED(object->QueryInterface(kOpenJobId, reinterpret_cast<void**>(&found)))) return E_INVALIDARG;
+    auto* job = static_cast<COpenJob*>(found);
+    std::lock_guard<std::mutex> g(job->m_lock);
+    const HRESULT hr = job->m_pSource ? S_OK : E_INVALIDARG; // a result with a success status but no source
+    if (job->m_pSource) {
+        *source = job->m_pSource;
+        (*source)->AddRef();
+    }
+    found->Release();
+    return hr;
+}
+
+// The result holds the job and the job its result until the result is posted (or never will be).
+void COpenJob::BreakCycle() {
+    IMFAsyncResult* result = nullptr;
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        std::swap(result, m_pResult);
+    }
+    if (result) result->Release();
 }
 
 void COpenJob::CancelOpen() {
@@ -96,18 +127,19 @@ DWORD COpenJob::WorkerMain() {
     }
     if (m_cancelled) hr = MF_E_OPERATION_CANCELLED; // whatever the closed stream made the open fail with
     IMFAsyncResult* result = nullptr;
-    if (SUCCEEDED(MFCreateAsyncResult(source, m_pCallback, m_pState, &result))) {
-        result->SetStatus(hr);
-        // Without a work queue (before MFStartup, after MFShutdown) the callback runs here: never left waiting.
-        if (FAILED(MFInvokeCallback(result))) m_pCallback->Invoke(result);
-        result->Release();
-    } // else out of memory: nothing can carry the news
-    if (source) source->Release();
     {
         std::lock_guard<std::mutex> g(m_lock);
+        m_pSource = source; // the job's reference: EndCreateObject hands out its own
         m_pStream->Release();
         m_pStream = nullptr;
+        std::swap(result, m_pResult);
     }
+    result->SetStatus(hr);
+    // Without a work queue (before MFStartup, after MFShutdown) the callback runs here: never left waiting.
+    if (FAILED(MFInvokeCallback(result))) m_pCallback->Invoke(result);
+    result->Release();
+    m_pCallback->Release(); // the host's callback may hold the cookie: not kept past the open
+    m_pCallback = nullptr;
     Release(); // may destroy the job: nothing of `this` is used after
     return 0;
 }

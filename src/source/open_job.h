@@ -16,22 +16,29 @@ public:
     // once) and the callback gets MF_E_OPERATION_CANCELLED. S_OK also when the open had finished; E_INVALIDARG for
     // a cookie that is no open of this module's.
     static HRESULT Cancel(IUnknown* cookie);
+    // The source an open made, from the object of the result its callback was given; E_INVALIDARG for an object
+    // that is no open of this module's, the open's failure otherwise.
+    static HRESULT SourceOf(IUnknown* object, IMFMediaSource** source);
 
     HRESULT QueryInterface(REFIID riid, void** ppv) override;
     ULONG AddRef() override;
     ULONG Release() override;
 
 private:
-    COpenJob(IMFByteStream* stream, IMFAsyncCallback* callback, IUnknown* state);
+    COpenJob(IMFByteStream* stream, IMFAsyncCallback* callback);
     ~COpenJob() override;
     DWORD WorkerMain() override;
     HRESULT Open(IMFMediaSource** source);
     void CancelOpen();
+    void BreakCycle();
 
     std::atomic<ULONG> m_cRef{1};
     std::atomic<bool> m_cancelled{false};
     std::mutex m_lock;       // m_pStream between the worker, which lets it go, and a cancel, which closes it
     IMFByteStream* m_pStream; // until the callback has been posted
-    IMFAsyncCallback* m_pCallback;
-    IUnknown* m_pState;
+    // Made with the job, before the open starts: an open that ends always has a result to post, even when memory
+    // has run out by then. It holds the job (its object), which holds the source made.
+    IMFAsyncResult* m_pResult = nullptr;
+    IMFMediaSource* m_pSource = nullptr;
+    IMFAsyncCallback* m_pCallback; // for a callback that no work queue can take; let go once posted
 };
