@@ -145,7 +145,7 @@ void COggFileReader::Join(const ReaderJob& job) {
         st.taking = true;
         if (!m_pCore->Caps().seekable) {
             st.from = MainPosition();
-            s->Positioned(m_run, MinTime, 0);
+            s->Positioned(m_run, MinTime, 0, MinTime);
             continue;
         }
         LONGLONG position = 0;
@@ -177,7 +177,7 @@ bool COggFileReader::Position(CSeekSearch* search, COggStream* s, LONGLONG start
             st.cacheWanted = wanted;
         }
     }
-    s->Positioned(m_run, wanted, time);
+    s->Positioned(m_run, wanted, time, start == 0 ? MinTime : start); // a start at 0 delivers every packet
     return true;
 }
 

@@ -18,12 +18,16 @@ void COggStream::BeginRun(DWORD run, LONGLONG stop) {
     m_run.Begin(run, stop);
     m_clock.Restart();
     m_linkEntered = false;
+    m_resume.Clear();
     m_readAhead.Restart(run);
 }
 
-void COggStream::Positioned(DWORD run, LONGLONG firstWanted, LONGLONG pageTime) {
+void COggStream::Positioned(DWORD run, LONGLONG firstWanted, LONGLONG pageTime, LONGLONG target) {
     std::lock_guard<std::mutex> g(m_lock);
+    if (run != m_run.Run()) return;
     m_run.Positioned(run, firstWanted);
+    // Audio of the page read first that ends before the target is not delivered (a page spans up to seconds).
+    if (target != MinTime && IsEqualGUID(m_logical.MediaType().majortype, MEDIATYPE_Audio)) m_resume.Aim(target);
     m_readAhead.SetLastTime(run, pageTime);
 }
 
@@ -171,7 +175,12 @@ HRESULT COggStream::ProduceLocked(DWORD run, IOggDemuxSink* sink, IReaderWake* r
             m_linkEntered = false;
             sink->LinkArrived(m_clock.LiveLink());
         }
-        if (!Wanted(pk)) continue;
+        if (!Wanted(pk) || m_resume.Skip(pk, m_clock.Codec())) continue;
+        OggPacketInfo before;
+        if (m_resume.TakeKept(&before)) { // the packet the codec needs ahead of the target's
+            const HRESULT hr = Deliver(run, sink, before);
+            if (FAILED(hr)) return hr;
+        }
         const HRESULT hr = Deliver(run, sink, pk);
         if (FAILED(hr)) return hr;
         if ((pk.hasTime && pk.end > m_run.StopTime()) || pk.eos) {

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "demux_sink.h"
+#include "audio_resume.h"
 #include "logical_stream.h"
 #include "packet_clock.h"
 #include "read_ahead.h"
@@ -36,7 +37,9 @@ public:
 
     // Transitions of its run (the dispatch, through the core).
     void BeginRun(DWORD run, LONGLONG stop);
-    void Positioned(DWORD run, LONGLONG firstWanted, LONGLONG pageTime);
+    // Where a seek to `target` resumes the stream (MinTime: no seek): video at the key frame firstWanted, audio
+    // with the packet that holds the target; pageTime, the time of the page read first.
+    void Positioned(DWORD run, LONGLONG firstWanted, LONGLONG pageTime, LONGLONG target);
     void StopRun();
     void Select(bool selected);
     bool Selected();
@@ -60,5 +63,6 @@ private:
     COggReadAhead m_readAhead;
     COggPacketClock m_clock;
     COggStreamRun m_run;
+    CAudioResume m_resume; // where audio resumes after a seek
     bool m_linkEntered = false; // production entered a link read once: its owner is told before its first packet
 };

@@ -70,7 +70,7 @@ std::vector<size_t> LinkStarts(const std::vector<host::Sample>& all, size_t link
     return starts;
 }
 
-// The index in a full play where a seek to target must resume: the page rule of seek_oracle.h within the link
+// The index in a full play where a seek to target must resume: the audio rule of seek_oracle.h within the link
 // that plays at the target (the headers of that link come first).
 size_t ExpectedInChain(const std::string& path, const std::vector<Link>& links, const std::vector<host::Sample>& all,
                        const std::vector<size_t>& starts, const std::vector<LONGLONG>& linkStart, LONGLONG target) {
@@ -79,6 +79,7 @@ size_t ExpectedInChain(const std::string& path, const std::vector<Link>& links, 
     const size_t end = k + 1 < starts.size() ? starts[k + 1] : all.size();
     StreamTruth t;
     t.endsWithItsPages = true;
+    t.audio = t.packetBefore = true; // Vorbis links
     t.headerSamples = 3;
     t.pages = MatchPages(ReadPages(path), links[k].serial, 3,
                          std::vector<host::Sample>(all.begin() + static_cast<long>(starts[k]), all.begin() + static_cast<long>(end)), 3);

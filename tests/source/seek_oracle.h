@@ -1,9 +1,10 @@
 // What a seek must deliver, worked out from a full play of the file and its pages (not from the source's own
 // search): per stream the exact first sample and then the rest of the file, contiguous.
 //   compressed video: the last key frame that starts at or before the target;
+//   audio: the first packet that ends after the target less the codec's pre-roll (Opus 80 ms, Speex 200 ms),
+//   and for Vorbis the packet before it too (its window overlaps it);
 //   everything else: the first packet begun on the last page whose time is at or before the target (a page's
-//   time: that of its granule, the end of a Vorbis packet, of a Theora frame or of an Opus, FLAC or Speex
-//   packet, the start of an OGM packet); for Opus, at or before the target less its 80 ms pre-roll.
+//   time: that of its granule, the end of a Theora frame, the start of an OGM packet).
 // A search that returned byte 0, or the page after the target, or the page before the right one, fails it.
 #pragma once
 #include <algorithm>
@@ -16,6 +17,8 @@
 struct StreamTruth {
     DWORD id = 0;
     bool keyed = false;        // compressed video: resumes at a key frame
+    bool audio = false;        // resumes with the packet that holds the target (less the pre-roll)
+    bool packetBefore = false; // Vorbis: and the packet before that
     bool pageTimeIsEnd = false; // Theora: a page's time is the end of its last frame
     bool endsWithItsPages = false; // a target at or after its last page's time finds nothing left (not OGM:
                                    // an OGM page's time is the start of its last packet)
@@ -45,10 +48,12 @@ inline StreamTruth Truth(const std::string& path, const nlohmann::json& stream, 
     const std::string ogm = stream["ogm_type"].is_null() ? "" : stream["ogm_type"].get<std::string>();
     const bool video = stream["major"] == "video";
     t.keyed = video && codec != "unknown"; // every video kind here is compressed
+    t.audio = stream["major"] == "audio";
+    t.packetBefore = codec == "vorbis";
     t.pageTimeIsEnd = codec == "theora" || codec == "opus" || codec == "flac" || codec == "speex";
     t.endsWithItsPages = codec != "ogm";
     t.headerSamples = codec == "vorbis" ? 3 : ogm == "text" ? 1 : 0;
-    t.preroll = codec == "opus" ? 800000 : 0;
+    t.preroll = codec == "opus" ? 800000 : codec == "speex" ? 2000000 : 0;
     // Speex: the header and the comment (files here have no extra headers).
     const int headerPackets = codec == "vorbis" || codec == "theora" ? 3 : codec == "flac" ? FlacHeaderPackets(path, t.id) : 2;
     t.pages = MatchPages(ReadPages(path), t.id, headerPackets, Of(full, t.id), t.headerSamples);
@@ -66,6 +71,11 @@ inline size_t ExpectedFirst(const StreamTruth& t, LONGLONG target) {
     const std::vector<host::Sample>& s = t.pages.samples;
     target -= t.preroll;
     if (t.endsWithItsPages && !t.pages.pages.empty() && PageTime(t, t.pages.pages.size() - 1) <= target) return s.size();
+    if (t.audio) { // a sample's end: its time plus its duration (a Vorbis sample's time is its end, duration 0)
+        size_t i = 0;
+        while (i < s.size() && s[i].time + s[i].duration <= target) ++i;
+        return t.packetBefore && i > 0 && i < s.size() ? i - 1 : i;
+    }
     if (t.keyed) {
         size_t key = 0;
         for (size_t i = 0; i < s.size(); ++i)

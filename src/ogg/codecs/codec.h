@@ -89,6 +89,9 @@ public:
     // Seeking.
     // How far before the target a seek starts (100-ns units): what the decoder needs to converge (Opus).
     virtual LONGLONG SeekPreroll() const { return 0; }
+    // Whether decoding a packet needs the packet before it (Vorbis: the first half of its window overlaps it), so
+    // that a seek resumes one packet before the one that holds the target.
+    virtual bool NeedsPacketBefore() const { return false; }
     // Video: 100-ns units of one frame; 0 for anything else.
     virtual LONGLONG FrameDuration() const { return 0; }
     // Whether the codec's granules name the key frame of the frame they stand for (Theora).

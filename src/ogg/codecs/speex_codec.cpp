@@ -20,6 +20,10 @@ public:
         for (SavedPacket& p : m_extra) FreePacket(&p);
     }
 
+    // A decoder that starts anywhere but the stream's start converges on the full decode within 200 ms (its
+    // predictors and post-filter carry state): a seek resumes that much before the target.
+    LONGLONG SeekPreroll() const override { return 2000000; }
+
     bool Identify(const ogg_packet& p) {
         if (p.bytes < kHeaderSize) return false;
         const BYTE* h = p.packet;

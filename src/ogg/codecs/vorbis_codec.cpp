@@ -84,6 +84,7 @@ public:
     }
     LONGLONG GranuleTime(LONGLONG g) const override { return ScaleGranule(g, 10000000, m_info.rate); }
     bool IsKeyFrame(const BYTE*, long, bool) const override { return true; }
+    bool NeedsPacketBefore() const override { return true; }
     const SavedPacket* HeaderSamples(int* count) const override {
         *count = 3;
         return m_headers;
