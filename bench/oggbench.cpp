@@ -1,50 +1,30 @@
-// oggbench: what an open and a seek cost, measured through the host path with a counting byte stream.
+// oggbench: what an open, a seek, a stalled read and a broadcast cost, measured through the host path.
 //   oggbench open FILE [RUNS]          reads, bytes and the median wall time of an open
 //   oggbench seek FILE [COUNT] [SEED]  median and worst time of seeks to random targets from the stopped
 //                                      state, with bytes and reads: the search (Start with a position until
 //                                      MESourceSeeked) and the preroll (until the first data sample of every
 //                                      selected stream)
-//   oggbench latency FILE [DELAY_MS]   how long each host call takes while the source's reader waits in a read
-//                                      of DELAY_MS (2000): the slowest of five rounds per call, and Shutdown's
+//   oggbench latency FILE [STALL_MS]   how long each host call takes while a read of the play is held at
+//                                      the byte stream's gate (for STALL_MS, 2000): max and median of five
+//                                      rounds, Shutdown last
+//   oggbench live URL SECONDS [FEEDER_PID [PEER_PID]]
+//                                      a broadcast played for SECONDS: peak memory, samples, links, ticks and
+//                                      errors per minute (PEER_PID: a process reading the same URL, its peak
+//                                      memory beside ours); then the feeder is stopped and the host calls are
+//                                      timed while a read waits for the stalled server
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "host.h"
+#include "bench_common.h"
+#include "subcommands.h"
 
 namespace {
-using Clock = std::chrono::steady_clock;
-
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-struct Counted {
-    PlatRef<IMFByteStream> stream;
-    PlatRef<IFaultByteStreamControl> control;
-    explicit Counted(const char* path) {
-        PlatRef<IMFByteStream> file;
-        MFCreateFileByteStreamA(path, &file);
-        if (file) MFCreateFaultByteStream(file.Get(), nullptr, &stream);
-        if (stream) stream->QueryInterface(IID_IFaultByteStreamControl, reinterpret_cast<void**>(&control));
-    }
-    void Counters(uint64_t* reads, uint64_t* bytes) { control->GetCounters(reads, bytes); }
-};
-
-bool WaitFor(IMFMediaSource* source, MediaEventType want) {
-    for (;;) {
-        PlatRef<IMFMediaEvent> e;
-        if (FAILED(source->GetEvent(0, &e))) return false;
-        MediaEventType t;
-        HRESULT status;
-        e->GetType(&t);
-        e->GetStatus(&status);
-        if (t == want) return SUCCEEDED(status);
-    }
-}
+using namespace bench;
 
 int Open(const char* path, int runs) {
     std::vector<double> times;
@@ -63,36 +43,14 @@ int Open(const char* path, int runs) {
         source->Shutdown();
     }
     std::sort(times.begin(), times.end());
-    std::printf("open %s: %llu reads, %llu bytes, median %.3f ms\n", path, static_cast<unsigned long long>(reads),
-                static_cast<unsigned long long>(bytes), times[times.size() / 2]);
+    std::printf("open %s: %llu reads, %llu bytes, median %.3f ms\n", path,
+                static_cast<unsigned long long>(reads), static_cast<unsigned long long>(bytes),
+                times[times.size() / 2]);
     return 0;
 }
 
-// The media streams a start announces, and the source's started or seeked event.
-bool Announced(IMFMediaSource* source, std::vector<PlatRef<IMFMediaStream>>* streams) {
-    streams->clear();
-    for (;;) {
-        PlatRef<IMFMediaEvent> e;
-        if (FAILED(source->GetEvent(0, &e))) return false;
-        MediaEventType t;
-        HRESULT status;
-        e->GetType(&t);
-        e->GetStatus(&status);
-        if (FAILED(status)) return false;
-        if (t == MENewStream || t == MEUpdatedStream) {
-            PROPVARIANT v;
-            PropVariantInit(&v);
-            e->GetValue(&v);
-            PlatRef<IMFMediaStream> stream;
-            if (v.vt == VT_UNKNOWN && v.punkVal) v.punkVal->QueryInterface(IID_IMFMediaStream, reinterpret_cast<void**>(&stream));
-            PropVariantClear(&v);
-            if (stream) streams->push_back(stream);
-        }
-        if (t == MESourceSeeked || t == MESourceStarted) return true;
-    }
-}
-
-// The stream's first data sample of the run (the one marked as a discontinuity; codec headers come before it).
+// The stream's first data sample of the run (the one marked as a discontinuity; codec headers come before
+// it).
 bool FirstSample(IMFMediaStream* stream) {
     if (FAILED(stream->RequestSample(nullptr))) return false;
     for (;;) {
@@ -102,14 +60,11 @@ bool FirstSample(IMFMediaStream* stream) {
         e->GetType(&t);
         if (t == MEEndOfStream) return true;
         if (t != MEMediaSample) continue;
-        PROPVARIANT v;
-        PropVariantInit(&v);
-        e->GetValue(&v);
-        PlatRef<IMFSample> sample;
-        if (v.vt == VT_UNKNOWN && v.punkVal) v.punkVal->QueryInterface(IID_IMFSample, reinterpret_cast<void**>(&sample));
-        PropVariantClear(&v);
+        PlatRef<IMFSample> sample = EventObject<IMFSample>(e.Get(), IID_IMFSample);
         UINT32 discontinuity = 0;
-        if (sample && SUCCEEDED(sample->GetUINT32(MFSampleExtension_Discontinuity, &discontinuity)) && discontinuity) return true;
+        if (sample && SUCCEEDED(sample->GetUINT32(MFSampleExtension_Discontinuity, &discontinuity)) &&
+            discontinuity)
+            return true;
         if (FAILED(stream->RequestSample(nullptr))) return false;
     }
 }
@@ -131,9 +86,9 @@ int Seek(const char* path, int count, unsigned seed) {
         uint64_t reads = 0, bytes = 0;
         void Print(const char* path, const char* what, int count) {
             std::sort(times.begin(), times.end());
-            std::printf("%s %s: %d seeks, median %.3f ms, worst %.3f ms, %.0f bytes/seek, %.1f reads/seek\n", what, path, count,
-                        times[times.size() / 2], times.back(), static_cast<double>(bytes) / count,
-                        static_cast<double>(reads) / count);
+            std::printf("%s %s: %d seeks, median %.3f ms, worst %.3f ms, %.0f bytes/seek, %.1f reads/seek\n",
+                        what, path, count, times[times.size() / 2], times.back(),
+                        static_cast<double>(bytes) / count, static_cast<double>(reads) / count);
         }
     } search, preroll;
     for (int i = 0; i < count; ++i) {
@@ -164,74 +119,26 @@ int Seek(const char* path, int count, unsigned seed) {
     preroll.Print(path, "preroll", count);
     return 0;
 }
-// Every host call made while a read takes `delay` ms (the reads of the play, not of the open): the worst of five
-// rounds per call.
-int Latency(const char* path, int delay) {
-    Counted c(path);
-    PlatRef<IMFMediaSource> source;
-    if (FAILED(host::OpenByteStream(c.stream.Get(), &source, path))) return 1;
-    FaultConfig slow;
-    slow.readDelayMicros = static_cast<unsigned>(delay) * 1000;
-    c.control->Reconfigure(slow);
-    uint64_t opened = 0;
-    c.Counters(&opened, nullptr);
-    PlatRef<IMFPresentationDescriptor> pd;
-    source->CreatePresentationDescriptor(&pd);
-    PROPVARIANT empty;
-    PropVariantInit(&empty);
-    if (FAILED(source->Start(pd.Get(), nullptr, &empty))) return 1;
-    std::vector<PlatRef<IMFMediaStream>> streams;
-    if (!Announced(source.Get(), &streams) || streams.empty()) return 1;
-    PlatRef<IMFRateControl> rate;
-    PlatRef<IMFRateSupport> support;
-    source->QueryInterface(IID_IMFRateControl, reinterpret_cast<void**>(&rate));
-    source->QueryInterface(IID_IMFRateSupport, reinterpret_cast<void**>(&support));
-    std::vector<std::pair<const char*, std::function<void()>>> calls = {
-        {"GetCharacteristics", [&] { DWORD f; source->GetCharacteristics(&f); }},
-        {"CreatePresentationDescriptor", [&] { PlatRef<IMFPresentationDescriptor> p; source->CreatePresentationDescriptor(&p); }},
-        {"GetEvent (no wait)", [&] { PlatRef<IMFMediaEvent> e; source->GetEvent(MF_EVENT_FLAG_NO_WAIT, &e); }},
-        {"QueueEvent", [&] { source->QueueEvent(MEUnknown, GUID_NULL, S_OK, nullptr); }},
-        {"RequestSample", [&] { streams[0]->RequestSample(nullptr); }},
-        {"GetStreamDescriptor", [&] { PlatRef<IMFStreamDescriptor> d; streams[0]->GetStreamDescriptor(&d); }},
-        {"IsRateSupported", [&] { support->IsRateSupported(FALSE, 2.0f, nullptr); }},
-        {"SetRate", [&] { rate->SetRate(FALSE, 1.0f); }},
-        {"Pause", [&] { source->Pause(); }},
-        {"Start (resume)", [&] { source->Start(pd.Get(), nullptr, &empty); }},
-        {"Start (seek)", [&] { PROPVARIANT at; PropVariantInit(&at); at.vt = VT_I8; at.hVal.QuadPart = 10000000; source->Start(pd.Get(), nullptr, &at); }},
-        {"Stop", [&] { source->Stop(); }},
-    };
-    std::printf("| call | worst of 5, ms (reads of %d ms) |\n|---|---|\n", delay);
-    for (auto& [name, call] : calls) {
-        double worst = 0;
-        for (int i = 0; i < 5; ++i) {
-            const auto t0 = Clock::now();
-            call();
-            worst = std::max(worst, Ms(Clock::now() - t0));
-        }
-        std::printf("| %s | %.3f |\n", name, worst);
-    }
-    uint64_t reads = 0;
-    c.Counters(&reads, nullptr);
-    const auto t0 = Clock::now();
-    source->Shutdown();
-    std::printf("| Shutdown | %.3f |\n", Ms(Clock::now() - t0));
-    std::printf("reads of %d ms begun meanwhile: %llu (every call above came back while one was in flight)\n", delay,
-                static_cast<unsigned long long>(reads - opened));
-    return 0;
-}
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: oggbench open FILE [RUNS] | seek FILE [COUNT] [SEED] | latency FILE [DELAY_MS]\n");
+        std::fprintf(
+            stderr,
+            "usage: oggbench open FILE [RUNS] | seek FILE [COUNT] [SEED] | latency FILE [STALL_MS] |\n"
+            "       live URL SECONDS [FEEDER_PID [PEER_PID]]\n");
         return 2;
     }
     MFStartup(MF_VERSION, MFSTARTUP_FULL);
     std::string verb = argv[1];
-    int rc = verb == "open"      ? Open(argv[2], argc > 3 ? std::atoi(argv[3]) : 5)
-             : verb == "seek"    ? Seek(argv[2], argc > 3 ? std::atoi(argv[3]) : 100, argc > 4 ? std::atoi(argv[4]) : 1)
-             : verb == "latency" ? Latency(argv[2], argc > 3 ? std::atoi(argv[3]) : 2000)
-                                 : 2;
+    int rc = verb == "open" ? Open(argv[2], argc > 3 ? std::atoi(argv[3]) : 5)
+             : verb == "seek"
+                 ? Seek(argv[2], argc > 3 ? std::atoi(argv[3]) : 100, argc > 4 ? std::atoi(argv[4]) : 1)
+             : verb == "latency" ? bench::StallLatency(argv[2], argc > 3 ? std::atoi(argv[3]) : 2000)
+             : verb == "live"
+                 ? bench::Live(argv[2], argc > 3 ? std::atoi(argv[3]) : 180,
+                               argc > 4 ? std::atoi(argv[4]) : 0, argc > 5 ? std::atoi(argv[5]) : 0)
+                 : 2;
     MFShutdown();
     return rc;
 }
