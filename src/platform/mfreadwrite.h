@@ -1,5 +1,6 @@
 // The Source Reader's interface, in its real method order. The Source Reader is a component of Windows
-// (mfreadwrite): the stand-in has none, and MFCreateSourceReaderFromURL says so with E_NOTIMPL.
+// (mfreadwrite): the stand-in has none, and MFCreateSourceReaderFromURL and
+// MFCreateSourceReaderFromByteStream say so with E_NOTIMPL.
 #pragma once
 #include "mfidl.h"
 
@@ -39,3 +40,5 @@ protected:
 };
 
 extern "C" HRESULT MFCreateSourceReaderFromURL(LPCWSTR url, IMFAttributes* attributes, IMFSourceReader** reader);
+extern "C" HRESULT MFCreateSourceReaderFromByteStream(IMFByteStream* stream, IMFAttributes* attributes,
+                                                      IMFSourceReader** reader);

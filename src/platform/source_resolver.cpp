@@ -263,6 +263,12 @@ extern "C" HRESULT MFCreateSourceReaderFromURL(LPCWSTR, IMFAttributes*, IMFSourc
     return E_NOTIMPL;
 }
 
+extern "C" HRESULT MFCreateSourceReaderFromByteStream(IMFByteStream*, IMFAttributes*,
+                                                      IMFSourceReader** reader) {
+    if (reader) *reader = nullptr;
+    return E_NOTIMPL;
+}
+
 extern "C" void CoFreeUnusedLibraries() {
     std::lock_guard<std::mutex> g(ModulesLock());
     for (auto it = Modules().begin(); it != Modules().end();) {

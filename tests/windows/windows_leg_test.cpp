@@ -125,7 +125,9 @@ Play Parse(const ShellOutput& o) {
 nlohmann::json Structure(const std::string& text) {
     nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
     if (j.is_discarded()) return j;
-    nlohmann::json out{{"duration", j["duration"]}, {"streams", nlohmann::json::array()}};
+    nlohmann::json out{{"duration", j["duration"]},
+                       {"characteristics", j["characteristics"]},
+                       {"streams", nlohmann::json::array()}};
     for (const auto& s : j["streams"]) {
         nlohmann::json t;
         for (const char* k : {"id", "selected", "codec", "ogm_type", "start", "end", "major", "subtype",
@@ -200,6 +202,16 @@ protected:
                                 << RegisteredModule() << "\"; servers: " << RunShell("pgrep -a wineserver").text;
     }
 
+    // " --stream ID" for every stream of the file that has a media type (what the Source Reader reads).
+    static std::string PlayableStreams(const std::string& file) {
+        nlohmann::json probe = nlohmann::json::parse(
+            Command(Quote(OGGSOURCE_TOOL_PATH) + " probe --json " + Quote(file)).text, nullptr, false);
+        std::string streams;
+        if (probe.is_discarded()) return streams;
+        for (const auto& s : probe["streams"])
+            if (!s["major"].is_null()) streams += " --stream " + std::to_string(s["id"].get<uint32_t>());
+        return streams;
+    }
     Play LinuxPlay(const std::string& file, const std::string& options) {
         return Parse(Command(Quote(OGGSOURCE_TOOL_PATH) + " play --json " + options + " " + Quote(file)));
     }
@@ -367,6 +379,107 @@ TEST_F(WindowsLeg, TheMediaSessionGetsWhatPlayDeliversAndEnds) {
     unlink(dx.path.c_str());
 }
 
+// Per stream, the same samples in the same order (times, durations, sizes, flags, payload CRC-32).
+void ExpectSameSamples(const Play& theirs, const Play& ours) {
+    EXPECT_FALSE(ours.samples.empty());
+    for (const auto& [stream, samples] : ours.samples) {
+        SCOPED_TRACE("stream " + std::to_string(stream));
+        const auto found = theirs.samples.find(stream);
+        ASSERT_TRUE(found != theirs.samples.end()) << "no sample of this stream";
+        EXPECT_EQ(found->second.size(), samples.size());
+        for (size_t i = 0; i < std::min(samples.size(), found->second.size()); ++i)
+            ASSERT_EQ(found->second[i], samples[i]) << "sample " << i;
+    }
+    EXPECT_EQ(theirs.samples.size(), ours.samples.size());
+}
+
+// A chain whose second link has other formats (picture size, sample rate, channels).
+const char kChain[] =
+    R"({"links": [{"streams": [{"kind": "theora", "serial": 5, "seconds": 1, "width": 64, "height": 48},
+    {"kind": "vorbis", "serial": 6, "seconds": 1}]}, {"streams": [{"kind": "theora", "serial": 7, "seconds": 1,
+    "width": 96, "height": 64}, {"kind": "vorbis", "serial": 8, "seconds": 1, "rate": 22050, "channels": 1}]}]})";
+
+// A stream that can neither seek nor tell its length (a pipe, a plain HTTP reply): the Windows host wraps the
+// system's file byte stream so (--unseekable), names it without an extension and announces its MIME type,
+// which alone finds the handler; the Linux host makes the same stream of the stand-in's fault byte stream.
+// The probe shows no duration and no MFMEDIASOURCE_CAN_SEEK (the same file as a file has both); through the
+// resolver, and through the system's Source Reader, the Windows build delivers per stream what the Linux
+// build's play delivers from such a stream, which is every sample of the seekable play; a MIME type that no
+// handler is registered for opens nothing.
+TEST_F(WindowsLeg, AStreamWithoutSeekOrLengthPlaysAlikeThroughTheResolverAndTheSourceReader) {
+    const struct {
+        const char* name;
+        const char* description;
+        const char* type;
+    } files[] = {
+        {"audio", R"({"streams": [{"kind": "flac", "serial": 1, "seconds": 2, "extra_headers": 1},
+            {"kind": "vorbis", "serial": 2, "seconds": 2}]})",
+         "audio/ogg"},
+        {"av", kFiles[0][1], "video/ogg"},
+        {"chain", kChain, "video/ogg"},
+    };
+    for (const auto& file : files) {
+        SCOPED_TRACE(file.name);
+        Fixture f = MakeFile(std::string("unseekable-") + file.name, file.description);
+        const std::string unseekable = std::string("--unseekable --content-type ") + file.type;
+
+        const ShellOutput lp =
+            Command(Quote(OGGSOURCE_TOOL_PATH) + " probe --json " + unseekable + " " + Quote(f.path));
+        const ShellOutput wp =
+            Wine(Quote(m_host) + " probe --json " + unseekable + " " + Quote(WinePath(f.path)));
+        const ShellOutput seekable = Command(Quote(OGGSOURCE_TOOL_PATH) + " probe --json " + Quote(f.path));
+        ASSERT_EQ(lp.status, 0);
+        ASSERT_EQ(wp.status, 0);
+        EXPECT_EQ(Structure(wp.text), Structure(lp.text));
+        for (const nlohmann::json& j : {Structure(lp.text), Structure(wp.text)}) {
+            EXPECT_TRUE(j["duration"].is_null()) << j.dump();
+            ASSERT_TRUE(j["characteristics"].is_number()) << j.dump();
+            EXPECT_EQ(j["characteristics"].get<uint32_t>() & MFMEDIASOURCE_CAN_SEEK, 0u) << j.dump();
+        }
+        // What the stream itself says, as the host made it on each build: no seek, no length.
+        for (const std::string& text : {lp.text, wp.text}) {
+            const nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
+            ASSERT_FALSE(j.is_discarded()) << text;
+            const nlohmann::json stream = j.value("byte_stream", nlohmann::json::object());
+            ASSERT_TRUE(stream["capabilities"].is_number()) << text;
+            EXPECT_EQ(stream["capabilities"].get<uint32_t>() & MFBYTESTREAM_IS_SEEKABLE, 0u) << text;
+            EXPECT_TRUE(stream.contains("length") && stream["length"].is_null()) << text;
+            EXPECT_EQ(stream.value("seek_ahead", ""), "MF_E_BYTESTREAM_NOT_SEEKABLE (0xC00D36EE)") << text;
+            EXPECT_EQ(stream.value("seek_here", ""), "S_OK (0x00000000)") << text;
+        }
+        const nlohmann::json asFile = Structure(seekable.text);
+        EXPECT_TRUE(asFile["duration"].is_number());
+        EXPECT_NE(asFile["characteristics"].get<uint32_t>() & MFMEDIASOURCE_CAN_SEEK, 0u);
+
+        {
+            SCOPED_TRACE("play " + unseekable);
+            Play linux = LinuxPlay(f.path, unseekable);
+            Play windows = WindowsPlay(f.path, unseekable);
+            Play plain = LinuxPlay(f.path, "");
+            ASSERT_EQ(linux.status, 0);
+            ASSERT_EQ(plain.status, 0);
+            EXPECT_EQ(windows.status, 0);
+            ExpectSameSamples(linux, plain);
+            ExpectSameSamples(windows, linux);
+            EXPECT_EQ(windows.events, linux.events);
+        }
+        {
+            SCOPED_TRACE("read " + unseekable);
+            Play linux = LinuxPlay(f.path, PlayableStreams(f.path) + " " + unseekable);
+            Play windows =
+                Parse(Wine(Quote(m_host) + " read --json " + unseekable + " " + Quote(WinePath(f.path))));
+            ASSERT_EQ(linux.status, 0);
+            EXPECT_EQ(windows.status, 0);
+            ExpectSameSamples(windows, linux);
+        }
+        unlink(f.path.c_str());
+    }
+    Fixture f = MakeFile("unseekable-type", kFiles[0][1]);
+    EXPECT_NE(WindowsPlay(f.path, "--unseekable --content-type text/plain").status, 0);
+    EXPECT_NE(LinuxPlay(f.path, "--unseekable --content-type text/plain").status, 0);
+    unlink(f.path.c_str());
+}
+
 // regsvr32 registers every Ogg name (extensions and MIME types); under Wine an .oga of FLAC and Vorbis, an .opus,
 // a Speex .spx and a chain of links of other formats play as on Linux (samples, events, the formats announced).
 TEST_F(WindowsLeg, EveryOggNameAndTodaysCodecsUnderWine) {
@@ -383,9 +496,7 @@ TEST_F(WindowsLeg, EveryOggNameAndTodaysCodecsUnderWine) {
             {"kind": "vorbis", "serial": 2, "seconds": 2}]})"},
         {".opus", R"({"streams": [{"kind": "opus", "serial": 3, "seconds": 3, "trim": 200}]})"},
         {".spx", R"({"streams": [{"kind": "speex", "serial": 4, "seconds": 2, "rate": 16000, "frames_per_packet": 2}]})"},
-        {".ogv", R"({"links": [{"streams": [{"kind": "theora", "serial": 5, "seconds": 1, "width": 64, "height": 48},
-            {"kind": "vorbis", "serial": 6, "seconds": 1}]}, {"streams": [{"kind": "theora", "serial": 7, "seconds": 1,
-            "width": 96, "height": 64}, {"kind": "vorbis", "serial": 8, "seconds": 1, "rate": 22050, "channels": 1}]}]})"},
+        {".ogv", kChain},
     };
     for (const auto& file : files) {
         SCOPED_TRACE(file.extension);

@@ -20,6 +20,11 @@ namespace host {
 HRESULT OpenByteStream(IMFByteStream* stream, IMFMediaSource** source, const std::string& url = "stream.ogg");
 // A path, a file: URL, or an http:// or https:// URL (IsUrl), which OpenUrl opens.
 HRESULT OpenFile(const std::string& path, IMFMediaSource** source);
+// Opens a file as a stream that cannot seek and has no length (CreateUnseekableStream) announcing
+// contentType: the resolver is given a URL without the file's extension and may not try handlers by content,
+// so only the MIME type can find the handler. stream: the stream made, when asked for.
+HRESULT OpenUnseekable(const std::string& path, const std::string& contentType, IMFMediaSource** source,
+                       IMFByteStream** stream = nullptr);
 // True for the URLs of a network scheme handler: http:// and https://.
 bool IsUrl(const std::string& name);
 // Opens a URL as hosts do: the resolver's scheme handler makes the byte stream (MF_RESOLUTION_BYTESTREAM),

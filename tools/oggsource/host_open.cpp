@@ -5,6 +5,7 @@
 
 #include "host.h"
 #include "oggsource.h" // the public header: what any host of the module would include
+#include "unseekable_stream.h"
 
 namespace host {
 
@@ -39,6 +40,36 @@ HRESULT OpenByteStream(IMFByteStream* stream, IMFMediaSource** source, const std
     hr = resolver->CreateObjectFromByteStream(stream, Wide(url).c_str(), kOpenFlags, nullptr, &type,
                                               &object);
     return AsSource(hr, type, object.Get(), source);
+}
+
+namespace {
+// The path without its file's extension: what a pipe or a stream of unknown kind would be named.
+std::string WithoutExtension(const std::string& path) {
+    const size_t dot = path.find_last_of('.'), slash = path.find_last_of("/\\");
+    return dot == std::string::npos || (slash != std::string::npos && dot < slash) ? path
+                                                                                   : path.substr(0, dot);
+}
+} // namespace
+
+HRESULT OpenUnseekable(const std::string& path, const std::string& contentType, IMFMediaSource** source,
+                       IMFByteStream** made) {
+    *source = nullptr;
+    if (made) *made = nullptr;
+    PlatRef<IMFByteStream> stream;
+    PlatRef<IMFSourceResolver> resolver;
+    HRESULT hr = CreateUnseekableStream(path, contentType, &stream);
+    if (SUCCEEDED(hr)) hr = MFCreateSourceResolver(&resolver);
+    if (FAILED(hr)) return hr;
+    MF_OBJECT_TYPE type = MF_OBJECT_INVALID;
+    PlatRef<IUnknown> object;
+    // Chosen: no MF_RESOLUTION_CONTENT_DOES_NOT_HAVE_TO_MATCH_EXTENSION_OR_MIME_TYPE here, so that the
+    // handler is found by the stream's MIME type or not at all (with it, a resolver may try every handler it
+    // knows).
+    hr = resolver->CreateObjectFromByteStream(stream.Get(), Wide(WithoutExtension(path)).c_str(),
+                                              MF_RESOLUTION_MEDIASOURCE, nullptr, &type, &object);
+    hr = AsSource(hr, type, object.Get(), source);
+    if (SUCCEEDED(hr) && made) *made = stream.Detach();
+    return hr;
 }
 
 bool IsUrl(const std::string& name) {

@@ -4,15 +4,16 @@
 #include <string>
 #include <vector>
 
+#include "options.h"
 #include "probe.h"
 #include "process_exit.h"
 
 namespace {
 const char* kUsage = R"(usage: oggsource register [--module PATH] | unregister [--module PATH]
-       oggsource probe [--json] FILE|URL...
+       oggsource probe [--json] [--unseekable [--content-type TYPE]] FILE|URL...
        oggsource play [--summary | --json | --null] [--start SECONDS] [--rate R] [--stream ID]...
-                      [--seek-at SECONDS:TARGET] [--requests N] FILE|URL
-       oggsource read [--json] [--start SECONDS] [--seek-at SECONDS:TARGET] FILE
+                      [--seek-at SECONDS:TARGET] [--requests N] [--unseekable [--content-type TYPE]] FILE|URL
+       oggsource read [--json] [--start SECONDS] [--seek-at SECONDS:TARGET] [--unseekable [--content-type TYPE]] FILE
        oggsource decode [--start SECONDS] [--packets] [--raw DIR] FILE
        oggsource session [--start SECONDS] [--pause] [--rate R] [--no-clock] [--timeout SECONDS] FILE
 
@@ -32,6 +33,13 @@ play    starts the source and pulls samples from every selected stream until the
 read    (Windows) plays the file through the system's Source Reader instead of driving the source: every
         stream with a media type, in its native type, until every stream has ended; JSON Lines samples as
         play --json prints them. --start and --seek-at as for play.
+--unseekable (probe, play, read) opens the file as a stream that cannot seek and has no length, as a pipe or
+        a plain HTTP reply is, named without its extension and announcing the MIME type --content-type TYPE
+        (audio/ogg by default): the resolver (read: the Source Reader's) finds the handler by that type alone.
+        The Windows build wraps the system's file byte stream; the Linux build uses the stand-in's fault byte
+        stream. probe --json shows the source's characteristics (MFMEDIASOURCE_CAN_SEEK is 2) and, with
+        --unseekable, what the stream says: "byte_stream" with its capabilities (MFBYTESTREAM_IS_SEEKABLE is 4),
+        its length (null: unknown) and its answers to a seek one byte ahead and to where it is.
 
 session (Windows) plays the file through the system's Media Session: every stream with a media type connected
         to a sample grabber sink in its own type (no decoder), which takes each sample when the presentation
@@ -76,6 +84,8 @@ void PrintHuman(const std::string& file, const nlohmann::json& j) {
                     static_cast<long long>(j["duration"].get<int64_t>()));
     else
         std::printf("%s: duration unknown", file.c_str());
+    if (j["characteristics"].is_number() && !(j["characteristics"].get<uint32_t>() & MFMEDIASOURCE_CAN_SEEK))
+        std::printf(", cannot seek");
     if (j["origin"].is_number() && j["origin"].get<int64_t>() != 0)
         std::printf(", origin %s in the file's own time (times count from it)", Hms(j["origin"].get<int64_t>()).c_str());
     std::printf("\n");
@@ -109,24 +119,37 @@ void PrintHuman(const std::string& file, const nlohmann::json& j) {
 
 int Probe(const std::vector<std::string>& args) {
     bool json = false;
+    host::OpenOptions openAs;
     std::vector<std::string> files;
-    for (const auto& a : args) {
-        if (a == "--json") json = true;
-        else if (!a.empty() && a[0] == '-') {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--json" || host::TakeOpenOption(args, &i, &openAs)) {
+            json = json || a == "--json";
+        } else if (!a.empty() && a[0] == '-') {
             std::fprintf(stderr, "oggsource probe: unknown option %s\n", a.c_str());
             return 2;
-        } else files.push_back(a);
+        } else {
+            files.push_back(a);
+        }
     }
     if (files.empty()) {
         std::fputs(kUsage, stderr);
         return 2;
     }
+    for (const auto& f : files)
+        if (const char* wrong = host::OpenOptionsError(openAs, host::IsUrl(f))) {
+            std::fprintf(stderr, "oggsource probe: %s\n", wrong);
+            return 2;
+        }
     int rc = 0;
     for (const auto& f : files) {
         PlatRef<IMFMediaSource> source;
-        HRESULT hr = host::OpenFile(f, &source);
+        PlatRef<IMFByteStream> stream; // --unseekable's, described too
+        HRESULT hr = openAs.unseekable ? host::OpenUnseekable(f, openAs.contentType, &source, &stream)
+                                       : host::OpenFile(f, &source);
         nlohmann::json j;
         if (SUCCEEDED(hr)) hr = host::Describe(source.Get(), &j);
+        if (SUCCEEDED(hr) && stream) j["byte_stream"] = host::DescribeByteStream(stream.Get());
         if (source) source->Shutdown();
         const std::string cause = host::IsUrl(f) && FAILED(hr) ? host::NetworkErrorText() : std::string();
         if (!cause.empty()) {

@@ -81,6 +81,7 @@ LONGLONG Duration(IMFMediaSource* source) {
 
 int PlayCommand(const std::vector<std::string>& args) {
     host::PlayOptions options;
+    host::OpenOptions openAs;
     std::string file, mode = "lines";
     bool requestsGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -103,6 +104,7 @@ int PlayCommand(const std::vector<std::string>& args) {
                 std::fprintf(stderr, "oggsource play: --seek-at wants SECONDS:TARGET\n");
                 return 2;
             }
+        } else if (host::TakeOpenOption(args, &i, &openAs)) {
         } else if (!a.empty() && a[0] != '-' && file.empty()) {
             file = a;
         } else {
@@ -114,9 +116,15 @@ int PlayCommand(const std::vector<std::string>& args) {
         std::fprintf(stderr, "usage: oggsource play [options] FILE (see oggsource --help)\n");
         return 2;
     }
+    if (const char* wrong = host::OpenOptionsError(openAs, host::IsUrl(file))) {
+        std::fprintf(stderr, "oggsource play: %s\n", wrong);
+        return 2;
+    }
     PlatRef<IMFMediaSource> source;
     PlatRef<IMFByteStream> stream; // a URL's, kept to show what was received and why it failed
-    HRESULT hr = host::IsUrl(file) ? host::OpenUrl(file, &source, &stream) : host::OpenFile(file, &source);
+    HRESULT hr = openAs.unseekable   ? host::OpenUnseekable(file, openAs.contentType, &source)
+                 : host::IsUrl(file) ? host::OpenUrl(file, &source, &stream)
+                                     : host::OpenFile(file, &source);
     const std::string cause = host::IsUrl(file) && FAILED(hr) ? host::NetworkErrorText() : std::string();
     if (!cause.empty()) {
         std::fprintf(stderr, "%s: cannot be opened: %s (%s)\n", file.c_str(), cause.c_str(), host::HResultText(hr).c_str());

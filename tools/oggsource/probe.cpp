@@ -178,6 +178,19 @@ void Links(IMFPresentationDescriptor* pd, nlohmann::json* out) {
 }
 } // namespace
 
+nlohmann::json DescribeByteStream(IMFByteStream* stream) {
+    nlohmann::json j;
+    DWORD caps = 0;
+    QWORD length = 0, at = 0;
+    j["capabilities"] = SUCCEEDED(stream->GetCapabilities(&caps)) ? nlohmann::json(caps) : nullptr;
+    j["length"] =
+        SUCCEEDED(stream->GetLength(&length)) && length != ~QWORD(0) ? nlohmann::json(length) : nullptr;
+    if (FAILED(stream->GetCurrentPosition(&at))) return j;
+    j["seek_ahead"] = HResultText(stream->SetCurrentPosition(at + 1));
+    j["seek_here"] = HResultText(stream->SetCurrentPosition(at));
+    return j;
+}
+
 void TypeDetails(IMFMediaType* type, nlohmann::json* out) {
     GUID major = GUID_NULL;
     type->GetGUID(MF_MT_MAJOR_TYPE, &major);
@@ -192,6 +205,10 @@ HRESULT Describe(IMFMediaSource* source, nlohmann::json* out) {
     // null: the source states none (the end is not known)
     (*out)["duration"] = SUCCEEDED(pd->GetUINT64(MF_PD_DURATION, &duration)) ? nlohmann::json(static_cast<int64_t>(duration)) : nullptr;
     (*out)["origin"] = SUCCEEDED(pd->GetUINT64(MF_PD_OGG_ORIGIN, &origin)) ? nlohmann::json(static_cast<int64_t>(origin)) : nullptr;
+    DWORD characteristics = 0;
+    hr = source->GetCharacteristics(&characteristics);
+    if (FAILED(hr)) return hr;
+    (*out)["characteristics"] = characteristics; // MFMEDIASOURCE_*: live 1, can seek 2, can pause 4
     Links(pd.Get(), out);
     (*out)["streams"] = nlohmann::json::array();
     DWORD count = 0;

@@ -7,6 +7,10 @@
 namespace host {
 // Describes the open source as JSON (the fields of `oggsource probe --json`).
 HRESULT Describe(IMFMediaSource* source, nlohmann::json* out);
+// What a byte stream tells its source (capabilities, length: null when unknown) and how it answers a seek one
+// byte ahead of where it is and one to where it is ("seek_ahead", "seek_here": the HRESULT by name). For a
+// stream the host made itself (--unseekable): the seeks move a seekable stream.
+nlohmann::json DescribeByteStream(IMFByteStream* stream);
 std::string GuidText(REFGUID g);
 // A media type's details as probe shows them (channels, sample_rate, width, height...).
 void TypeDetails(IMFMediaType* type, nlohmann::json* out);

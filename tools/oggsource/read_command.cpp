@@ -69,10 +69,20 @@ HRESULT SelectNative(IMFSourceReader* reader, const std::vector<bool>& playable)
     }
     return S_OK;
 }
+
+// The reader over the file, or (--unseekable) over a stream of it without seek or length, which the reader's
+// resolver can only tell by its MIME type.
+HRESULT Open(const std::string& file, const host::OpenOptions& openAs, IMFSourceReader** reader) {
+    if (!openAs.unseekable) return MFCreateSourceReaderFromURL(Wide(file).c_str(), nullptr, reader);
+    PlatRef<IMFByteStream> stream;
+    const HRESULT hr = host::CreateUnseekableStream(file, openAs.contentType, &stream);
+    return FAILED(hr) ? hr : MFCreateSourceReaderFromByteStream(stream.Get(), nullptr, reader);
+}
 } // namespace
 
 int ReadCommand(const std::vector<std::string>& args) {
     std::string file;
+    host::OpenOptions openAs;
     LONGLONG start = 0, seekWhen = -1, seekTo = 0;
     bool startAt = false;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -84,6 +94,7 @@ int ReadCommand(const std::vector<std::string>& args) {
             ++i;
         } else if (a == "--seek-at" && more && host::ParseSeekAt(args[i + 1], &seekWhen, &seekTo)) {
             ++i;
+        } else if (host::TakeOpenOption(args, &i, &openAs)) {
         } else if (!a.empty() && a[0] != '-' && file.empty()) {
             file = a;
         } else {
@@ -91,12 +102,15 @@ int ReadCommand(const std::vector<std::string>& args) {
             return 2;
         }
     }
-    if (file.empty()) {
-        std::fprintf(stderr, "usage: oggsource read [--json] [--start SECONDS] [--seek-at SECONDS:TARGET] FILE\n");
+    const char* wrong = host::OpenOptionsError(openAs, false);
+    if (file.empty() || wrong) {
+        if (wrong) std::fprintf(stderr, "oggsource read: %s\n", wrong);
+        std::fprintf(stderr, "usage: oggsource read [--json] [--start SECONDS] [--seek-at SECONDS:TARGET] "
+                             "[--unseekable [--content-type TYPE]] FILE\n");
         return 2;
     }
     PlatRef<IMFSourceReader> reader;
-    HRESULT hr = MFCreateSourceReaderFromURL(Wide(file).c_str(), nullptr, &reader);
+    HRESULT hr = Open(file, openAs, &reader);
     if (hr == E_NOTIMPL) {
         std::fprintf(stderr, "oggsource read: the Source Reader is a Windows component, and this platform has none; "
                              "oggsource play drives the source itself\n");
