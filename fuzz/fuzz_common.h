@@ -15,20 +15,35 @@ inline void Startup() {
     (void)started;
 }
 
+// How the bytes come: from a file, read once (a server without ranges, no length), or as a broadcast (remote
+// too, its buffering told on every read).
+enum class Bytes { File, ReadOnce, Broadcast };
+
 // The source over the bytes, through BeginCreateObject / EndCreateObject; null when the open refuses.
-inline PlatRef<IMFMediaSource> Open(const uint8_t* data, size_t size) {
+// `cancel`: the open is cancelled as soon as it has begun (it may finish first): either way its callback comes.
+inline PlatRef<IMFMediaSource> Open(const uint8_t* data, size_t size, Bytes bytes = Bytes::File, bool cancel = false) {
     Startup();
     PlatRef<IMFMediaSource> source;
     PlatRef<IMFByteStream> stream;
     if (FAILED(MFCreateMemoryByteStream(data, size, &stream))) return source;
+    if (bytes != Bytes::File) {
+        FaultConfig c;
+        c.notSeekable = c.lengthUnknown = true;
+        c.remote = c.buffering = bytes == Bytes::Broadcast;
+        PlatRef<IMFByteStream> inner = stream;
+        stream.Reset(nullptr);
+        if (FAILED(MFCreateFaultByteStream(inner.Get(), &c, &stream))) return source;
+    }
     PlatRef<IMFByteStreamHandler> handler;
     if (FAILED(OGGByteStreamHandler::CreateInstance(nullptr, IID_IMFByteStreamHandler, reinterpret_cast<void**>(&handler))))
         return source;
     PlatRef<PlatCompletion> done;
     done.Attach(new PlatCompletion);
-    if (FAILED(handler->BeginCreateObject(stream.Get(), L"f.ogg", MF_RESOLUTION_MEDIASOURCE, nullptr, nullptr,
+    PlatRef<IUnknown> cookie;
+    if (FAILED(handler->BeginCreateObject(stream.Get(), L"f.ogg", MF_RESOLUTION_MEDIASOURCE, nullptr, &cookie,
                                           done.Get(), nullptr)))
         return source;
+    if (cancel && handler->CancelObjectCreation(cookie.Get()) != S_OK) std::abort(); // its own cookie
     PlatRef<IMFAsyncResult> result = done->Take(20000);
     if (!result) std::abort(); // a hang
     MF_OBJECT_TYPE type;

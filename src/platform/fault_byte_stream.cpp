@@ -7,18 +7,41 @@
 
 #include "com_impl.h"
 #include "mfapi.h"
+#include "stream_buffering.h"
 
 namespace {
-class FaultByteStream final : public IMFByteStream, public IFaultByteStreamControl {
+class FaultByteStream final : public IMFByteStream,
+                              public IFaultByteStreamControl,
+                              public IMFByteStreamBuffering,
+                              public IMFMediaEventGenerator {
     PLAT_REFCOUNT(FaultByteStream)
     FaultByteStream(IMFByteStream* inner, const FaultConfig& config) : m_inner(inner), m_config(config) {}
+    HRESULT Init() { return m_config.buffering ? m_buffering.Init() : S_OK; }
     HRESULT QueryInterface(REFIID riid, void** ppv) override {
         // The attributes are those of the stream it wraps (a host's content type, say).
         if (ppv && IsEqualIID(riid, IID_IMFAttributes)) return m_inner->QueryInterface(riid, ppv);
         static const QITAB table[] = {QITABENT(FaultByteStream, IMFByteStream),
                                       QITABENT(FaultByteStream, IFaultByteStreamControl),
                                       {nullptr, 0}};
-        return QISearch(this, table, riid, ppv);
+        static const QITAB buffering[] = {QITABENT(FaultByteStream, IMFByteStreamBuffering),
+                                          QITABENT(FaultByteStream, IMFMediaEventGenerator),
+                                          {nullptr, 0}};
+        const HRESULT hr = QISearch(this, table, riid, ppv);
+        return FAILED(hr) && m_buffering.Queue() ? QISearch(this, buffering, riid, ppv) : hr;
+    }
+    // Buffering, when the stream was made with it.
+    HRESULT SetBufferingParams(MFBYTESTREAM_BUFFERING_PARAMS* params) override { return params ? S_OK : E_POINTER; }
+    HRESULT EnableBuffering(BOOL enable) override { return m_buffering.Enable(enable != FALSE); }
+    HRESULT StopBuffering() override { return m_buffering.Stop(); }
+    HRESULT GetEvent(DWORD flags, IMFMediaEvent** event) override { return m_buffering.Queue()->GetEvent(flags, event); }
+    HRESULT BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override {
+        return m_buffering.Queue()->BeginGetEvent(callback, state);
+    }
+    HRESULT EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override {
+        return m_buffering.Queue()->EndGetEvent(result, event);
+    }
+    HRESULT QueueEvent(MediaEventType type, REFGUID extended, HRESULT status, const PROPVARIANT* value) override {
+        return m_buffering.Queue()->QueueEventParamVar(type, extended, status, value);
     }
     void GetCounters(uint64_t* reads, uint64_t* bytes) override {
         std::lock_guard<std::mutex> g(m_lock);
@@ -94,7 +117,9 @@ class FaultByteStream final : public IMFByteStream, public IFaultByteStreamContr
             count = c.shortReadLimit;
         QWORD at = 0;
         m_inner->GetCurrentPosition(&at);
+        if (m_buffering.Queue()) m_buffering.Waiting();
         HRESULT hr = m_inner->Read(buffer, count, read);
+        if (m_buffering.Queue()) m_buffering.Done();
         std::lock_guard<std::mutex> g(m_lock);
         m_bytes += *read;
         if (*read && at < m_lowest) m_lowest = at;
@@ -123,11 +148,12 @@ class FaultByteStream final : public IMFByteStream, public IFaultByteStreamContr
             m_closed = true;
             m_gate.notify_all();
         }
+        m_buffering.Shutdown();
         return m_inner->Close();
     }
 
 private:
-    virtual ~FaultByteStream() = default;
+    virtual ~FaultByteStream() { m_buffering.Shutdown(); }
     // A stream posing as not seekable can only "seek" to where it is.
     bool SeekAllowed(QWORD target) {
         if (!Config().notSeekable) return true;
@@ -155,6 +181,7 @@ private:
     std::condition_variable m_gate; // reads held, released, closed
     bool m_hold = false, m_closed = false;
     unsigned m_held = 0;
+    StreamBuffering m_buffering; // its queue only when made with buffering
 };
 } // namespace
 
@@ -164,6 +191,11 @@ extern "C" HRESULT MFCreateFaultByteStream(IMFByteStream* inner, const FaultConf
     FaultConfig c = config ? *config : FaultConfig{};
     FaultByteStream* s = nullptr;
     HRESULT hr = PlatCreate<FaultByteStream>(&s, inner, c);
+    if (SUCCEEDED(hr)) hr = s->Init();
+    if (FAILED(hr) && s) {
+        s->Release();
+        s = nullptr;
+    }
     *stream = s;
     return hr;
 }

@@ -58,6 +58,9 @@ struct FaultConfig {
     bool notSeekable = false;      // no MFBYTESTREAM_IS_SEEKABLE; a seek anywhere but the current position
                                    // fails with MF_E_BYTESTREAM_NOT_SEEKABLE (with lengthUnknown: a live stream)
     bool remote = false;           // MFBYTESTREAM_IS_REMOTE and MFBYTESTREAM_HAS_SLOW_SEEK
+    bool buffering = false;        // offers IMFByteStreamBuffering and its events: while enabled, every read is
+                                   // told as one that waits (MEBufferingStarted before, MEBufferingStopped after);
+                                   // set when the stream is made
 };
 
 struct IFaultByteStreamControl : IUnknown {

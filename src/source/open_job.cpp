@@ -52,8 +52,9 @@ HRESULT COpenJob::Start(IMFByteStream* stream, IMFAsyncCallback* callback, IUnkn
             hr = E_OUTOFMEMORY;
         }
     }
-    if (FAILED(hr)) {
-        job->BreakCycle();
+    if (FAILED(hr)) { // no worker: the job and its result (which holds it) are let go here
+        if (job->m_pResult) job->m_pResult->Release();
+        job->m_pResult = nullptr;
         job->Release();
         return hr;
     }
@@ -86,16 +87,6 @@ HRESULT COpenJob::SourceOf(IUnknown* object, IMFMediaSource** source) {
     return hr;
 }
 
-// The result holds the job and the job its result until the result is posted (or never will be).
-void COpenJob::BreakCycle() {
-    IMFAsyncResult* result = nullptr;
-    {
-        std::lock_guard<std::mutex> g(m_lock);
-        std::swap(result, m_pResult);
-    }
-    if (result) result->Release();
-}
-
 void COpenJob::CancelOpen() {
     m_cancelled = true;
     std::lock_guard<std::mutex> g(m_lock);
@@ -108,10 +99,6 @@ HRESULT COpenJob::Open(IMFMediaSource** object) {
     OGGSource* source = new OGGSource(&hr);
     if (!source) return E_OUTOFMEMORY;
     if (SUCCEEDED(hr)) hr = source->Initialize(m_pStream);
-    if (SUCCEEDED(hr) && m_cancelled) {
-        source->Shutdown();
-        hr = MF_E_OPERATION_CANCELLED;
-    }
     if (SUCCEEDED(hr)) *object = source;
     else source->Release();
     return hr;

@@ -30,14 +30,14 @@ private:
     DWORD WorkerMain() override;
     HRESULT Open(IMFMediaSource** source);
     void CancelOpen();
-    void BreakCycle();
 
     std::atomic<ULONG> m_cRef{1};
     std::atomic<bool> m_cancelled{false};
     std::mutex m_lock;       // m_pStream between the worker, which lets it go, and a cancel, which closes it
     IMFByteStream* m_pStream; // until the callback has been posted
     // Made with the job, before the open starts: an open that ends always has a result to post, even when memory
-    // has run out by then. It holds the job (its object), which holds the source made.
+    // has run out by then. It holds the job (its object), which holds the source made; the job lets it go once
+    // posted.
     IMFAsyncResult* m_pResult = nullptr;
     IMFMediaSource* m_pSource = nullptr;
     IMFAsyncCallback* m_pCallback; // for a callback that no work queue can take; let go once posted

@@ -66,6 +66,7 @@ BOOL CAMThread::Create() {
 #endif
 
 void CAMThread::Entry(CAMThread* self) {
+#ifdef _WIN32
     // The worker calls the host's COM objects (its byte stream): it enters the multithreaded apartment
     // when COM is in the process. ole32 is looked up, never loaded; without it the worker goes straight on.
     typedef HRESULT(WINAPI * CoInitializeExFn)(void*, DWORD);
@@ -77,10 +78,14 @@ void CAMThread::Entry(CAMThread* self) {
         uninitialize = reinterpret_cast<CoUninitializeFn>(reinterpret_cast<void*>(GetProcAddress(ole32, "CoUninitialize")));
         if (initialize && uninitialize) com = initialize(nullptr, 4); // COINIT_MULTITHREADED | COINIT_DISABLE_OLE1DDE
     }
+#endif
+    // The stand-in has no apartments (and a failed lookup of ole32 would leave a dlerror buffer in every worker).
     PlatNameThisThread(self->m_name);
     self->m_dwWorkerId = GetCurrentThreadId();
     self->WorkerMain();
+#ifdef _WIN32
     if (SUCCEEDED(com)) uninitialize();
+#endif
 }
 
 DWORD CAMThread::SendRequest(DWORD request) {
