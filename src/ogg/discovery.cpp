@@ -73,11 +73,7 @@ HRESULT COggDemuxer::DiscoveryScan() {
                 HRESULT hr = AddStream(serial, &stream);
                 if (FAILED(hr)) return hr;
             }
-            ogg_page page;
-            page.header = const_cast<BYTE*>(view.data);
-            page.header_len = view.header.headerLen;
-            page.body = const_cast<BYTE*>(view.data + view.header.headerLen);
-            page.body_len = view.header.bodyLen;
+            ogg_page page = AsOggPage(view);
             stream->Logical().ParseHeaderPage(&page);
             }
         if (!nextLink) m_llDiscovered = sync.Position();

@@ -6,18 +6,6 @@
 #include "support/alloc.h"
 #include "support/trace.h"
 
-namespace {
-
-ogg_page AsOggPage(const OggPageView& v) {
-    ogg_page og;
-    og.header = const_cast<BYTE*>(v.data);
-    og.header_len = v.header.headerLen;
-    og.body = const_cast<BYTE*>(v.data + v.header.headerLen);
-    og.body_len = v.header.bodyLen;
-    return og;
-}
-} // namespace
-
 void COggFileReader::Cursor::Reset(LONGLONG at) {
     sync.Reset(at);
     held.offset = -1;

@@ -6,17 +6,6 @@
 
 #include "ogg_demuxer.h"
 
-namespace {
-ogg_page AsOggPage(const OggPageView& v) {
-    ogg_page og;
-    og.header = const_cast<BYTE*>(v.data);
-    og.header_len = v.header.headerLen;
-    og.body = const_cast<BYTE*>(v.data + v.header.headerLen);
-    og.body_len = v.header.bodyLen;
-    return og;
-}
-} // namespace
-
 CLinkFollower::CLinkFollower(COggDemuxer* core) : m_pCore(core) {
     for (int32_t& s : m_streamOf) s = -1;
 }

@@ -2,6 +2,8 @@
 // its checksum is right, so bytes that are no page (junk, a capture pattern inside data, a damaged page) are
 // passed over and counted. Each page comes with its file offset.
 #pragma once
+#include <ogg/ogg.h>
+
 #include "page_walker.h"
 #include "support/alloc.h"
 
@@ -10,6 +12,16 @@ struct OggPageView {
     OggPageHeader header;
     const BYTE* data = nullptr; // header and body, header.Size() bytes; valid until the sync changes
 };
+
+// The view as libogg's page, over the same bytes (valid as long as they are).
+inline ogg_page AsOggPage(const OggPageView& v) {
+    ogg_page og;
+    og.header = const_cast<BYTE*>(v.data);
+    og.header_len = v.header.headerLen;
+    og.body = const_cast<BYTE*>(v.data + v.header.headerLen);
+    og.body_len = v.header.bodyLen;
+    return og;
+}
 
 class CPageSync : public CNoThrowAlloc {
 public:
