@@ -18,6 +18,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "free_port.h"
 #include "process.h"
 #include "shell.h"
 
@@ -25,20 +26,6 @@ namespace {
 constexpr const char* kIcecast = "/usr/bin/icecast2";
 constexpr const char* kShout = "/usr/bin/shout";
 constexpr const char* kSourcePassword = "oggsource-test";
-
-int FreePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t n = sizeof a;
-    int port = -1;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n) == 0)
-        port = ntohs(a.sin_port);
-    close(fd);
-    return port;
-}
 
 // The status of GET path on the port (0 when nothing answers).
 int StatusOf(int port, const std::string& path) {

@@ -56,6 +56,17 @@ bool IsRunOfTheFile(const std::vector<OggPacket>& file, const std::vector<uint32
     *why = "the samples are no run of the file's packets from a link's headers on";
     return false;
 }
+
+// The source over a URL, started from the current position with the streams it selects.
+HRESULT OpenAndStart(const std::string& url, IMFMediaSource** source) {
+    PlatRef<IMFByteStream> stream;
+    HRESULT hr = host::OpenUrl(url, source, &stream);
+    PlatRef<IMFPresentationDescriptor> pd;
+    if (SUCCEEDED(hr)) hr = (*source)->CreatePresentationDescriptor(&pd);
+    PROPVARIANT start;
+    PropVariantInit(&start);
+    return SUCCEEDED(hr) ? (*source)->Start(pd.Get(), nullptr, &start) : hr;
+}
 } // namespace
 
 using LiveSource = SourceTest;
@@ -129,13 +140,7 @@ TEST_F(LiveSource, ShutdownReturnsWhileAReadWaitsForAStalledServer) {
     ASSERT_TRUE(server.Start());
     server.StallAt(f.record.file.size() / 2); // past the 320 KB the open reads, within what the reader reads ahead
     PlatRef<IMFMediaSource> source;
-    PlatRef<IMFByteStream> stream;
-    ASSERT_EQ(host::OpenUrl(server.Url("/nolength/stalled.ogg"), &source, &stream), S_OK);
-    PlatRef<IMFPresentationDescriptor> pd;
-    ASSERT_EQ(source->CreatePresentationDescriptor(&pd), S_OK);
-    PROPVARIANT start;
-    PropVariantInit(&start);
-    ASSERT_EQ(source->Start(pd.Get(), nullptr, &start), S_OK);
+    ASSERT_EQ(OpenAndStart(server.Url("/nolength/stalled.ogg"), &source), S_OK);
     server.WaitStalled(); // the reader reads ahead at once: its read now waits for the server
     EXPECT_EQ(source->Shutdown(), S_OK);
     DWORD characteristics = 0;
@@ -213,13 +218,7 @@ TEST_F(LiveSource, TheByteStreamsBufferingReachesTheHost) {
     // A broadcast's open reads its headers and first pages only; its reader reads 10 s ahead (some 30 KB here).
     server.StallAt(20000);
     PlatRef<IMFMediaSource> source;
-    PlatRef<IMFByteStream> stream;
-    ASSERT_EQ(host::OpenUrl(server.Url("/nolength/buffering.ogg"), &source, &stream), S_OK);
-    PlatRef<IMFPresentationDescriptor> pd;
-    ASSERT_EQ(source->CreatePresentationDescriptor(&pd), S_OK);
-    PROPVARIANT start;
-    PropVariantInit(&start);
-    ASSERT_EQ(source->Start(pd.Get(), nullptr, &start), S_OK);
+    ASSERT_EQ(OpenAndStart(server.Url("/nolength/buffering.ogg"), &source), S_OK);
     server.WaitStalled();
     EXPECT_EQ(AwaitSourceEvent(source.Get(), MEBufferingStarted), MEBufferingStarted);
     server.Release();

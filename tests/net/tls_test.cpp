@@ -7,26 +7,13 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include "common/free_port.h"
 #include "common/process.h"
 #include "common/shell.h"
 #include "platform/com_impl.h"
 #include "platform/platform.h"
 
 namespace {
-int FreePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t n = sizeof a;
-    int port = -1;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n) == 0)
-        port = ntohs(a.sin_port);
-    close(fd);
-    return port;
-}
-
 bool Accepts(int port) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};

@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 #include <thread>
 
+#include "common/module_watch.h"
 #include "common/fixtures.h"
 #include "common/shell.h"
 #include "polling_host.h"
@@ -219,22 +220,14 @@ TEST_F(Conformance, ShutdownAtEveryPointLeavesNoReaderThread) {
 
 TEST_F(Conformance, TheModuleStaysLoadedWhileAnyOfItsObjectsLives) {
     Fixture f = MakeFile("module-lifetime", kMux);
-    HMODULE module = LoadLibraryA(OGGSOURCE_MODULE_PATH);
-    ASSERT_NE(module, nullptr);
-    typedef HRESULT (*CanUnloadFn)();
-    auto canUnload = reinterpret_cast<CanUnloadFn>(GetProcAddress(module, "DllCanUnloadNow"));
-    ASSERT_NE(canUnload, nullptr);
-    // The last references of earlier tests' sources may still be dropped by work-queue threads.
-    auto unloadable = [&] {
-        for (int i = 0; i < 200 && canUnload() != S_OK; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return canUnload() == S_OK;
-    };
-    ASSERT_TRUE(unloadable());
+    ModuleWatch module;
+    ASSERT_TRUE(module.Loaded());
+    ASSERT_TRUE(module.Unloadable());
     PlatRef<IMFMediaStream> kept;
     {
         PlatRef<IMFMediaSource> source;
         ASSERT_EQ(host::OpenFile(f.path, &source), S_OK);
-        EXPECT_EQ(canUnload(), S_FALSE);
+        EXPECT_EQ(module.CanUnloadNow(), S_FALSE);
         PollingHost h(source.Get());
         h.Select(kAll);
         ASSERT_EQ(h.Resume(), S_OK);
@@ -242,10 +235,9 @@ TEST_F(Conformance, TheModuleStaysLoadedWhileAnyOfItsObjectsLives) {
         kept = h.streams[1].stream; // a host may keep a stream after the source is gone
         source->Shutdown();
     }
-    EXPECT_EQ(canUnload(), S_FALSE) << "a media stream of the module is alive";
+    EXPECT_EQ(module.CanUnloadNow(), S_FALSE) << "a media stream of the module is alive";
     kept.Reset(nullptr);
-    EXPECT_TRUE(unloadable());
-    FreeLibrary(module);
+    EXPECT_TRUE(module.Unloadable());
 }
 
 TEST_F(Conformance, AFileWithNothingSelectedByDefault) {

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <thread>
 
+#include "common/module_watch.h"
 #include "common/fixtures.h"
 #include "platform/alloc_fault.h"
 #include "polling_host.h"
@@ -189,16 +190,9 @@ TEST_F(RunLifecycle, APacketBeyondTheLimitEndsItsStreamWithAnError) {
 // module's code.
 TEST_F(RunLifecycle, AHeldSampleKeepsTheModuleLoaded) {
     Fixture f = MakeFile("held-sample", kMux);
-    HMODULE module = LoadLibraryA(OGGSOURCE_MODULE_PATH);
-    ASSERT_NE(module, nullptr);
-    typedef HRESULT (*CanUnloadFn)();
-    auto canUnload = reinterpret_cast<CanUnloadFn>(GetProcAddress(module, "DllCanUnloadNow"));
-    ASSERT_NE(canUnload, nullptr);
-    auto unloadable = [&] { // the last references of earlier sources may still be dropped by other threads
-        for (int i = 0; i < 1000 && canUnload() != S_OK; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return canUnload() == S_OK;
-    };
-    ASSERT_TRUE(unloadable());
+    ModuleWatch module;
+    ASSERT_TRUE(module.Loaded());
+    ASSERT_TRUE(module.Unloadable());
     PlatRef<IMFSample> kept;
     {
         OpenedSource s(f.path);
@@ -223,13 +217,12 @@ TEST_F(RunLifecycle, AHeldSampleKeepsTheModuleLoaded) {
             break;
         }
     }
-    EXPECT_EQ(canUnload(), S_FALSE) << "a sample of the module is alive";
+    EXPECT_EQ(module.CanUnloadNow(), S_FALSE) << "a sample of the module is alive";
     PlatRef<IMFMediaBuffer> buffer;
     ASSERT_EQ(kept->ConvertToContiguousBuffer(&buffer), S_OK);
     buffer.Reset(nullptr);
     kept.Reset(nullptr);
-    EXPECT_TRUE(unloadable());
-    FreeLibrary(module);
+    EXPECT_TRUE(module.Unloadable());
 }
 
 // A read held in the byte stream (a stalled server, a sleeping disk): every host call returns at once, Shutdown
@@ -237,16 +230,9 @@ TEST_F(RunLifecycle, AHeldSampleKeepsTheModuleLoaded) {
 // has let go, then it may be unloaded.
 TEST_F(RunLifecycle, HostCallsAndShutdownReturnWhileAReadIsHeld) {
     Fixture f = MakeFile("held-read", kMux);
-    HMODULE module = LoadLibraryA(OGGSOURCE_MODULE_PATH);
-    ASSERT_NE(module, nullptr);
-    typedef HRESULT (*CanUnloadFn)();
-    auto canUnload = reinterpret_cast<CanUnloadFn>(GetProcAddress(module, "DllCanUnloadNow"));
-    ASSERT_NE(canUnload, nullptr);
-    auto unloadable = [&] {
-        for (int i = 0; i < 1000 && canUnload() != S_OK; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return canUnload() == S_OK;
-    };
-    ASSERT_TRUE(unloadable());
+    ModuleWatch module;
+    ASSERT_TRUE(module.Loaded());
+    ASSERT_TRUE(module.Unloadable());
     PlatRef<IFaultByteStreamControl> control;
     {
         OpenedSource s(CountingStream(f.path, &control).Get());
@@ -272,8 +258,7 @@ TEST_F(RunLifecycle, HostCallsAndShutdownReturnWhileAReadIsHeld) {
         EXPECT_EQ(h.Stop(), MF_E_SHUTDOWN);
     }
     // The host let everything go; the reader is still in its read: the module's code is in use.
-    EXPECT_EQ(canUnload(), S_FALSE) << "a reader in a read keeps the module loaded";
+    EXPECT_EQ(module.CanUnloadNow(), S_FALSE) << "a reader in a read keeps the module loaded";
     control->HoldReads(false);
-    EXPECT_TRUE(unloadable()) << "the reader ended once its read returned";
-    FreeLibrary(module);
+    EXPECT_TRUE(module.Unloadable()) << "the reader ended once its read returned";
 }
