@@ -6,6 +6,7 @@
 
 #include "ogg_demuxer.h"
 #include "page_scanner.h"
+#include "packet_clock.h"
 #include "page_sync.h"
 #include "replay_source.h"
 #include "support/alloc.h"
@@ -121,9 +122,53 @@ LONGLONG COggDemuxer::CommentDurations(int32_t* unknownEnds) {
     return end;
 }
 
+namespace {
+// The end of the stream's last packet in [start, start + n), timed as playback times it: the packets of a runaway
+// page take their times from their neighbours, so the end is where the stream's packets really end. -1: none.
+HRESULT ClockedEnd(IOggByteSource* source, const COggLogicalStream& s, LONGLONG start, LONG n, LONGLONG* end) {
+    *end = -1;
+    CPageSync sync;
+    sync.Reset(start);
+    BYTE* buffer = sync.Space(static_cast<size_t>(n));
+    if (!buffer) return E_OUTOFMEMORY;
+    LONG got = 0;
+    const HRESULT hr = ReadFully(source, start, buffer, n, &got);
+    if (FAILED(hr)) return hr;
+    sync.Wrote(static_cast<size_t>(got > 0 ? got : 0));
+    COggPacketClock clock(&s);
+    OggPageView view;
+    while (sync.Next(&view)) {
+        if (view.header.serial != s.Serial()) continue;
+        ogg_page page = AsOggPage(view);
+        bool switched = false;
+        if (FAILED(clock.Feed(&page, nullptr, &switched))) break; // a packet too large: what came before counts
+        OggPacketInfo packet;
+        while (clock.Next(&packet))
+            if (packet.hasTime && packet.end > *end) *end = packet.end;
+    }
+    return S_OK;
+}
+
+// The end of a stream that met a runaway page in the window at `start` (`got` bytes): its packets clocked from a
+// window further back, and while that end is still a runaway beside the other streams' latest time (`others`),
+// from twice as far back, up to kRunawayLookBack before the window.
+constexpr LONGLONG kRunawayLookBack = 0x100000;
+HRESULT RunawayEnd(IOggByteSource* source, const COggLogicalStream& s, LONGLONG from, LONGLONG start, LONG got,
+                   LONGLONG others, LONGLONG* end) {
+    *end = -1;
+    for (LONGLONG span = EndScanWindow;; span *= 2) {
+        const LONGLONG back = start - span > from ? start - span : from;
+        const HRESULT hr = ClockedEnd(source, s, back, static_cast<LONG>(start - back) + got, end);
+        if (FAILED(hr)) return hr;
+        const bool settled = others == -1 || *end <= SatAdd(others, kRunawaySpan);
+        if (settled || back == from || span >= kRunawayLookBack) return S_OK;
+    }
+}
+} // namespace
+
 HRESULT COggDemuxer::EndScan(int32_t link, LONGLONG from, LONGLONG to, int32_t* unknownEnds, LONGLONG* end, int64_t* tail) {
     CPageSync sync;
-    for (LONGLONG pos = to;;) {
+    for (LONGLONG pos = to, window = 0;; ++window) {
         const LONGLONG start = pos - EndScanWindow > from ? pos - EndScanWindow : from;
         const LONG n = static_cast<LONG>(pos - start);
         sync.Reset(start);
@@ -135,6 +180,7 @@ HRESULT COggDemuxer::EndScan(int32_t link, LONGLONG from, LONGLONG to, int32_t* 
         // Only what was read: a short read (the data ended early) parses the bytes it brought.
         sync.Wrote(static_cast<size_t>(got > 0 ? got : 0));
         OggPageView view;
+        LONGLONG latest = -1; // of the pages in the window so far that were not runaways
         while (sync.Next(&view)) {
             if (tail && pos == to) *tail = view.header.serial;
             COggLogicalStream* s = const_cast<COggLogicalStream*>(LinkStream(view.header.serial, link));
@@ -142,8 +188,22 @@ HRESULT COggDemuxer::EndScan(int32_t link, LONGLONG from, LONGLONG to, int32_t* 
             const LONGLONG g = view.header.granule;
             const LONGLONG t = g == -1 ? -1 : s->GranuleToTime(g);
             if (t < 0) continue;
-            if (s->NoteEnd(t)) --*unknownEnds;
-            if (t > *end) *end = t;
+            bool first = false;
+            if (s->NoteEndPage(static_cast<int32_t>(window), t, latest, &first) && t > latest) latest = t;
+            if (first) --*unknownEnds;
+        }
+        // The latest end of the link's media streams; one that met a runaway page ends where its packets do.
+        const int32_t records = link == 0 ? m_cOggStreams : m_pLinks[link].records;
+        for (int32_t i = 0; i < records; ++i) {
+            auto& s = const_cast<COggLogicalStream&>(LinkStreamAt(link, i));
+            if (!s.IsMediaStream()) continue;
+            LONGLONG clocked = -1;
+            // The stream's pages before its runaways, further back, give its packets their times.
+            if (got > 0 && s.RunawayInWindow(static_cast<int32_t>(window)))
+                hr = RunawayEnd(m_pSource, s, from, start, got, latest, &clocked);
+            if (FAILED(hr)) return hr;
+            if (clocked >= 0) s.NoteClockedEnd(clocked);
+            if (s.EndTimeKnown() && s.EndTime() > *end) *end = s.EndTime();
         }
         // A last page of another link (a chain) stops the scan: that link's pages would all be read for nothing.
         const bool foreignTail = tail && pos == to && *tail >= 0 && !LinkStream(static_cast<uint32_t>(*tail), link);

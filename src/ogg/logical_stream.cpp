@@ -128,6 +128,7 @@ LONGLONG COggLogicalStream::FrameDuration() const {
 void COggLogicalStream::ForgetEnd() {
     m_endTimeKnown = false;
     m_endTime = 0;
+    m_scanWindow = -1;
 }
 
 bool COggLogicalStream::NoteEnd(LONGLONG time) {
@@ -138,6 +139,40 @@ bool COggLogicalStream::NoteEnd(LONGLONG time) {
     }
     if (time > m_endTime) m_endTime = time;
     return false;
+}
+
+bool COggLogicalStream::NoteEndPage(int32_t window, LONGLONG time, LONGLONG others, bool* first) {
+    *first = false;
+    if (window != m_scanWindow) {
+        m_scanWindow = window;
+        m_scanPriorEnd = m_endTimeKnown ? m_endTime : -1;
+        m_scanEnd = m_scanRef = -1;
+        m_scanRunaway = false;
+    }
+    if (!SparseTimes()) {
+        // Far ahead of the page before (of this stream, or of any other for its first): a runaway granule.
+        const LONGLONG before = m_scanRef != -1 ? m_scanRef : others;
+        if (before != -1 && time > SatAdd(before, kRunawaySpan)) {
+            m_scanRunaway = true;
+            return false;
+        }
+        // Far back: the page before was the runaway, and what it made the end is forgotten.
+        if (m_scanRef != -1 && time < SatSub(m_scanRef, kRunawaySpan)) {
+            m_scanRunaway = true;
+            m_scanEnd = -1;
+        }
+    }
+    m_scanRef = time;
+    if (time > m_scanEnd) m_scanEnd = time;
+    *first = !m_endTimeKnown;
+    m_endTimeKnown = true;
+    m_endTime = m_scanEnd > m_scanPriorEnd ? m_scanEnd : m_scanPriorEnd;
+    return true;
+}
+
+void COggLogicalStream::NoteClockedEnd(LONGLONG time) {
+    m_endTimeKnown = true;
+    m_endTime = time > m_scanPriorEnd ? time : m_scanPriorEnd;
 }
 
 HRESULT COggLogicalStream::JoinChain(int32_t links) {

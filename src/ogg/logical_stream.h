@@ -11,6 +11,9 @@ class CFourccMap;
 
 // The first data packets of a stream before its first granule position: how many the look-back takes at most.
 constexpr int32_t kMaxFirstUnits = 256; // a page completes at most 255 packets
+// A granule position whose time lies more than this (100-ns units) beyond or before what the stream's packets since
+// its last good granule allow is a runaway (a damaged file's): its time is derived from its neighbours instead.
+constexpr LONGLONG kRunawaySpan = 600000000; // 60 s: no audio or video stream pauses that long between two pages
 
 class COggLogicalStream : public CNoThrowAlloc {
 public:
@@ -55,6 +58,18 @@ public:
     void ForgetEnd();
     // An end met (a page's time): the latest stays. True when it was the first end known.
     bool NoteEnd(LONGLONG time);
+    // A page's time met by the end scan, in file order within the scan's window `window` (a number that changes
+    // from window to window); `others`: the latest time of the other streams' pages before it in the window (-1:
+    // none). A page more than kRunawaySpan beyond the stream's page before it in the window (or, the first, beyond
+    // `others`) is a runaway: false, and it is no end. One that falls that far back from the page before shows
+    // that page was. *first: the first end known of the stream.
+    bool NoteEndPage(int32_t window, LONGLONG time, LONGLONG others, bool* first);
+    // The end scan's window held a runaway page of this stream; the end its packets give, timed as playback times
+    // them (from their neighbours), then replaces what the window's pages gave.
+    bool RunawayInWindow(int32_t window) const { return m_scanWindow == window && m_scanRunaway; }
+    void NoteClockedEnd(LONGLONG time);
+    // Times of this stream come far apart by nature (subtitles): no granule of it is a runaway.
+    bool SparseTimes() const { return IsEqualGUID(m_mediaType.majortype, MEDIATYPE_Text) != FALSE; }
 
     // Chained files: what carries the stream in each link (none for a file of one link), and its last link.
     HRESULT JoinChain(int32_t links);
@@ -90,6 +105,10 @@ private:
     LONGLONG m_firstTime = -1;
     LONGLONG m_endTime = 0;
     bool m_endTimeKnown = false;
+    // The end scan's window: its number, the end known before it, and its pages' end and last good time so far.
+    int32_t m_scanWindow = -1;
+    LONGLONG m_scanPriorEnd = -1, m_scanEnd = -1, m_scanRef = -1;
+    bool m_scanRunaway = false;
     int64_t m_firstUnits[kMaxFirstUnits] = {}; // the data packets before the first granule position
     int32_t m_cFirstUnits = 0;
     ChainLink* m_pChain = nullptr;

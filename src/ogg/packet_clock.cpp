@@ -170,6 +170,16 @@ LONGLONG COggPacketClock::GranuleFromAhead(int64_t units) {
     return granule;
 }
 
+// More than kRunawaySpan from the granule the packets since the last one give: a damaged page's granule (its
+// packets delivered at that time would end the run, and its time would be the stream's end).
+bool COggPacketClock::Runaway(LONGLONG granule, int64_t units) const {
+    if (m_pStream->SparseTimes()) return false; // subtitles: minutes apart by nature
+    const LONGLONG expected = m_pCodec->GranuleTime(m_pCodec->NextGranule(m_lastGranule, m_lastUnits, units));
+    const LONGLONG t = m_pCodec->GranuleTime(granule);
+    if (expected < 0 || t < 0) return false;
+    return t > SatAdd(expected, kRunawaySpan) || t < SatSub(expected, kRunawaySpan);
+}
+
 bool COggPacketClock::Next(OggPacketInfo* info) {
     for (;;) {
         ogg_packet packet;
@@ -187,6 +197,7 @@ bool COggPacketClock::Next(OggPacketInfo* info) {
         const int64_t units = codec->Units(packet.packet, packet.bytes);
         const LONGLONG prev = Follows(packet) ? m_lastGranule : -1;
         LONGLONG g = packet.granulepos;
+        if (g != -1 && prev != -1 && Runaway(g, units)) g = -1; // timed from its neighbours, as if it had none
         if (g == -1) g = prev != -1 ? codec->NextGranule(m_lastGranule, m_lastUnits, units) : GranuleFromAhead(units);
         Remember(packet, g, units);
         if (g == -1) continue; // untimed: passed over

@@ -1,7 +1,8 @@
 // A stream's packets out of its pages, each with its time. libogg reassembles them; the codec gives each packet
 // its length in granule steps. A packet without a granule position takes one from the packet before it, or, with
 // none to follow (the start of a run, after a hole), is timed back from the next granule position among the
-// packets already reassembled.
+// packets already reassembled. A granule position far from what the packets before it allow (kRunawaySpan) is
+// taken for none.
 #pragma once
 #include <ogg/ogg.h>
 
@@ -55,6 +56,8 @@ private:
     bool Take(ogg_packet* packet);
     bool Follows(const ogg_packet& packet) const { return packet.packetno == m_lastPacketNo + 1 && !m_bNoReference; }
     void Remember(const ogg_packet& packet, LONGLONG granule, int64_t units);
+    // The granule a packet of `units` steps carries lies far outside what the last granule and the packets since allow.
+    bool Runaway(LONGLONG granule, int64_t units) const;
     void SwitchLink(uint32_t serial);
     void EnterLink(COggLiveLink* link, uint32_t serial);
     void ResetReassembly(uint32_t serial);
