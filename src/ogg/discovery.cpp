@@ -202,7 +202,7 @@ HRESULT COggDemuxer::EndScan(int32_t link, LONGLONG from, LONGLONG to, int32_t* 
             if (got > 0 && s.RunawayInWindow(static_cast<int32_t>(window)))
                 hr = RunawayEnd(m_pSource, s, from, start, got, latest, &clocked);
             if (FAILED(hr)) return hr;
-            if (clocked >= 0) s.NoteClockedEnd(clocked);
+            if (clocked >= 0 && s.NoteClockedEnd(clocked)) --*unknownEnds;
             if (s.EndTimeKnown() && s.EndTime() > *end) *end = s.EndTime();
         }
         // A last page of another link (a chain) stops the scan: that link's pages would all be read for nothing.

@@ -170,9 +170,11 @@ bool COggLogicalStream::NoteEndPage(int32_t window, LONGLONG time, LONGLONG othe
     return true;
 }
 
-void COggLogicalStream::NoteClockedEnd(LONGLONG time) {
+bool COggLogicalStream::NoteClockedEnd(LONGLONG time) {
+    const bool first = !m_endTimeKnown;
     m_endTimeKnown = true;
     m_endTime = time > m_scanPriorEnd ? time : m_scanPriorEnd;
+    return first;
 }
 
 HRESULT COggLogicalStream::JoinChain(int32_t links) {

@@ -65,9 +65,9 @@ public:
     // that page was. *first: the first end known of the stream.
     bool NoteEndPage(int32_t window, LONGLONG time, LONGLONG others, bool* first);
     // The end scan's window held a runaway page of this stream; the end its packets give, timed as playback times
-    // them (from their neighbours), then replaces what the window's pages gave.
+    // them (from their neighbours), then replaces what the window's pages gave (true: the first end known).
     bool RunawayInWindow(int32_t window) const { return m_scanWindow == window && m_scanRunaway; }
-    void NoteClockedEnd(LONGLONG time);
+    bool NoteClockedEnd(LONGLONG time);
     // Times of this stream come far apart by nature (subtitles): no granule of it is a runaway.
     bool SparseTimes() const { return IsEqualGUID(m_mediaType.majortype, MEDIATYPE_Text) != FALSE; }
 

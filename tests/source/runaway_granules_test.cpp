@@ -16,6 +16,7 @@
 #include <fstream>
 #include <functional>
 #include <ogg/ogg.h>
+#include <sys/stat.h>
 
 #include "common/ffprobe.h"
 #include "common/fixtures.h"
@@ -241,6 +242,44 @@ TEST_F(RunawayGranules, OgmmergeVideoAndVorbis) {
     Shell("ogmmerge -q -o " + Quote(ogm) + " " + Quote(avi) + " " + Quote(audio) + " >/dev/null 2>&1");
     ExpectRunawaysHandled(ogm, SerialOf(ogm, "\x01vorbis"), 44100);
     for (const std::string& f : {wav, audio, avi, ogm}) unlink(f.c_str());
+}
+
+// What an open reads of a file.
+uint64_t BytesOfAnOpen(const std::string& path, LONGLONG* duration) {
+    PlatRef<IFaultByteStreamControl> control;
+    PlatRef<IMFByteStream> counted = CountingStream(path, &control);
+    OpenedSource s(counted.Get());
+    EXPECT_EQ(s.hr, S_OK) << path;
+    if (FAILED(s.hr) || !control) return 0;
+    const nlohmann::json probe = Probe(s.source.Get());
+    *duration = probe["duration"].is_null() ? -1 : probe["duration"].get<LONGLONG>();
+    uint64_t reads = 0, bytes = 0;
+    control->GetCounters(&reads, &bytes);
+    return bytes;
+}
+
+// A file of 9 MB whose video fills the end scan's window: the Vorbis stream's last pages there are runaways beside
+// the video's. Its end is found from the pages before them, and the open reads at most what the look-back for them
+// adds (windows twice as large each time up to 1 MB back, 2.3 MB in all), not the file.
+TEST_F(RunawayGranules, EndScanOfALargeFileReadsLittleMore) {
+    const std::string wav = Temp("tone.wav"), audio = Temp("audio.ogg"), avi = Temp("v.avi"), ogm = Temp("large.ogg");
+    Shell("ffmpeg -v error -y -f lavfi -i sine=frequency=330:sample_rate=44100 -t 60 -ac 2 " + Quote(wav));
+    Shell("oggenc -Q --serial 4711 " + Quote(wav) + " -o " + Quote(audio));
+    Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=320x240:rate=25,noise=alls=30:allf=t -t 60 -c:v mpeg4 -vtag XVID "
+          "-g 50 -b:v 1200k " +
+          Quote(avi));
+    Shell("ogmmerge -q -o " + Quote(ogm) + " " + Quote(avi) + " " + Quote(audio) + " >/dev/null 2>&1");
+    struct stat st {};
+    ASSERT_EQ(stat(ogm.c_str(), &st), 0);
+    ASSERT_GT(st.st_size, 6 << 20);
+    LONGLONG whole = 0, damagedDuration = 0;
+    const uint64_t plain = BytesOfAnOpen(ogm, &whole);
+    const std::string damaged = Damage(ogm, SerialOf(ogm, "\x01vorbis"), {0, 1, 2},
+                                       [](int, int64_t) { return int64_t{0xFFFFFFFF}; }, "large-end.ogg");
+    const uint64_t bytes = BytesOfAnOpen(damaged, &damagedDuration);
+    EXPECT_NEAR(static_cast<double>(damagedDuration), static_cast<double>(whole), kNear);
+    EXPECT_LE(bytes, plain + (2400u << 10)) << "the open read " << bytes << " bytes, " << plain << " undamaged";
+    for (const std::string& f : {wav, audio, avi, ogm, damaged}) unlink(f.c_str());
 }
 
 // Both streams, one at a time: Vorbis, and Theora (25 frames a second; its key frame number sits above the key frame
