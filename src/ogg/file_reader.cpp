@@ -95,6 +95,7 @@ void COggFileReader::SetUp(const ReaderJob& job) {
     if (m_active) m_mainStarted = true;
     if (m_follower) m_follower->NewRun();
     m_runFirstTime = MinTime;
+    m_holding = false;
     for (int32_t i = 0; i < m_cStreams; ++i) {
         StreamState& st = m_streams[i];
         st.from = 0;
@@ -171,11 +172,40 @@ bool COggFileReader::Position(CSeekSearch* search, COggStream* s, LONGLONG start
 
 LONGLONG COggFileReader::MainPosition() const { return m_main.held.offset >= 0 ? m_main.held.offset : m_main.sync.Position(); }
 
+// A stream below what its first sample waits for is read for at once. Once every stream has that, and some
+// stream's production has yet to hand on its first sample, the reader leaves the CPU to production until it has: a
+// seek's first samples do not wait while the reader copies and checks the seconds after them. The pause is short
+// (that first sample wakes the reader) and bounded: after kIdleGrace / 2 the reader fills the other streams all
+// the same (a stream whose host asks for nothing holds nobody up).
 bool COggFileReader::AnyWantsMore() {
+    bool more = false, firstPending = false;
     for (int32_t i = 0; i < m_cStreams; ++i) {
         const StreamState& st = m_streams[i];
-        if (st.taking && !st.behind && m_pCore->Stream(i)->ReadAhead().WantsMore()) return true;
+        if (!st.taking || st.behind) continue;
+        switch (m_pCore->Stream(i)->ReadAhead().Wanted()) {
+        case COggReadAhead::Need::Gate:
+            return true;
+        case COggReadAhead::Need::FirstPending:
+            firstPending = true;
+            break;
+        case COggReadAhead::Need::More:
+            more = true;
+            break;
+        case COggReadAhead::Need::Nothing:
+            break;
+        }
     }
+    if (!firstPending || !more) {
+        m_holding = false;
+        return more;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (!m_holding) {
+        m_holding = true;
+        m_holdSince = now;
+    }
+    if (now - m_holdSince >= kIdleGrace / 2) return true;
+    m_recheck = true;
     return false;
 }
 

@@ -111,6 +111,9 @@ private:
     bool m_recheck = false;              // the next wait ends in time to look at an idle stream again
     LONGLONG m_runFirstTime = MinTime;   // a broadcast: the time of the run's first page
     static constexpr std::chrono::milliseconds kIdleGrace{300};
+    // Filling held back for a first page that production has yet to take (AnyWantsMore), since then.
+    bool m_holding = false;
+    std::chrono::steady_clock::time_point m_holdSince;
     StreamState* m_streams = nullptr;
     int32_t m_cStreams = 0;
 };

@@ -54,12 +54,17 @@ bool COggStream::TakesPages(DWORD run) {
 
 HRESULT COggStream::Produce(DWORD run, IOggDemuxSink* sink, IReaderWake* reader) {
     HRESULT hr;
+    bool started = false; // the run's first sample is made
     {
         std::lock_guard<std::mutex> g(m_lock);
         if (!m_run.Producing(run)) return S_OK;
         hr = ProduceLocked(run, sink, reader);
+        started = !m_run.Discontinuity();
     }
     sink->EndOfBatch(m_index, run);
+    bool first = false;
+    if (started) m_readAhead.FirstSampleOut(run, &first);
+    if (first) reader->Wake();
     if (hr == S_FALSE) { // the host holds enough: a reader waiting for this queue thinks again
         bool wake = false;
         m_readAhead.ProductionStopped(&wake);

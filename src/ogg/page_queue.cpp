@@ -7,7 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 
-COggPageQueue::~COggPageQueue() { Clear(); }
+COggPageQueue::~COggPageQueue() {
+    Clear();
+    FreeChain(m_pFreeList);
+}
 
 void COggPageQueue::FreeNode(PageNode* node) {
     if (node->link) node->link->Release();
@@ -106,15 +109,26 @@ void COggPageQueue::Recycle(PageNode* node) {
     FreeNode(node);
 }
 
+// The queued pages go to the free list (a seek refills the queue at once: its copies are not allocated again);
+// entries of outgrown capacities are freed, as in Recycle.
 void COggPageQueue::Clear() {
     CAutoLock lock(m_lock);
     m_tLastTime = 0;
-    FreeChain(m_pHead);
+    for (PageNode* node = m_pHead; node;) {
+        PageNode* next = node->pNext;
+        if (node->link) node->link->Release();
+        node->link = nullptr;
+        if (node->cbHeaderCapacity >= m_cbHeaderCapacity && node->cbBodyCapacity >= m_cbBodyCapacity) {
+            node->pNext = m_pFreeList;
+            m_pFreeList = node;
+        } else {
+            FreeNode(node);
+        }
+        node = next;
+    }
     m_pHead = m_pTail = nullptr;
     m_nCount = 0;
     m_nBytes = 0;
-    FreeChain(m_pFreeList);
-    m_pFreeList = nullptr;
 }
 
 void COggPageQueue::Snapshot(int32_t* count, LONGLONG* span, int64_t* bytes) {

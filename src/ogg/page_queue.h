@@ -29,6 +29,7 @@ public:
     bool AddPage(const ogg_page* page, const LONGLONG* pTime, COggLiveLink* link = nullptr);
     PageNode* RemoveHead();
     void Recycle(PageNode* node);
+    // Empties the queue; its entries are kept for reuse (no more than the queue held).
     void Clear();
 
     // Count, span (tail time - head time, 0 when empty or when the times run backwards) and the bytes the queued

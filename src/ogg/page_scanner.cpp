@@ -91,7 +91,11 @@ bool CPageScanner::SyncAt(LONGLONG pos, LONGLONG limit, PageInfo* page) {
         const LONGLONG n = limit - at < kSyncChunk + 3 ? limit - at : kSyncChunk + 3;
         if (n < 4 || !Read(at, n, chunk)) return false;
         for (LONGLONG i = 0; i + 4 <= n; ++i) {
-            if (chunk[i] != 'O' || std::memcmp(chunk + i, "OggS", 4) != 0) continue;
+            // memchr to the next 'O': a probe lands inside a page and passes over its body's bytes
+            const void* o = std::memchr(chunk + i, 'O', static_cast<size_t>(n - 3 - i));
+            if (!o) break;
+            i = static_cast<const BYTE*>(o) - chunk;
+            if (std::memcmp(chunk + i, "OggS", 4) != 0) continue;
             // A capture pattern in the data is no page: its header must chain to the next page (or reach the
             // end exactly), or else its checksum must be right (a real page followed by damage).
             PageInfo candidate;

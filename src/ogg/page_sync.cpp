@@ -10,15 +10,18 @@ void CPageSync::Reset(LONGLONG position) {
     m_base = position;
 }
 
+// The bytes held move to the front only when the room after them is short, and the buffer grows to room for a few
+// such writes: a reader of pages larger than its reads (audio at a high rate) then does not move what it holds
+// at every read.
 BYTE* CPageSync::Space(size_t n) {
-    if (m_begin > 0) { // what was taken goes: the bytes held move to the front
+    if (m_capacity - m_end < n && m_begin > 0) { // what was taken goes: the bytes held move to the front
         std::memmove(m_data, m_data + m_begin, m_end - m_begin);
         m_base += static_cast<LONGLONG>(m_begin);
         m_end -= m_begin;
         m_begin = 0;
     }
     if (m_capacity - m_end < n) {
-        const size_t capacity = m_end + n;
+        const size_t capacity = m_end + n * kRoomFor;
         auto* data = static_cast<BYTE*>(ReallocBytes(m_data, capacity));
         if (!data) return nullptr;
         m_data = data;

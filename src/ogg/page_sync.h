@@ -32,7 +32,8 @@ public:
 
     // Empty; the next bytes written are those of the file at `position`.
     void Reset(LONGLONG position);
-    // Room for `n` more bytes after those held (what was taken is dropped first); null when out of memory.
+    // Room for `n` more bytes after those held (what was taken is dropped when that room is short); null when out
+    // of memory.
     BYTE* Space(size_t n);
     void Wrote(size_t n);
 
@@ -49,6 +50,7 @@ public:
     uint64_t Skipped() const { return m_skipped; }
 
 private:
+    static constexpr size_t kRoomFor = 4; // writes of the size asked that a grown buffer has room for
     BYTE* m_data = nullptr;
     size_t m_capacity = 0;
     size_t m_begin = 0, m_end = 0;

@@ -19,7 +19,7 @@ void COggReadAhead::Restart(DWORD run) {
     m_run = run;
     m_queue.Clear();
     m_wait = Wait::Nothing;
-    m_starved = m_readerWaits = m_ended = false;
+    m_starved = m_readerWaits = m_ended = m_firstOut = false;
     m_cause = S_OK;
 }
 
@@ -59,13 +59,17 @@ COggReadAhead::Add COggReadAhead::Queue(DWORD run, const ogg_page& page, const L
     if (!m_queue.AddPage(&page, time, link) && link) return Add::Stale;
     m_queue.Snapshot(&count, &span, &bytes);
     // Production is woken when it can go on (the first page, or what the gate waits for), not for every page.
-    const bool go = m_wait == Wait::AnyPage ||
-                    (m_wait == Wait::Prebuffer && (span >= kPrebufferSpan || count >= m_high || FullLocked(count, span, bytes)));
+    const bool go = m_wait == Wait::AnyPage || (m_wait == Wait::Prebuffer && PrebufferedLocked(count, span, bytes));
     if (go) {
         m_wait = Wait::Nothing;
         *wake = true;
     }
     return Add::Queued;
+}
+
+// What the gate waits for before the run's first page goes out: half a second or the page mark (or a full queue).
+bool COggReadAhead::PrebufferedLocked(int32_t count, LONGLONG span, int64_t bytes) const {
+    return span >= kPrebufferSpan || count >= m_high || FullLocked(count, span, bytes);
 }
 
 bool COggReadAhead::WantsMore() {
@@ -76,6 +80,17 @@ bool COggReadAhead::WantsMore() {
     int64_t bytes;
     m_queue.Snapshot(&count, &span, &bytes);
     return !FullLocked(count, span, bytes);
+}
+
+COggReadAhead::Need COggReadAhead::Wanted() {
+    std::lock_guard<std::mutex> g(m_lock);
+    if (m_ended) return Need::Nothing;
+    int32_t count;
+    LONGLONG span;
+    int64_t bytes;
+    m_queue.Snapshot(&count, &span, &bytes);
+    if (!m_firstOut) return PrebufferedLocked(count, span, bytes) ? Need::FirstPending : Need::Gate;
+    return FullLocked(count, span, bytes) ? Need::Nothing : Need::More;
 }
 
 bool COggReadAhead::Low() {
@@ -130,6 +145,12 @@ PageNode* COggReadAhead::Take(bool gate, bool* readerWake) {
     *readerWake = count < m_low || (span < kWakeSpan && !AtLimitLocked(count, bytes));
     if (*readerWake) m_readerWaits = false;
     return node;
+}
+
+void COggReadAhead::FirstSampleOut(DWORD run, bool* readerWake) {
+    std::lock_guard<std::mutex> g(m_lock);
+    *readerWake = run == m_run && !m_firstOut;
+    if (*readerWake) m_firstOut = true;
 }
 
 bool COggReadAhead::Drained(HRESULT* cause) {

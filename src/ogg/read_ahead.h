@@ -30,6 +30,10 @@ public:
     Add Queue(DWORD run, const ogg_page& page, const LONGLONG* time, bool* wake, COggLiveLink* link = nullptr);
     // Below its fill target: the reader reads on for this stream.
     bool WantsMore();
+    // What the stream needs read: Gate, what its run's first sample waits for; FirstPending, nothing until
+    // production has handed on that first sample (which wakes the reader); More, up to its fill target; Nothing.
+    enum class Need { Gate, FirstPending, More, Nothing };
+    Need Wanted();
     // Below the mark where a reader that stopped for it would read again.
     bool Low();
     // Production waits for pages (it ran dry, or waits for the prebuffer): the stream starves.
@@ -43,6 +47,9 @@ public:
     // to where the reader reads again.
     PageNode* Take(bool gate, bool* readerWake);
     void Recycle(PageNode* node) { m_queue.Recycle(node); }
+    // Production of run `run` has handed on the run's first sample. *readerWake: the first time (the reader, which
+    // may have waited for it, fills on).
+    void FirstSampleOut(DWORD run, bool* readerWake);
     // The data of the run ended and every page was taken.
     bool Drained(HRESULT* cause);
     // Production stopped because the host holds all the samples it may. *readerWake: the reader waits for this
@@ -54,6 +61,7 @@ public:
 private:
     bool FullLocked(int32_t count, LONGLONG span, int64_t bytes) const;
     bool AtLimitLocked(int32_t count, int64_t bytes) const;
+    bool PrebufferedLocked(int32_t count, LONGLONG span, int64_t bytes) const;
     enum class Wait { Nothing, AnyPage, Prebuffer };
 
     std::mutex m_lock;
@@ -64,5 +72,6 @@ private:
     bool m_starved = false;     // production ran dry since its last timed packet
     bool m_readerWaits = false; // the reader stopped because this queue was at its limits
     bool m_ended = false;
+    bool m_firstOut = false; // production handed on the run's first sample
     HRESULT m_cause = S_OK;
 };

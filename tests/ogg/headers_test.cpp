@@ -199,6 +199,63 @@ TEST(MediaTypes, AlternativeTypeOnlyForTheoraAndMpegAudio) {
     EXPECT_EQ(MakeAlternativeType(&shortVih2), 1) << "too short to convert: never read past it";
 }
 
+// Before a run's first sample goes out the stream wants only what the gate waits for; once that is queued it wants
+// nothing until production has handed the first sample on, then up to its fill target. A new run starts over.
+TEST(ReadAhead, BeforeTheFirstSampleTheStreamWantsWhatTheGateWaitsFor) {
+    COggReadAhead q;
+    q.SetMarks(32, 16);
+    q.Restart(1);
+    ogg_stream_state os;
+    ogg_stream_init(&os, 78);
+    bool wake = false;
+    auto queue = [&](int64_t granule) {
+        std::vector<uint8_t> bytes = {0x08, 1, 2, 3};
+        ogg_packet op{};
+        op.packet = bytes.data();
+        op.bytes = 4;
+        op.granulepos = granule;
+        ogg_stream_packetin(&os, &op);
+        ogg_page og;
+        ogg_stream_flush(&os, &og);
+        const LONGLONG t = granule * 400000; // 25 pages a second
+        return q.Queue(1, og, &t, &wake);
+    };
+    EXPECT_EQ(q.Wanted(), COggReadAhead::Need::Gate) << "nothing queued";
+    bool readerWake = false;
+    EXPECT_EQ(q.Take(true, &readerWake), nullptr) << "the gate waits";
+    for (int i = 0; i < 13; ++i) {
+        queue(i);
+        EXPECT_EQ(q.Wanted(), COggReadAhead::Need::Gate) << i << ": under half a second";
+    }
+    queue(13);
+    EXPECT_TRUE(wake) << "half a second queued: production goes on";
+    EXPECT_EQ(q.Wanted(), COggReadAhead::Need::FirstPending) << "the gate has what it waits for";
+    EXPECT_TRUE(q.WantsMore()) << "its fill target is not reached";
+    PageNode* n = q.Take(true, &readerWake);
+    ASSERT_NE(n, nullptr);
+    q.Recycle(n);
+    EXPECT_EQ(q.Wanted(), COggReadAhead::Need::Gate) << "a page taken, no sample out yet: under half a second again";
+    queue(14);
+    EXPECT_EQ(q.Wanted(), COggReadAhead::Need::FirstPending);
+    bool first = false;
+    q.FirstSampleOut(2, &first);
+    EXPECT_FALSE(first) << "another run's sample";
+    EXPECT_EQ(q.Wanted(), COggReadAhead::Need::FirstPending);
+    q.FirstSampleOut(1, &first);
+    EXPECT_TRUE(first) << "the run's first sample wakes the reader";
+    EXPECT_EQ(q.Wanted(), COggReadAhead::Need::More);
+    q.FirstSampleOut(1, &first);
+    EXPECT_FALSE(first) << "once per run";
+    for (int i = 15; i <= 52; ++i) queue(i);
+    EXPECT_EQ(q.Wanted(), COggReadAhead::Need::Nothing) << "two seconds and the page mark";
+    q.Restart(1);
+    EXPECT_EQ(q.Wanted(), COggReadAhead::Need::Gate) << "a new run waits for its first sample again";
+    bool ended = false;
+    q.EndData(1, S_OK, &ended);
+    EXPECT_EQ(q.Wanted(), COggReadAhead::Need::Nothing) << "the data ended";
+    ogg_stream_clear(&os);
+}
+
 TEST(ReadAhead, TheReaderFillsTwoSecondsAndItsPageMarkOrTenSecondsWithinItsLimits) {
     COggReadAhead q;
     q.SetMarks(32, 16); // the Vorbis and Theora marks

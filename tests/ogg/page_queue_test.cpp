@@ -60,6 +60,9 @@ TEST(PageQueue, CapacitiesFreeListAndTimes) {
     EXPECT_EQ(q.Count(), 0);
     EXPECT_EQ(q.LastTime(), 0);
     EXPECT_EQ(q.HeaderCapacity(), 384) << "capacities keep their grown values";
+    EXPECT_FALSE(q.FreeListEmpty()) << "the queued entry of the current capacities is kept for the next run";
+    q.AddPage(&wide.page, nullptr); // reuses it
+    EXPECT_TRUE(q.FreeListEmpty()) << "the entry made before the header grew was freed, not kept";
 }
 
 // Pages of three streams with junk between them (a false capture pattern among it, and a damaged copy of a page):
