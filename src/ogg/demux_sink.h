@@ -20,8 +20,8 @@ struct OggSamplePacket {
 
 class IOggDemuxSink {
 public:
-    virtual ULONG AddRef() = 0;
-    virtual ULONG Release() = 0;
+    virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
+    virtual ULONG STDMETHODCALLTYPE Release() = 0;
     // A packet of `stream` (its index among the core's streams) for run `run`, always taken. S_OK: go on; S_FALSE:
     // the stream's reserve is full (or the run is over) and production stops after the packet at hand (the codec's
     // headers ahead of a sample go with it); a failure ends production with it.

@@ -15,8 +15,8 @@
     std::atomic<ULONG> m_cRef{1};                                                                           \
                                                                                                              \
 public:                                                                                                      \
-    ULONG AddRef() override { return ++m_cRef; }                                                            \
-    ULONG Release() override {                                                                              \
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_cRef; }                                              \
+    STDMETHODIMP_(ULONG) Release() override {                                                                \
         ULONG n = --m_cRef;                                                                                 \
         if (n == 0) delete this;                                                                            \
         return n;                                                                                           \

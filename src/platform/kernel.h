@@ -46,7 +46,7 @@ BOOL CloseHandle(HANDLE handle);
 }
 
 // Timer queues: each queue runs its timers' callbacks on a thread of its own.
-typedef void (*WAITORTIMERCALLBACK)(void* parameter, BOOLEAN fired);
+typedef void(WINAPI* WAITORTIMERCALLBACK)(void* parameter, BOOLEAN fired);
 extern "C" {
 HANDLE CreateTimerQueue();
 BOOL CreateTimerQueueTimer(HANDLE* timer, HANDLE queue, WAITORTIMERCALLBACK callback, void* parameter, DWORD dueMs,

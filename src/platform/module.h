@@ -53,8 +53,6 @@ struct PlatVersionRecord {
         dllMain(PlatModuleOf(reinterpret_cast<const void*>(&PlatModuleLoaded)), DLL_PROCESS_ATTACH, nullptr); \
     }                                                                                                       \
     }
-// An entry point of a module: the only symbols its dynamic table shows.
-#define PLAT_EXPORT extern "C" __attribute__((visibility("default")))
 
 extern "C" {
 DWORD GetLastError();

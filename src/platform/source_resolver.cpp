@@ -19,8 +19,8 @@
 #include "winreg.h"
 
 namespace {
-typedef HRESULT (*GetClassObjectFn)(REFCLSID, REFIID, void**);
-typedef HRESULT (*CanUnloadFn)();
+typedef HRESULT(STDAPICALLTYPE* GetClassObjectFn)(REFCLSID, REFIID, void**);
+typedef HRESULT(STDAPICALLTYPE* CanUnloadFn)();
 
 const char kHandlers[] = "Software\\Microsoft\\Windows Media Foundation\\ByteStreamHandlers";
 

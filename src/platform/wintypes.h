@@ -6,8 +6,13 @@
 // printf-style arguments checked against their format (argument positions counted from 1).
 #define PLAT_PRINTF_FORMAT(formatIndex, firstArgument) __attribute__((format(printf, formatIndex, firstArgument)))
 
+// The SDK's calling conventions: nothing on this platform (on 32-bit Windows they select __stdcall).
 #define STDMETHODCALLTYPE
-#define STDAPI extern "C" HRESULT
+#define STDMETHODIMP HRESULT STDMETHODCALLTYPE
+#define STDMETHODIMP_(type) type STDMETHODCALLTYPE
+#define STDAPICALLTYPE
+// The module's entry points: C names, visible outside the shared object (its version script picks them).
+#define STDAPI extern "C" __attribute__((visibility("default"))) HRESULT STDAPICALLTYPE
 #define WINAPI
 
 typedef int32_t HRESULT;

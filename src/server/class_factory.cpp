@@ -11,7 +11,7 @@ constexpr size_t kClassCount = sizeof kClasses / sizeof kClasses[0];
 } // namespace
 
 namespace MediaFoundationSamples {
-HRESULT ClassFactory::QueryInterface(REFIID riid, void** ppv) {
+STDMETHODIMP ClassFactory::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
         *ppv = static_cast<IClassFactory*>(this);
@@ -22,26 +22,26 @@ HRESULT ClassFactory::QueryInterface(REFIID riid, void** ppv) {
     return E_NOINTERFACE;
 }
 
-ULONG ClassFactory::AddRef() { return ++m_refCount; }
+STDMETHODIMP_(ULONG) ClassFactory::AddRef() { return ++m_refCount; }
 
-ULONG ClassFactory::Release() {
+STDMETHODIMP_(ULONG) ClassFactory::Release() {
     ULONG n = --m_refCount;
     if (n == 0) delete this;
     return n;
 }
 
-HRESULT ClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
+STDMETHODIMP ClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
     if (outer && !IsEqualIID(riid, IID_IUnknown)) return E_NOINTERFACE;
     return m_create(outer, riid, ppv);
 }
 
-HRESULT ClassFactory::LockServer(BOOL lock) {
+STDMETHODIMP ClassFactory::LockServer(BOOL lock) {
     BaseObject::LockServer(lock != FALSE);
     return S_OK;
 }
 } // namespace MediaFoundationSamples
 
-PLAT_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
     ApplyTraceSwitch(); // a host's first call into the module: not DllMain, where the registry must not be read
     for (size_t i = 0; i < kClassCount; ++i) {
         if (!IsEqualCLSID(clsid, *kClasses[i].clsid)) continue;
@@ -54,6 +54,6 @@ PLAT_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-PLAT_EXPORT HRESULT DllCanUnloadNow() {
+STDAPI DllCanUnloadNow() {
     return MediaFoundationSamples::BaseObject::Count() == 0 ? S_OK : S_FALSE;
 }

@@ -125,21 +125,37 @@ HRESULT RegisterHandler() {
     RegCloseKey(handlers);
     return hr;
 }
+
+// Whether the other build (32-bit beside 64-bit) has the class registered in its view of the classes. The
+// handler entries are one set for both views (HKEY_CURRENT_USER\Software is not redirected), so they stay
+// while the other build still uses them. With one view (the stand-in registry) this reads our own, just
+// removed.
+bool OtherViewRegistered(const char* classPath) {
+    const REGSAM otherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    char path[MAX_PATH];
+    if (FAILED(StringCchPrintfA(path, MAX_PATH, "%s\\InprocServer32", classPath))) return false;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path, 0, KEY_READ | otherView, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
 } // namespace
 
-PLAT_EXPORT HRESULT DllRegisterServer() {
+STDAPI DllRegisterServer() {
     if (CheckOwner() == Owner::Newer) return S_OK; // a newer copy is registered: left alone
     HRESULT hr = RegisterClass();
     if (FAILED(hr)) return hr;
     return RegisterHandler();
 }
 
-PLAT_EXPORT HRESULT DllUnregisterServer() {
+STDAPI DllUnregisterServer() {
     if (CheckOwner() != Owner::Ours) return S_OK; // another copy's registration is not ours to remove
     WCHAR clsid[39];
     char path[MAX_PATH];
     StringFromGUID2(CLSID_OGGByteStreamHandler, clsid, 39);
-    if (SUCCEEDED(StringCchPrintfA(path, MAX_PATH, "CLSID\\%ls", clsid))) RegDeleteTreeA(HKEY_CLASSES_ROOT, path);
+    if (FAILED(StringCchPrintfA(path, MAX_PATH, "CLSID\\%ls", clsid))) return S_OK;
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, path);
+    if (OtherViewRegistered(path)) return S_OK; // the other build's handler entries (the same ones) stay
     // Exactly the values it wrote; the keys stay (another handler may be registered there too).
     char name[64];
     if (WideCharToMultiByte(CP_THREAD_ACP, 0, clsid, -1, name, sizeof name, nullptr, nullptr) <= 0) return S_OK;

@@ -23,11 +23,11 @@ namespace MediaFoundationSamples {
 class ClassFactory final : public IClassFactory, public CNoThrowAlloc {
 public:
     explicit ClassFactory(CreateInstanceFn create) : m_create(create) {}
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
-    HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
-    HRESULT LockServer(BOOL lock) override;
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
+    STDMETHODIMP LockServer(BOOL lock) override;
 
 private:
     ~ClassFactory() = default;

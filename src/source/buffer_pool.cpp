@@ -20,7 +20,7 @@ public:
         : m_pool(pool), m_block(block), m_class(sizeClass), m_max(size) {
         m_pool->AddRef();
     }
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
         if (!IsEqualGUID(riid, IID_IUnknown) && !IsEqualGUID(riid, IID_IMFMediaBuffer)) {
             *ppv = nullptr;
@@ -30,31 +30,31 @@ public:
         AddRef();
         return S_OK;
     }
-    ULONG AddRef() override { return static_cast<ULONG>(++m_refs); }
-    ULONG Release() override {
+    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++m_refs); }
+    STDMETHODIMP_(ULONG) Release() override {
         const long n = --m_refs;
         if (n == 0) delete this;
         return static_cast<ULONG>(n);
     }
-    HRESULT Lock(BYTE** buffer, DWORD* maxLength, DWORD* currentLength) override {
+    STDMETHODIMP Lock(BYTE** buffer, DWORD* maxLength, DWORD* currentLength) override {
         if (!buffer) return E_POINTER;
         *buffer = m_block;
         if (maxLength) *maxLength = m_max;
         if (currentLength) *currentLength = m_current;
         return S_OK;
     }
-    HRESULT Unlock() override { return S_OK; }
-    HRESULT GetCurrentLength(DWORD* length) override {
+    STDMETHODIMP Unlock() override { return S_OK; }
+    STDMETHODIMP GetCurrentLength(DWORD* length) override {
         if (!length) return E_POINTER;
         *length = m_current;
         return S_OK;
     }
-    HRESULT SetCurrentLength(DWORD length) override {
+    STDMETHODIMP SetCurrentLength(DWORD length) override {
         if (length > m_max) return E_INVALIDARG;
         m_current = length;
         return S_OK;
     }
-    HRESULT GetMaxLength(DWORD* length) override {
+    STDMETHODIMP GetMaxLength(DWORD* length) override {
         if (!length) return E_POINTER;
         *length = m_max;
         return S_OK;

@@ -36,7 +36,7 @@ CBufferingRelay::~CBufferingRelay() {
     m_pLink->Release();
 }
 
-HRESULT CBufferingRelay::QueryInterface(REFIID riid, void** ppv) {
+STDMETHODIMP CBufferingRelay::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMFAsyncCallback)) {
         *ppv = static_cast<IMFAsyncCallback*>(this);
@@ -47,9 +47,9 @@ HRESULT CBufferingRelay::QueryInterface(REFIID riid, void** ppv) {
     return E_NOINTERFACE;
 }
 
-ULONG CBufferingRelay::AddRef() { return ++m_cRef; }
+STDMETHODIMP_(ULONG) CBufferingRelay::AddRef() { return ++m_cRef; }
 
-ULONG CBufferingRelay::Release() {
+STDMETHODIMP_(ULONG) CBufferingRelay::Release() {
     const ULONG n = --m_cRef;
     if (n == 0) delete this;
     return n;
@@ -76,7 +76,7 @@ IMFMediaEventGenerator* CBufferingRelay::Events() {
     return m_pEvents;
 }
 
-HRESULT CBufferingRelay::Invoke(IMFAsyncResult* result) {
+STDMETHODIMP CBufferingRelay::Invoke(IMFAsyncResult* result) {
     IMFMediaEventGenerator* events = Events();
     if (!events) return S_OK; // stopped: the event is not wanted
     IMFMediaEvent* event = nullptr;

@@ -15,11 +15,11 @@ public:
     // No more events are asked for, and the byte stream is let go (the event it may still hold dies with it).
     void Stop();
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
-    HRESULT GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }
-    HRESULT Invoke(IMFAsyncResult* result) override;
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(IMFAsyncResult* result) override;
 
 private:
     CBufferingRelay(IMFMediaEventGenerator* events, IMFByteStreamBuffering* buffering, SourceLink* link);

@@ -14,20 +14,20 @@ HRESULT OGGByteStreamHandler::CreateInstance(IUnknown* outer, REFIID riid, void*
 
 OGGByteStreamHandler::~OGGByteStreamHandler() = default;
 
-HRESULT OGGByteStreamHandler::QueryInterface(REFIID riid, void** ppv) {
+STDMETHODIMP OGGByteStreamHandler::QueryInterface(REFIID riid, void** ppv) {
     static const QITAB table[] = {QITABENT(OGGByteStreamHandler, IMFByteStreamHandler), {nullptr, 0}};
     return QISearch(this, table, riid, ppv);
 }
 
-ULONG OGGByteStreamHandler::AddRef() { return ++m_refCount; }
+STDMETHODIMP_(ULONG) OGGByteStreamHandler::AddRef() { return ++m_refCount; }
 
-ULONG OGGByteStreamHandler::Release() {
+STDMETHODIMP_(ULONG) OGGByteStreamHandler::Release() {
     ULONG n = --m_refCount;
     if (n == 0) delete this;
     return n;
 }
 
-HRESULT OGGByteStreamHandler::BeginCreateObject(IMFByteStream* stream, LPCWSTR, DWORD flags, IPropertyStore*,
+STDMETHODIMP OGGByteStreamHandler::BeginCreateObject(IMFByteStream* stream, LPCWSTR, DWORD flags, IPropertyStore*,
                                                 IUnknown** cancelCookie, IMFAsyncCallback* callback,
                                                 IUnknown* state) {
     if (cancelCookie) *cancelCookie = nullptr;
@@ -36,9 +36,9 @@ HRESULT OGGByteStreamHandler::BeginCreateObject(IMFByteStream* stream, LPCWSTR, 
     return COpenJob::Start(stream, callback, state, cancelCookie);
 }
 
-HRESULT OGGByteStreamHandler::CancelObjectCreation(IUnknown* cookie) { return COpenJob::Cancel(cookie); }
+STDMETHODIMP OGGByteStreamHandler::CancelObjectCreation(IUnknown* cookie) { return COpenJob::Cancel(cookie); }
 
-HRESULT OGGByteStreamHandler::EndCreateObject(IMFAsyncResult* result, MF_OBJECT_TYPE* type, IUnknown** object) {
+STDMETHODIMP OGGByteStreamHandler::EndCreateObject(IMFAsyncResult* result, MF_OBJECT_TYPE* type, IUnknown** object) {
     if (!result || !type || !object) return E_POINTER;
     *type = MF_OBJECT_INVALID;
     *object = nullptr;

@@ -16,14 +16,14 @@ public:
     // The class factory's creation function.
     static HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv);
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
-    HRESULT BeginCreateObject(IMFByteStream* stream, LPCWSTR url, DWORD flags, IPropertyStore* props,
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP BeginCreateObject(IMFByteStream* stream, LPCWSTR url, DWORD flags, IPropertyStore* props,
                               IUnknown** cancelCookie, IMFAsyncCallback* callback, IUnknown* state) override;
-    HRESULT EndCreateObject(IMFAsyncResult* result, MF_OBJECT_TYPE* type, IUnknown** object) override;
-    HRESULT CancelObjectCreation(IUnknown* cookie) override;
-    HRESULT GetMaxNumberOfBytesRequiredForResolution(QWORD*) override { return E_NOTIMPL; }
+    STDMETHODIMP EndCreateObject(IMFAsyncResult* result, MF_OBJECT_TYPE* type, IUnknown** object) override;
+    STDMETHODIMP CancelObjectCreation(IUnknown* cookie) override;
+    STDMETHODIMP GetMaxNumberOfBytesRequiredForResolution(QWORD*) override { return E_NOTIMPL; }
 
 private:
     OGGByteStreamHandler() = default;

@@ -44,15 +44,15 @@ OGGStream::~OGGStream() {
         if (t) t->Release();
 }
 
-HRESULT OGGStream::QueryInterface(REFIID riid, void** ppv) {
+STDMETHODIMP OGGStream::QueryInterface(REFIID riid, void** ppv) {
     static const QITAB table[] = {QITABENT(OGGStream, IMFMediaEventGenerator), QITABENT(OGGStream, IMFMediaStream),
                                   {nullptr, 0}};
     return QISearch(this, table, riid, ppv);
 }
 
-ULONG OGGStream::AddRef() { return ++m_refCount; }
+STDMETHODIMP_(ULONG) OGGStream::AddRef() { return ++m_refCount; }
 
-ULONG OGGStream::Release() {
+STDMETHODIMP_(ULONG) OGGStream::Release() {
     const ULONG n = --m_refCount;
     if (n == 0) delete this;
     return n;
@@ -65,7 +65,7 @@ IMFMediaEventQueue* OGGStream::EventQueue() {
     return m_pEventQueue;
 }
 
-HRESULT OGGStream::GetEvent(DWORD flags, IMFMediaEvent** event) {
+STDMETHODIMP OGGStream::GetEvent(DWORD flags, IMFMediaEvent** event) {
     IMFMediaEventQueue* queue = EventQueue();
     if (!queue) return MF_E_SHUTDOWN;
     HRESULT hr = queue->GetEvent(flags, event); // may block: outside every lock
@@ -73,7 +73,7 @@ HRESULT OGGStream::GetEvent(DWORD flags, IMFMediaEvent** event) {
     return hr;
 }
 
-HRESULT OGGStream::BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) {
+STDMETHODIMP OGGStream::BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) {
     IMFMediaEventQueue* queue = EventQueue();
     if (!queue) return MF_E_SHUTDOWN;
     HRESULT hr = queue->BeginGetEvent(callback, state);
@@ -81,7 +81,7 @@ HRESULT OGGStream::BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) {
     return hr;
 }
 
-HRESULT OGGStream::EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) {
+STDMETHODIMP OGGStream::EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) {
     IMFMediaEventQueue* queue = EventQueue();
     if (!queue) return MF_E_SHUTDOWN;
     HRESULT hr = queue->EndGetEvent(result, event);
@@ -89,7 +89,7 @@ HRESULT OGGStream::EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) {
     return hr;
 }
 
-HRESULT OGGStream::QueueEvent(MediaEventType type, REFGUID ext, HRESULT status, const PROPVARIANT* value) {
+STDMETHODIMP OGGStream::QueueEvent(MediaEventType type, REFGUID ext, HRESULT status, const PROPVARIANT* value) {
     IMFMediaEventQueue* queue = EventQueue();
     if (!queue) return MF_E_SHUTDOWN;
     HRESULT hr = queue->QueueEventParamVar(type, ext, status, value);
@@ -97,7 +97,7 @@ HRESULT OGGStream::QueueEvent(MediaEventType type, REFGUID ext, HRESULT status, 
     return hr;
 }
 
-HRESULT OGGStream::GetMediaSource(IMFMediaSource** source) {
+STDMETHODIMP OGGStream::GetMediaSource(IMFMediaSource** source) {
     if (!source) return E_POINTER;
     {
         CAutoLock lock(m_lock);
@@ -112,7 +112,7 @@ HRESULT OGGStream::GetMediaSource(IMFMediaSource** source) {
 
 // After the shutdown, MF_E_SHUTDOWN as from every other method (rather than E_UNEXPECTED for the descriptor
 // released by the shutdown), so that a host tells a shut-down stream by one code.
-HRESULT OGGStream::GetStreamDescriptor(IMFStreamDescriptor** sd) {
+STDMETHODIMP OGGStream::GetStreamDescriptor(IMFStreamDescriptor** sd) {
     if (!sd) return E_POINTER;
     CAutoLock lock(m_lock);
     if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
@@ -124,7 +124,7 @@ HRESULT OGGStream::GetStreamDescriptor(IMFStreamDescriptor** sd) {
 
 // A request at the wrong time is refused from the call with the code Media Foundation gives it (rather than
 // accepted and answered by an MEError on the source, which hosts take as fatal, when they only raced the end).
-HRESULT OGGStream::RequestSample(IUnknown* token) {
+STDMETHODIMP OGGStream::RequestSample(IUnknown* token) {
     CAutoLock lock(m_lock);
     if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
     if (m_state == SourceStopped) return MF_E_MEDIA_SOURCE_WRONGSTATE;

@@ -18,16 +18,16 @@ public:
     OGGStream(SourceLink* link, IMFStreamDescriptor* sd, DWORD id, int32_t index, HRESULT* phr);
 
     // IUnknown, IMFMediaEventGenerator, IMFMediaStream
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
-    HRESULT GetEvent(DWORD flags, IMFMediaEvent** event) override;
-    HRESULT BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override;
-    HRESULT EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override;
-    HRESULT QueueEvent(MediaEventType type, REFGUID ext, HRESULT status, const PROPVARIANT* value) override;
-    HRESULT GetMediaSource(IMFMediaSource** source) override;
-    HRESULT GetStreamDescriptor(IMFStreamDescriptor** sd) override;
-    HRESULT RequestSample(IUnknown* token) override;
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP GetEvent(DWORD flags, IMFMediaEvent** event) override;
+    STDMETHODIMP BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override;
+    STDMETHODIMP EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override;
+    STDMETHODIMP QueueEvent(MediaEventType type, REFGUID ext, HRESULT status, const PROPVARIANT* value) override;
+    STDMETHODIMP GetMediaSource(IMFMediaSource** source) override;
+    STDMETHODIMP GetStreamDescriptor(IMFStreamDescriptor** sd) override;
+    STDMETHODIMP RequestSample(IUnknown* token) override;
 
     // Transitions, carried out by the source's dispatch.
     void SetActive(bool active);

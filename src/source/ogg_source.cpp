@@ -34,16 +34,16 @@ OGGSource::~OGGSource() {
     m_operations.Clear();
 }
 
-HRESULT OGGSource::QueryInterface(REFIID riid, void** ppv) {
+STDMETHODIMP OGGSource::QueryInterface(REFIID riid, void** ppv) {
     static const QITAB table[] = {QITABENT(OGGSource, IMFMediaEventGenerator), QITABENT(OGGSource, IMFMediaSource),
                                   QITABENT(OGGSource, IMFRateControl),         QITABENT(OGGSource, IMFRateSupport),
                                   QITABENT(OGGSource, IMFGetService),          {nullptr, 0}};
     return QISearch(this, table, riid, ppv);
 }
 
-ULONG OGGSource::AddRef() { return ++m_refCount; }
+STDMETHODIMP_(ULONG) OGGSource::AddRef() { return ++m_refCount; }
 
-ULONG OGGSource::Release() {
+STDMETHODIMP_(ULONG) OGGSource::Release() {
     const ULONG n = --m_refCount;
     if (n == 0) delete this;
     return n;
@@ -64,7 +64,7 @@ IMFMediaEventQueue* OGGSource::EventQueue() {
     return m_pEventQueue;
 }
 
-HRESULT OGGSource::GetEvent(DWORD flags, IMFMediaEvent** event) {
+STDMETHODIMP OGGSource::GetEvent(DWORD flags, IMFMediaEvent** event) {
     IMFMediaEventQueue* queue = EventQueue();
     if (!queue) return MF_E_SHUTDOWN;
     HRESULT hr = queue->GetEvent(flags, event); // may block: outside every lock
@@ -72,7 +72,7 @@ HRESULT OGGSource::GetEvent(DWORD flags, IMFMediaEvent** event) {
     return hr;
 }
 
-HRESULT OGGSource::BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) {
+STDMETHODIMP OGGSource::BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) {
     IMFMediaEventQueue* queue = EventQueue();
     if (!queue) return MF_E_SHUTDOWN;
     HRESULT hr = queue->BeginGetEvent(callback, state);
@@ -80,7 +80,7 @@ HRESULT OGGSource::BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) {
     return hr;
 }
 
-HRESULT OGGSource::EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) {
+STDMETHODIMP OGGSource::EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) {
     IMFMediaEventQueue* queue = EventQueue();
     if (!queue) return MF_E_SHUTDOWN;
     HRESULT hr = queue->EndGetEvent(result, event);
@@ -88,7 +88,7 @@ HRESULT OGGSource::EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) {
     return hr;
 }
 
-HRESULT OGGSource::QueueEvent(MediaEventType type, REFGUID ext, HRESULT status, const PROPVARIANT* value) {
+STDMETHODIMP OGGSource::QueueEvent(MediaEventType type, REFGUID ext, HRESULT status, const PROPVARIANT* value) {
     IMFMediaEventQueue* queue = EventQueue();
     if (!queue) return MF_E_SHUTDOWN;
     HRESULT hr = queue->QueueEventParamVar(type, ext, status, value);
@@ -96,14 +96,14 @@ HRESULT OGGSource::QueueEvent(MediaEventType type, REFGUID ext, HRESULT status, 
     return hr;
 }
 
-HRESULT OGGSource::GetCharacteristics(DWORD* characteristics) {
+STDMETHODIMP OGGSource::GetCharacteristics(DWORD* characteristics) {
     if (!characteristics) return E_POINTER;
     if (ShutDown()) return MF_E_SHUTDOWN;
     *characteristics = m_characteristics.load();
     return S_OK;
 }
 
-HRESULT OGGSource::CreatePresentationDescriptor(IMFPresentationDescriptor** pd) {
+STDMETHODIMP OGGSource::CreatePresentationDescriptor(IMFPresentationDescriptor** pd) {
     if (!pd) return E_POINTER;
     CAutoLock lock(m_lock);
     if (ShutDown()) return MF_E_SHUTDOWN;
@@ -111,7 +111,7 @@ HRESULT OGGSource::CreatePresentationDescriptor(IMFPresentationDescriptor** pd) 
     return m_pPD->Clone(pd);
 }
 
-HRESULT OGGSource::Start(IMFPresentationDescriptor* pd, const GUID* timeFormat, const PROPVARIANT* start) {
+STDMETHODIMP OGGSource::Start(IMFPresentationDescriptor* pd, const GUID* timeFormat, const PROPVARIANT* start) {
     if (!pd || !start) return E_INVALIDARG;
     if (timeFormat && !IsEqualGUID(*timeFormat, GUID_NULL)) return MF_E_UNSUPPORTED_TIME_FORMAT;
     if (start->vt != VT_I8 && start->vt != VT_EMPTY) return MF_E_UNSUPPORTED_TIME_FORMAT;
@@ -144,7 +144,7 @@ HRESULT OGGSource::Start(IMFPresentationDescriptor* pd, const GUID* timeFormat, 
     return hr;
 }
 
-HRESULT OGGSource::Stop() {
+STDMETHODIMP OGGSource::Stop() {
     CAutoLock lock(m_lock);
     if (ShutDown()) return MF_E_SHUTDOWN;
     if (m_state == SourceInvalid || m_state == SourceOpening) return MF_E_NOT_INITIALIZED;
@@ -158,7 +158,7 @@ HRESULT OGGSource::Stop() {
 
 // A pause is refused from the call unless the source is, or is about to be, started (rather than posted and
 // refused by an MESourcePaused with an error and an MEError, which a Media Session takes as fatal).
-HRESULT OGGSource::Pause() {
+STDMETHODIMP OGGSource::Pause() {
     CAutoLock lock(m_lock);
     if (ShutDown()) return MF_E_SHUTDOWN;
     if (m_requestedState != SourceStarted) return MF_E_INVALID_STATE_TRANSITION;
@@ -184,7 +184,7 @@ HRESULT OGGSource::CheckOperation(SourceOp*) { return m_pPendingOp ? MF_E_NOTACC
 
 // Shutdown returns at once, also while the core's reader waits in a read: the reader finds the core shut down when
 // its read returns, and what it holds (the byte stream, the module) is let go then.
-HRESULT OGGSource::Shutdown() {
+STDMETHODIMP OGGSource::Shutdown() {
     CAutoLock lock(m_lock);
     if (ShutDown()) return MF_E_SHUTDOWN;
     m_state = SourceShutdown;

@@ -36,33 +36,33 @@ public:
     HRESULT Initialize(IMFByteStream* stream);
 
     // IUnknown (and the sink's reference count, the same)
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
     // Adds a reference unless the count has already reached 0 (the source is being destroyed).
     bool TryAddRef();
 
     // IMFMediaEventGenerator
-    HRESULT GetEvent(DWORD flags, IMFMediaEvent** event) override;
-    HRESULT BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override;
-    HRESULT EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override;
-    HRESULT QueueEvent(MediaEventType type, REFGUID ext, HRESULT status, const PROPVARIANT* value) override;
+    STDMETHODIMP GetEvent(DWORD flags, IMFMediaEvent** event) override;
+    STDMETHODIMP BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override;
+    STDMETHODIMP EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override;
+    STDMETHODIMP QueueEvent(MediaEventType type, REFGUID ext, HRESULT status, const PROPVARIANT* value) override;
 
     // IMFMediaSource
-    HRESULT GetCharacteristics(DWORD* characteristics) override;
-    HRESULT CreatePresentationDescriptor(IMFPresentationDescriptor** pd) override;
-    HRESULT Start(IMFPresentationDescriptor* pd, const GUID* timeFormat, const PROPVARIANT* start) override;
-    HRESULT Stop() override;
-    HRESULT Pause() override;
-    HRESULT Shutdown() override;
+    STDMETHODIMP GetCharacteristics(DWORD* characteristics) override;
+    STDMETHODIMP CreatePresentationDescriptor(IMFPresentationDescriptor** pd) override;
+    STDMETHODIMP Start(IMFPresentationDescriptor* pd, const GUID* timeFormat, const PROPVARIANT* start) override;
+    STDMETHODIMP Stop() override;
+    STDMETHODIMP Pause() override;
+    STDMETHODIMP Shutdown() override;
 
     // IMFRateControl, IMFRateSupport, IMFGetService
-    HRESULT SetRate(BOOL thin, float rate) override;
-    HRESULT GetRate(BOOL* thin, float* rate) override;
-    HRESULT GetSlowestRate(MFRATE_DIRECTION direction, BOOL thin, float* rate) override;
-    HRESULT GetFastestRate(MFRATE_DIRECTION direction, BOOL thin, float* rate) override;
-    HRESULT IsRateSupported(BOOL thin, float rate, float* nearest) override;
-    HRESULT GetService(REFGUID service, REFIID riid, LPVOID* ppv) override;
+    STDMETHODIMP SetRate(BOOL thin, float rate) override;
+    STDMETHODIMP GetRate(BOOL* thin, float* rate) override;
+    STDMETHODIMP GetSlowestRate(MFRATE_DIRECTION direction, BOOL thin, float* rate) override;
+    STDMETHODIMP GetFastestRate(MFRATE_DIRECTION direction, BOOL thin, float* rate) override;
+    STDMETHODIMP IsRateSupported(BOOL thin, float rate, float* nearest) override;
+    STDMETHODIMP GetService(REFGUID service, REFIID riid, LPVOID* ppv) override;
 
     // OpQueue
     HRESULT ExecuteOperation(SourceOp* op) override;

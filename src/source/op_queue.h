@@ -11,7 +11,7 @@ enum OpType : DWORD { OpStart = 0, OpPause = 1, OpStop = 2, OpEndOfStream = 4 };
 class SourceOp : public IUnknown, public CNoThrowAlloc {
 public:
     explicit SourceOp(DWORD type) : m_type(type) { PropVariantInit(&m_data); }
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
         if (!IsEqualIID(riid, IID_IUnknown)) {
             *ppv = nullptr;
@@ -21,8 +21,8 @@ public:
         AddRef();
         return S_OK;
     }
-    ULONG AddRef() override { return ++m_refCount; }
-    ULONG Release() override {
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refCount; }
+    STDMETHODIMP_(ULONG) Release() override {
         ULONG n = --m_refCount;
         if (n == 0) delete this;
         return n;
@@ -59,7 +59,7 @@ template <class T> class AsyncCallback : public IMFAsyncCallback {
 public:
     typedef HRESULT (T::*Method)(IMFAsyncResult*);
     AsyncCallback(T* target, Method method) : m_pTarget(target), m_pTargetMethod(method) {}
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
         if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMFAsyncCallback)) {
             *ppv = static_cast<IMFAsyncCallback*>(this);
@@ -69,10 +69,10 @@ public:
         *ppv = nullptr;
         return E_NOINTERFACE;
     }
-    ULONG AddRef() override { return m_pTarget->AddRef(); }
-    ULONG Release() override { return m_pTarget->Release(); }
-    HRESULT GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }
-    HRESULT Invoke(IMFAsyncResult* result) override { return (m_pTarget->*m_pTargetMethod)(result); }
+    STDMETHODIMP_(ULONG) AddRef() override { return m_pTarget->AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return m_pTarget->Release(); }
+    STDMETHODIMP GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(IMFAsyncResult* result) override { return (m_pTarget->*m_pTargetMethod)(result); }
 
 private:
     T* m_pTarget;

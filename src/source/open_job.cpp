@@ -21,7 +21,7 @@ COpenJob::~COpenJob() {
     if (m_pCallback) m_pCallback->Release();
 }
 
-HRESULT COpenJob::QueryInterface(REFIID riid, void** ppv) {
+STDMETHODIMP COpenJob::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     if (IsEqualGUID(riid, kOpenJobId) || IsEqualGUID(riid, IID_IUnknown)) {
         *ppv = static_cast<IUnknown*>(this);
@@ -32,9 +32,9 @@ HRESULT COpenJob::QueryInterface(REFIID riid, void** ppv) {
     return E_NOINTERFACE;
 }
 
-ULONG COpenJob::AddRef() { return ++m_cRef; }
+STDMETHODIMP_(ULONG) COpenJob::AddRef() { return ++m_cRef; }
 
-ULONG COpenJob::Release() {
+STDMETHODIMP_(ULONG) COpenJob::Release() {
     const ULONG n = --m_cRef;
     if (n == 0) delete this;
     return n;

@@ -20,9 +20,9 @@ public:
     // that is no open of this module's, the open's failure otherwise.
     static HRESULT SourceOf(IUnknown* object, IMFMediaSource** source);
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
 
 private:
     COpenJob(IMFByteStream* stream, IMFAsyncCallback* callback);

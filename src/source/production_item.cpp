@@ -6,14 +6,14 @@ CProductionItem::CProductionItem(SourceLink* link, int32_t index) : m_pLink(link
 
 CProductionItem::~CProductionItem() { m_pLink->Release(); }
 
-HRESULT CProductionItem::QueryInterface(REFIID riid, void** ppv) {
+STDMETHODIMP CProductionItem::QueryInterface(REFIID riid, void** ppv) {
     static const QITAB table[] = {QITABENT(CProductionItem, IMFAsyncCallback), {nullptr, 0}};
     return QISearch(this, table, riid, ppv);
 }
 
-ULONG CProductionItem::AddRef() { return ++m_cRef; }
+STDMETHODIMP_(ULONG) CProductionItem::AddRef() { return ++m_cRef; }
 
-ULONG CProductionItem::Release() {
+STDMETHODIMP_(ULONG) CProductionItem::Release() {
     const ULONG n = --m_cRef;
     if (n == 0) delete this;
     return n;
@@ -35,7 +35,7 @@ bool CProductionItem::Ask() {
     }
 }
 
-HRESULT CProductionItem::Invoke(IMFAsyncResult*) {
+STDMETHODIMP CProductionItem::Invoke(IMFAsyncResult*) {
     m_status = Running;
     OGGSource* source = m_pLink->Acquire();
     for (;;) {

@@ -10,11 +10,11 @@
 class CProductionItem final : private MediaFoundationSamples::BaseObject, public IMFAsyncCallback, public CNoThrowAlloc {
 public:
     CProductionItem(SourceLink* link, int32_t index);
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
-    HRESULT GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }
-    HRESULT Invoke(IMFAsyncResult* result) override;
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(IMFAsyncResult* result) override;
 
     // Production should run (again); false when the work item could not be posted.
     bool Ask();

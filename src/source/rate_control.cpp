@@ -14,7 +14,7 @@ bool IsSupported(float rate) {
 } // namespace
 
 // Every rate and service method answers MF_E_SHUTDOWN after Shutdown, as the source's other methods do.
-HRESULT OGGSource::GetSlowestRate(MFRATE_DIRECTION direction, BOOL thin, float* rate) {
+STDMETHODIMP OGGSource::GetSlowestRate(MFRATE_DIRECTION direction, BOOL thin, float* rate) {
     if (ShutDown()) return MF_E_SHUTDOWN;
     if (thin) return MF_E_THINNING_UNSUPPORTED;
     if (direction == MFRATE_REVERSE) return MF_E_REVERSE_UNSUPPORTED;
@@ -23,7 +23,7 @@ HRESULT OGGSource::GetSlowestRate(MFRATE_DIRECTION direction, BOOL thin, float* 
     return S_OK;
 }
 
-HRESULT OGGSource::GetFastestRate(MFRATE_DIRECTION direction, BOOL thin, float* rate) {
+STDMETHODIMP OGGSource::GetFastestRate(MFRATE_DIRECTION direction, BOOL thin, float* rate) {
     if (ShutDown()) return MF_E_SHUTDOWN;
     if (thin) return MF_E_THINNING_UNSUPPORTED;
     if (direction == MFRATE_REVERSE) return MF_E_REVERSE_UNSUPPORTED;
@@ -32,7 +32,7 @@ HRESULT OGGSource::GetFastestRate(MFRATE_DIRECTION direction, BOOL thin, float* 
     return S_OK;
 }
 
-HRESULT OGGSource::IsRateSupported(BOOL thin, float rate, float*) {
+STDMETHODIMP OGGSource::IsRateSupported(BOOL thin, float rate, float*) {
     if (ShutDown()) return MF_E_SHUTDOWN;
     if (thin) return MF_E_THINNING_UNSUPPORTED;
     if (rate < 0.0f) return MF_E_REVERSE_UNSUPPORTED;
@@ -41,7 +41,7 @@ HRESULT OGGSource::IsRateSupported(BOOL thin, float rate, float*) {
 
 // The rate is what GetRate answers and what MESourceRateChanged carries; sample times stay on the presentation's
 // timeline at every rate (the presentation clock runs at the rate, and sinks present each sample at its time).
-HRESULT OGGSource::SetRate(BOOL, float rate) {
+STDMETHODIMP OGGSource::SetRate(BOOL, float rate) {
     if (ShutDown()) return MF_E_SHUTDOWN;
     if (rate < 0.0f) return MF_E_REVERSE_UNSUPPORTED;
     if (!IsSupported(rate) || (rate != 1.0f && !Seekable())) return MF_E_UNSUPPORTED_RATE;
@@ -53,7 +53,7 @@ HRESULT OGGSource::SetRate(BOOL, float rate) {
     return QueueEvent(MESourceRateChanged, GUID_NULL, S_OK, &value);
 }
 
-HRESULT OGGSource::GetRate(BOOL*, float* rate) {
+STDMETHODIMP OGGSource::GetRate(BOOL*, float* rate) {
     if (!rate) return E_POINTER;
     if (ShutDown()) return MF_E_SHUTDOWN;
     const float current = m_rate.load();
@@ -61,7 +61,7 @@ HRESULT OGGSource::GetRate(BOOL*, float* rate) {
     return S_OK;
 }
 
-HRESULT OGGSource::GetService(REFGUID service, REFIID riid, LPVOID* ppv) {
+STDMETHODIMP OGGSource::GetService(REFGUID service, REFIID riid, LPVOID* ppv) {
     if (ShutDown()) return MF_E_SHUTDOWN;
     if (!IsEqualGUID(service, MF_RATE_CONTROL_SERVICE)) return MF_E_UNSUPPORTED_SERVICE;
     return QueryInterface(riid, ppv);

@@ -14,15 +14,15 @@ class SourceLink : public IUnknown, public CNoThrowAlloc {
 public:
     explicit SourceLink(OGGSource* source) : m_pSource(source) {}
     virtual ~SourceLink() = default;
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
         *ppv = IsEqualIID(riid, IID_IUnknown) ? static_cast<IUnknown*>(this) : nullptr;
         if (!*ppv) return E_NOINTERFACE;
         AddRef();
         return S_OK;
     }
-    ULONG AddRef() override { return static_cast<ULONG>(++m_cRef); }
-    ULONG Release() override {
+    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++m_cRef); }
+    STDMETHODIMP_(ULONG) Release() override {
         long n = --m_cRef;
         if (n == 0) delete this;
         return static_cast<ULONG>(n);

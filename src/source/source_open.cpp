@@ -17,8 +17,8 @@ namespace {
 class CDemuxEvents final : public IOggDemuxSink, public CNoThrowAlloc {
 public:
     explicit CDemuxEvents(SourceLink* link) : m_pLink(link) { m_pLink->AddRef(); }
-    ULONG AddRef() override { return ++m_cRef; }
-    ULONG Release() override {
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_cRef; }
+    STDMETHODIMP_(ULONG) Release() override {
         const ULONG n = --m_cRef;
         if (n == 0) delete this;
         return n;

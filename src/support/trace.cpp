@@ -163,7 +163,7 @@ void Flush(Collector* c, bool fromTimer) {
     if (local.Size() > 0) WriteToFile(c, local.Data(), local.Size());
 }
 
-void TimerRoutine(void* parameter, BOOLEAN) {
+void WINAPI TimerRoutine(void* parameter, BOOLEAN) {
     auto* c = static_cast<Collector*>(parameter);
     if (++c->flushGuard > 1) {
         --c->flushGuard;

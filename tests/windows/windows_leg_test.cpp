@@ -1,8 +1,10 @@
 // The Windows build of the module, registered with regsvr32 and played under Wine by the Windows build
 // of the host, against the Linux build: file by file, the same samples and the same events.
 //
-// Needs the Windows leg prepared (./run windows): OGGSOURCE_WINDOWS_BUILD (the cross build's folder) and
-// WINEPREFIX (a prefix made by wineboot).
+// Needs the Windows leg prepared (./run windows): OGGSOURCE_WINDOWS_BUILD (the cross build's folder), its
+// architecture OGGSOURCE_WINDOWS_ARCH (x64 or x86), the other architecture's build
+// OGGSOURCE_WINDOWS_OTHER_BUILD, the package OGGSOURCE_PACKAGE, and WINEPREFIX (a prefix made by wineboot,
+// with Wine's 32-bit half).
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
@@ -17,6 +19,7 @@
 
 namespace {
 const char kClsid[] = "{D3A2C1B4-7E58-4F2A-9B6C-1E0F3A5D7C92}";
+// The class key; a 32-bit process's COM reads it in the registry's 32-bit view (reg's /reg:32).
 const char kClassKey[] = "HKLM\\Software\\Classes\\CLSID\\{D3A2C1B4-7E58-4F2A-9B6C-1E0F3A5D7C92}\\InprocServer32";
 const char kHandlerKey[] = "HKCU\\Software\\Microsoft\\Windows Media Foundation\\ByteStreamHandlers\\.OGG";
 
@@ -75,9 +78,10 @@ ShellOutput Regsvr32(const std::string& module, bool unregister = false) {
     return Wine(std::string("regsvr32 /s ") + (unregister ? "/u " : "") + Quote(WinePath(module)));
 }
 
-// The module path registered for our class, "" when there is none.
-std::string RegisteredModule() {
-    ShellOutput o = Wine(std::string("reg query ") + Quote(kClassKey) + " /ve");
+// The module path registered for our class in the view of architecture `arch` (x64 or x86), "" when none is.
+std::string RegisteredModule(const std::string& arch) {
+    const std::string view = arch == "x86" ? " /reg:32" : " /reg:64";
+    ShellOutput o = Wine(std::string("reg query ") + Quote(kClassKey) + " /ve" + view);
     if (o.status != 0) return "";
     size_t at = o.text.find("REG_SZ");
     if (at == std::string::npos) return "";
@@ -153,6 +157,50 @@ bool MakeNewerCopy(const std::string& from, const std::string& to) {
     return static_cast<bool>(out);
 }
 
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The machine a PE file is built for (IMAGE_FILE_HEADER.Machine: 0x8664 x86-64, 0x14c i386), 0 when not PE.
+unsigned PeMachine(const std::string& path) {
+    const std::string b = ReadFile(path);
+    auto byte = [&](size_t at) { return static_cast<unsigned>(static_cast<unsigned char>(b[at])); };
+    if (b.size() < 0x40 || b.compare(0, 2, "MZ") != 0) return 0;
+    const size_t pe = byte(0x3C) | byte(0x3D) << 8 | byte(0x3E) << 16 | static_cast<size_t>(byte(0x3F)) << 24;
+    if (pe + 6 > b.size() || b.compare(pe, 4, std::string("PE\0\0", 4)) != 0) return 0;
+    return byte(pe + 4) | byte(pe + 5) << 8;
+}
+
+// "MAJOR.MINOR.PATCH" of a module's VERSIONINFO (VS_FIXEDFILEINFO after its signature), "" without one.
+std::string FileVersion(const std::string& path) {
+    const std::string b = ReadFile(path);
+    const size_t at = b.find(std::string("\xBD\x04\xEF\xFE", 4));
+    if (at == std::string::npos || at + 16 > b.size()) return "";
+    auto word = [&](size_t o) {
+        return static_cast<unsigned>(static_cast<unsigned char>(b[o])) | static_cast<unsigned char>(b[o + 1])
+                                                                             << 8;
+    };
+    // dwFileVersionMS (major, minor) at 8, dwFileVersionLS (patch, 0) at 12, each word little-endian.
+    return std::to_string(word(at + 10)) + "." + std::to_string(word(at + 8)) + "." +
+           std::to_string(word(at + 14));
+}
+
+// The oggsource.dll that the host loaded to probe `file`, from Wine's loader trace (lower case, "" if none).
+std::string LoadedModule(const std::string& host, const std::string& file) {
+    const ShellOutput o = RunShell("WINEDEBUG=+loaddll wine " + Quote(host) + " probe --json " +
+                                   Quote(WinePath(file)) + " 2>&1 >/dev/null");
+    for (size_t at = 0; (at = o.text.find("Loaded L\"", at)) != std::string::npos; ++at) {
+        const size_t end = o.text.find('"', at + 9);
+        if (end == std::string::npos) break;
+        std::string path = Lower(o.text.substr(at + 9, end - at - 9));
+        for (size_t d; (d = path.find("\\\\")) != std::string::npos;)
+            path.erase(d, 1); // '\' comes twice
+        if (path.size() >= 14 && path.compare(path.size() - 14, 14, "\\oggsource.dll") == 0) return path;
+    }
+    return "";
+}
+
 class WindowsLeg : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -185,6 +233,11 @@ protected:
         ASSERT_TRUE(s_server) << "wineserver -p did not start a persistent server for " << prefix;
         m_build = build;
         m_prefix = prefix;
+        const char* arch = std::getenv("OGGSOURCE_WINDOWS_ARCH");
+        const char* other = std::getenv("OGGSOURCE_WINDOWS_OTHER_BUILD");
+        m_arch = arch ? arch : "x64";
+        ASSERT_TRUE(m_arch == "x64" || m_arch == "x86") << m_arch;
+        m_other = other ? other : "";
         m_host = m_build + "/tools/oggsource/oggsource.exe";
         m_module = m_build + "/src/server/oggsource.dll";
         ASSERT_EQ(Command(Quote(OGGSOURCE_TOOL_PATH) + " register").status, 0);
@@ -199,7 +252,8 @@ protected:
             registered = HandlerRegistered();
         }
         ASSERT_TRUE(registered) << "regsvr32 returned 0 without the handler entry; class registered to \""
-                                << RegisteredModule() << "\"; servers: " << RunShell("pgrep -a wineserver").text;
+                                << RegisteredModule(m_arch)
+                                << "\"; servers: " << RunShell("pgrep -a wineserver").text;
     }
 
     // " --stream ID" for every stream of the file that has a media type (what the Source Reader reads).
@@ -221,7 +275,7 @@ protected:
 
     static std::string s_registry;
     static bool s_server;
-    std::string m_build, m_prefix, m_host, m_module;
+    std::string m_build, m_prefix, m_host, m_module, m_arch, m_other;
 };
 std::string WindowsLeg::s_registry;
 bool WindowsLeg::s_server = false;
@@ -518,8 +572,11 @@ TEST_F(WindowsLeg, EveryOggNameAndTodaysCodecsUnderWine) {
 }
 
 TEST_F(WindowsLeg, Regsvr32RegistersUnregistersAndRespectsOtherCopies) {
+    // The other architecture's class (a leg before this one) out of the way: its handler entries would stay.
+    ASSERT_FALSE(m_other.empty()) << "OGGSOURCE_WINDOWS_OTHER_BUILD: the other architecture's build";
+    ASSERT_EQ(Regsvr32(m_other + "/src/server/oggsource.dll", true).status, 0);
     // regsvr32 wrote the class where Wine's COM looks (HKLM\Software\Classes) and the handler entry.
-    EXPECT_EQ(Lower(RegisteredModule()), Lower(WinePath(m_module)));
+    EXPECT_EQ(Lower(RegisteredModule(m_arch)), Lower(WinePath(m_module)));
     EXPECT_TRUE(HandlerRegistered());
 
     const std::string dir = std::string(::testing::TempDir()) + "/windows-copies-" + std::to_string(getpid());
@@ -531,23 +588,23 @@ TEST_F(WindowsLeg, Regsvr32RegistersUnregistersAndRespectsOtherCopies) {
 
     // A copy of the same version takes the registration over; the first copy then leaves it alone.
     ASSERT_EQ(Regsvr32(same).status, 0);
-    EXPECT_EQ(Lower(RegisteredModule()), Lower(WinePath(same)));
+    EXPECT_EQ(Lower(RegisteredModule(m_arch)), Lower(WinePath(same)));
     ASSERT_EQ(Regsvr32(m_module, true).status, 0);
-    EXPECT_EQ(Lower(RegisteredModule()), Lower(WinePath(same)));
+    EXPECT_EQ(Lower(RegisteredModule(m_arch)), Lower(WinePath(same)));
     EXPECT_TRUE(HandlerRegistered());
 
     // A newer copy's registration is neither replaced nor removed by an older one.
     ASSERT_EQ(Regsvr32(newer).status, 0);
-    EXPECT_EQ(Lower(RegisteredModule()), Lower(WinePath(newer)));
+    EXPECT_EQ(Lower(RegisteredModule(m_arch)), Lower(WinePath(newer)));
     ASSERT_EQ(Regsvr32(m_module).status, 0);
-    EXPECT_EQ(Lower(RegisteredModule()), Lower(WinePath(newer)));
+    EXPECT_EQ(Lower(RegisteredModule(m_arch)), Lower(WinePath(newer)));
     ASSERT_EQ(Regsvr32(m_module, true).status, 0);
-    EXPECT_EQ(Lower(RegisteredModule()), Lower(WinePath(newer)));
+    EXPECT_EQ(Lower(RegisteredModule(m_arch)), Lower(WinePath(newer)));
 
     // The owner removes it; then no file plays through our source any more (proof that, registered, the
     // resolver used ours and not a handler of Wine's own).
     ASSERT_EQ(Regsvr32(newer, true).status, 0);
-    EXPECT_EQ(RegisteredModule(), "");
+    EXPECT_EQ(RegisteredModule(m_arch), "");
     EXPECT_FALSE(HandlerRegistered());
     Fixture f = MakeFile("windows-unregistered", kFiles[0][1]);
     EXPECT_NE(WindowsPlay(f.path, "").status, 0);
@@ -557,6 +614,108 @@ TEST_F(WindowsLeg, Regsvr32RegistersUnregistersAndRespectsOtherCopies) {
     unlink(f.path.c_str());
     Command("rm -rf " + Quote(dir));
 }
+// The build is of the architecture it is run as, and its host loads its own DLL: a 32-bit host can load only
+// a 32-bit DLL, so the x86 leg runs 32-bit code throughout.
+TEST_F(WindowsLeg, TheBuildIsOfItsArchitectureAndItsHostLoadsItsOwnDll) {
+    const unsigned machine = m_arch == "x86" ? 0x14c : 0x8664;
+    EXPECT_EQ(PeMachine(m_module), machine);
+    EXPECT_EQ(PeMachine(m_host), machine);
+    EXPECT_EQ(PeMachine(m_build + "/tests/windows/header_check.exe"), machine);
+    Fixture f = MakeFile("windows-arch", kFiles[0][1]);
+    EXPECT_EQ(LoadedModule(m_host, f.path), Lower(WinePath(m_module)));
+    unlink(f.path.c_str());
+}
+
+// The 64-bit and the 32-bit DLL registered side by side: each in its architecture's view of the classes, the
+// handler entries shared. Each host loads its own architecture's DLL; unregistering one leaves the other
+// registered and playing (and its host, with no class in its view, plays nothing); the last one removes the
+// handler entries.
+TEST_F(WindowsLeg, BothArchitecturesRegisterSideBySideAndEachLeavesTheOtherWorking) {
+    ASSERT_FALSE(m_other.empty()) << "OGGSOURCE_WINDOWS_OTHER_BUILD: the other architecture's build";
+    const std::string otherArch = m_arch == "x86" ? "x64" : "x86";
+    const std::string otherModule = m_other + "/src/server/oggsource.dll";
+    const std::string otherHost = m_other + "/tools/oggsource/oggsource.exe";
+    ASSERT_EQ(PeMachine(otherModule), otherArch == "x86" ? 0x14cu : 0x8664u);
+    Fixture f = MakeFile("windows-side-by-side", kFiles[0][1]);
+    auto plays = [&](const std::string& host) {
+        return Wine(Quote(host) + " play --summary " + Quote(WinePath(f.path))).status == 0;
+    };
+    ASSERT_EQ(Regsvr32(otherModule).status, 0);
+    EXPECT_EQ(Lower(RegisteredModule(m_arch)), Lower(WinePath(m_module)));
+    EXPECT_EQ(Lower(RegisteredModule(otherArch)), Lower(WinePath(otherModule)));
+    EXPECT_EQ(LoadedModule(m_host, f.path), Lower(WinePath(m_module)));
+    EXPECT_EQ(LoadedModule(otherHost, f.path), Lower(WinePath(otherModule)));
+
+    ASSERT_EQ(Regsvr32(otherModule, true).status, 0);
+    EXPECT_EQ(RegisteredModule(otherArch), "");
+    EXPECT_EQ(Lower(RegisteredModule(m_arch)), Lower(WinePath(m_module)));
+    EXPECT_TRUE(HandlerRegistered());
+    EXPECT_TRUE(plays(m_host));
+    EXPECT_FALSE(plays(otherHost));
+
+    ASSERT_EQ(Regsvr32(otherModule).status, 0);
+    ASSERT_EQ(Regsvr32(m_module, true).status, 0);
+    EXPECT_EQ(RegisteredModule(m_arch), "");
+    EXPECT_EQ(Lower(RegisteredModule(otherArch)), Lower(WinePath(otherModule)));
+    EXPECT_TRUE(HandlerRegistered());
+    EXPECT_TRUE(plays(otherHost));
+    EXPECT_FALSE(plays(m_host));
+
+    ASSERT_EQ(Regsvr32(otherModule, true).status, 0);
+    EXPECT_FALSE(HandlerRegistered());
+    ASSERT_EQ(Regsvr32(m_module).status, 0);
+    EXPECT_TRUE(plays(m_host));
+    unlink(f.path.c_str());
+}
+
+// The package: named with the version in VERSION (the DLLs' file version too), holding both architectures'
+// DLL and host as built, the public header, the README, the license and the notices.
+TEST_F(WindowsLeg, ThePackageHoldsBothArchitecturesAndTheDocuments) {
+    const char* package = std::getenv("OGGSOURCE_PACKAGE");
+    ASSERT_TRUE(package) << "OGGSOURCE_PACKAGE: the zip ./run package made";
+    ASSERT_FALSE(m_other.empty());
+    const std::string source = OGGSOURCE_SOURCE_DIR;
+    std::string version = ReadFile(source + "/VERSION");
+    version.erase(version.find_last_not_of(" \r\n") + 1);
+    ASSERT_FALSE(version.empty());
+    EXPECT_EQ(FileVersion(m_module), version);
+    EXPECT_EQ(FileVersion(m_other + "/src/server/oggsource.dll"), version);
+    const std::string name = "oggsource-" + version + "-windows";
+    const std::string zip = package;
+    ASSERT_GE(zip.size(), name.size() + 4);
+    EXPECT_EQ(zip.substr(zip.size() - name.size() - 5), "/" + name + ".zip");
+    const ShellOutput list = Command("unzip -Z1 " + Quote(zip));
+    ASSERT_EQ(list.status, 0);
+    std::set<std::string> entries;
+    for (size_t at = 0, end; at < list.text.size(); at = end + 1) {
+        end = list.text.find('\n', at);
+        if (end == std::string::npos) end = list.text.size();
+        entries.insert(list.text.substr(at, end - at));
+    }
+    const std::string x64 = m_arch == "x64" ? m_build : m_other, x86 = m_arch == "x86" ? m_build : m_other;
+    const std::pair<std::string, std::string> files[] = {
+        {"x64/oggsource.dll", x64 + "/src/server/oggsource.dll"},
+        {"x64/oggsource.exe", x64 + "/tools/oggsource/oggsource.exe"},
+        {"x86/oggsource.dll", x86 + "/src/server/oggsource.dll"},
+        {"x86/oggsource.exe", x86 + "/tools/oggsource/oggsource.exe"},
+        {"include/oggsource.h", source + "/include/oggsource.h"},
+        {"README.md", source + "/README.md"},
+        {"LICENSE", source + "/LICENSE"},
+        {"notices/libogg.txt", source + "/notices/libogg.txt"},
+        {"notices/libvorbis.txt", source + "/notices/libvorbis.txt"},
+        {"notices/libtheora.txt", source + "/notices/libtheora.txt"},
+        {"notices/libopus.txt", source + "/notices/libopus.txt"}};
+    for (const auto& [entry, original] : files) {
+        SCOPED_TRACE(entry);
+        EXPECT_EQ(entries.count(name + "/" + entry), 1u);
+        EXPECT_EQ(Command("unzip -p " + Quote(zip) + " " + Quote(name + "/" + entry) + " | cmp -s - " +
+                          Quote(original))
+                      .status,
+                  0)
+            << "not the file as built";
+    }
+}
+
 // The public header compiled as C against the SDK's headers (mingw-w64) declares what it declares on Linux.
 TEST_F(WindowsLeg, ThePublicHeaderCompiledAsCWithTheSdkDeclaresTheSameValues) {
     ShellOutput windows = Wine(Quote(m_build + "/tests/windows/header_check.exe"));

@@ -151,7 +151,7 @@ bool IsOggSource(IMFMediaSource* source) {
 HRESULT CallModule(const std::string& module, const char* entry) {
     HMODULE m = LoadLibraryA(module.c_str());
     if (!m) return HRESULT_FROM_WIN32(static_cast<LONG>(GetLastError()));
-    typedef HRESULT (*EntryFn)();
+    typedef HRESULT(STDAPICALLTYPE* EntryFn)();
     auto fn = reinterpret_cast<EntryFn>(reinterpret_cast<void*>(GetProcAddress(m, entry)));
     HRESULT hr = fn ? fn() : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
     FreeLibrary(m);

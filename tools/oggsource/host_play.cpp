@@ -45,12 +45,12 @@ class Listener final : public IMFAsyncCallback {
     PLAT_REFCOUNT(Listener)
     Listener(IMFMediaEventGenerator* generator, int64_t from, std::weak_ptr<EventSink> sink)
         : m_generator(generator), m_from(from), m_sink(std::move(sink)) {}
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         static const QITAB table[] = {QITABENT(Listener, IMFAsyncCallback), {nullptr, 0}};
         return QISearch(this, table, riid, ppv);
     }
-    HRESULT GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }
-    HRESULT Invoke(IMFAsyncResult* result) override {
+    STDMETHODIMP GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(IMFAsyncResult* result) override {
         PlatRef<IMFMediaEvent> event;
         HRESULT hr = m_generator->EndGetEvent(result, &event);
         std::shared_ptr<EventSink> sink = m_sink.lock();

@@ -44,7 +44,6 @@ inline constexpr GUID GuidFromFourcc(uint32_t fourcc) {
 
 // The loader calls DllMain itself; the module's entry points leave the DLL through its .def file.
 #define PLAT_MODULE_ENTRY(dllMain)
-#define PLAT_EXPORT extern "C"
 
 // Thread names are a debugging aid that the Linux stand-in shows (the tests count reader threads by name).
 inline void PlatNameThisThread(const char*) {}
