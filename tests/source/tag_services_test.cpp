@@ -416,4 +416,21 @@ TEST_F(Tagged, SpeexencTitleAndAuthor) {
     ASSERT_EQ(pd->GetUINT32(MF_PD_AUDIO_ISVARIABLEBITRATE, &variable), S_OK);
     EXPECT_EQ(variable, static_cast<UINT32>(FALSE)); // speexenc's default: a constant rate
 }
+
+// The command-line host's probe prints the tags and each stream's language.
+TEST_F(Tagged, ProbePrintsTheTags) {
+    MakeVorbis();
+    ShellOutput o =
+        RunShell(std::string(OGGSOURCE_TOOL_PATH) + " probe --json " + Path("v.ogg") + " 2>/dev/null");
+    ASSERT_EQ(o.status, 0);
+    const nlohmann::json j = nlohmann::json::parse(o.text);
+    const std::string list = "vorbiscomment -l -R " + Path("v.ogg");
+    EXPECT_EQ(j["tags"]["title"], ToolValues(list, "TITLE").at(0));
+    EXPECT_EQ(j["tags"]["artist"].get<std::vector<std::string>>(), ToolValues(list, "ARTIST"));
+    EXPECT_EQ(j["tags"]["track"], 3);
+    EXPECT_EQ(j["tags"]["cover_bytes"], m_cover.size());
+    EXPECT_EQ(j["mime_type"], "audio/ogg");
+    ASSERT_EQ(j["streams"].size(), 1u);
+    EXPECT_EQ(j["streams"][0]["language"], "de");
+}
 } // namespace

@@ -230,3 +230,38 @@ TEST_F(DiscoveryTags, ACommentRunningPastThePacket) {
     EXPECT_EQ(c.sink->Of(0).size(), plain.sink->Of(0).size());
 }
 } // namespace
+
+namespace {
+// An OpusTags of some 12 MB (a 9 MB picture in base64) lies beyond the open's 8 MB: left out with its tags,
+// while the stream (described by its OpusHead) opens and plays.
+TEST_F(DiscoveryTags, ACommentHeaderBeyondTheCapIsLeftOutNotTheStream) {
+    ASSERT_EQ(Run("ffmpeg -v error -y -f lavfi -i 'nullsrc=s=2400x1800,geq=random(1)*255:random(1)*255:"
+                  "random(1)*255' -frames:v 1 " +
+                  Path("huge.png")),
+              0);
+    ASSERT_GT(ReadFile(File("huge.png")).size(), 8u << 20);
+    ASSERT_EQ(Run("opusenc --quiet --title Lost --picture " + Path("huge.png") + " " + Path("in.wav") + " " +
+                  Path("huge.opus")),
+              0);
+    ASSERT_GT(ReadFile(File("huge.opus")).size(), 11u << 20);
+    ASSERT_EQ(Run("opusenc --quiet --title Kept " + Path("in.wav") + " " + Path("small.opus")), 0);
+    core::OpenedCore small(ReadFile(File("small.opus")));
+    ASSERT_EQ(small.hr, S_OK);
+    ASSERT_NE(small.core->LinkTags(0), nullptr);
+    EXPECT_EQ(AllValues(*small.core->LinkTags(0), TagProperty::Title), std::vector<std::string>{"Kept"});
+    core::OpenedCore c(ReadFile(File("huge.opus")));
+    ASSERT_EQ(c.hr, S_OK);
+    ASSERT_EQ(c.core->StreamCount(), 1);
+    EXPECT_TRUE(c.core->Stream(0)->Logical().IsMediaStream());
+    const tags::CPresentationTags* p = c.core->LinkTags(0);
+    ASSERT_NE(p, nullptr);
+    ASSERT_EQ(p->StreamCount(), 1u);
+    EXPECT_FALSE(p->StreamAt(0)->HasComments());
+    EXPECT_EQ(p->ValueCount(TagProperty::Title), 0u);
+    tags::TagPicture cover;
+    EXPECT_FALSE(p->Cover(&cover));
+    ASSERT_TRUE(small.Play(1, 0, {0}));
+    EXPECT_TRUE(c.Play(1, 0, {0}));
+    EXPECT_EQ(c.sink->Of(0).size(), small.sink->Of(0).size());
+}
+} // namespace
