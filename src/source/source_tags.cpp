@@ -13,7 +13,11 @@ HRESULT OGGSource::TagService(REFGUID service, REFIID riid, void** ppv) {
     MediaSummary summary;
     HRESULT hr = SummarizePresentation(m_pPD, m_pCore->Caps().length, &summary);
     if (FAILED(hr)) return hr;
-    const tags::CPresentationTags* tags = m_pCore->LinkTags(0);
+    // A chained file: the tags of the link being played (where the streams are), as far as the open read
+    // them.
+    const int32_t link = m_pCore->LinkCount() > 1 ? m_pCore->LinkAt(CurrentPosition()) : 0;
+    const tags::CPresentationTags* tags =
+        m_pCore->LinkTags(link) ? m_pCore->LinkTags(link) : m_pCore->LinkTags(0);
     if (IsEqualGUID(service, MF_PROPERTY_HANDLER_SERVICE))
         return CreateSourcePropertyStore(tags, summary, riid, ppv);
     return CreateMetadataProvider(tags, m_pPD, riid, ppv);

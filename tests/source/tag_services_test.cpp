@@ -8,6 +8,7 @@
 
 #include "common/fixtures.h"
 #include "common/shell.h"
+#include "source/polling_host.h"
 
 namespace {
 std::string Utf8(const WCHAR* w) {
@@ -432,5 +433,32 @@ TEST_F(Tagged, ProbePrintsTheTags) {
     EXPECT_EQ(j["mime_type"], "audio/ogg");
     ASSERT_EQ(j["streams"].size(), 1u);
     EXPECT_EQ(j["streams"][0]["language"], "de");
+}
+
+// A chain of two differently tagged links: the store answers for the link being played.
+TEST_F(Tagged, AChainsStoreAnswersForTheLinkPlayed) {
+    ASSERT_EQ(Run("oggenc -Q -t Erster -a Eins -o " + Path("a.ogg") + " " + Path("in.wav")), 0);
+    ASSERT_EQ(Run("oggenc -Q -t Zweiter -a Zwei -o " + Path("b.ogg") + " " + Path("in.wav")), 0);
+    ASSERT_EQ(RunShell("cat " + Path("a.ogg") + " " + Path("b.ogg") + " > " + Path("chain.ogg")).status, 0);
+    OpenedSource s(File("chain.ogg"));
+    ASSERT_EQ(s.hr, S_OK);
+    PlatRef<IPropertyStore> before = Store(s.source.Get());
+    ASSERT_TRUE(before);
+    EXPECT_EQ(StoreStrings(before.Get(), PKEY_Title), std::vector<std::string>{"Erster"});
+    PollingHost h(s.source.Get());
+    BOOL selected = FALSE;
+    PlatRef<IMFStreamDescriptor> sd;
+    ASSERT_EQ(h.Pd()->GetStreamDescriptorByIndex(0, &selected, &sd), S_OK);
+    DWORD id = 0;
+    ASSERT_EQ(sd->GetStreamIdentifier(&id), S_OK);
+    h.Select({id});
+    ASSERT_EQ(h.StartAt(30000000), S_OK); // 3 s: a second into the second link
+    ASSERT_TRUE(h.PumpUntil([&] { return h.SamplesOf(id) >= 20; }));
+    PlatRef<IPropertyStore> during = Store(s.source.Get());
+    ASSERT_TRUE(during);
+    EXPECT_EQ(StoreStrings(during.Get(), PKEY_Title), std::vector<std::string>{"Zweiter"});
+    EXPECT_EQ(StoreStrings(during.Get(), PKEY_Music_Artist), std::vector<std::string>{"Zwei"});
+    // The store is a snapshot: the one taken before still answers for the first link.
+    EXPECT_EQ(StoreStrings(before.Get(), PKEY_Title), std::vector<std::string>{"Erster"});
 }
 } // namespace
