@@ -59,32 +59,38 @@ HRESULT COggDemuxer::DiscoverLink(CPageScanner* scan, int32_t link, LONGLONG beg
     l.firstRecord = m_cLinkRecords;
     l.records = 0;
     const LONGLONG limit = begin + FirstTimeSpan() < m_llFileLength ? begin + FirstTimeSpan() : m_llFileLength;
-    auto pending = [&] {
+    auto pending = [&](LONGLONG at) {
         for (int32_t i = l.firstRecord; i < l.firstRecord + l.records; ++i) {
             const COggLogicalStream* s = m_ppLinkRecords[i];
             if (s->HeadersPending() ? !s->Identified() || (s->Codec() && s->Codec()->IsMedia())
                                     : s->StartTimePending() && s->IsMediaStream())
                 return true;
+            if (m_tags.Pending(s->Serial()) && at - begin < kHeaderReadCap) return true;
         }
         return false;
     };
+    HRESULT hr = m_tags.BeginLink(link);
+    if (FAILED(hr)) return hr;
     PageInfo p;
     bool opening = true; // the link's first pages: each begins a stream
     for (bool more = scan->SyncAt(begin, limit, &p); more; more = scan->Next(p, limit, &p)) {
         COggLogicalStream* s = const_cast<COggLogicalStream*>(LinkStream(p.serial, link));
         if (opening && (p.flags & 2) && !s && l.records < kMaxLinkStreams) {
-            HRESULT hr = AddLinkRecord(p.serial, &s);
-            if (FAILED(hr)) return hr;
+            hr = AddLinkRecord(p.serial, &s);
+            if (FAILED(hr)) break;
             ++l.records;
         } else {
             opening = false;
             if (!s && (p.flags & 2)) break; // the next link already: this one was short
-            if (!pending()) break;
+            if (!pending(p.pos)) break;
         }
         ogg_page og;
-        if (s && s->HasHeaders() && scan->Whole(p, &og)) s->ParseHeaderPage(&og);
+        if (!s || !scan->Whole(p, &og)) continue;
+        if (s->HasHeaders()) s->ParseHeaderPage(&og);
+        m_tags.TakePage(&og, s->CodecKind());
     }
-    return S_OK;
+    m_tags.EndLink(); // headers not complete by now are left out with their tags
+    return hr;
 }
 
 // Each media stream of the first link goes on in link `link` through the first stream there of the same codec

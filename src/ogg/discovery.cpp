@@ -39,15 +39,33 @@ int32_t COggDemuxer::CountUndescribed() const {
     return n;
 }
 
+// Whether the open reads on past its window: a stream it found still waits for headers (its codec's, or the
+// comment header with its tags, which a cover can make large).
+bool COggDemuxer::HeadersPending() const {
+    for (int32_t i = 0; i < m_cOggStreams; ++i)
+        if (m_ppOggStreams[i]->Logical().Undescribed()) return true;
+    return m_tags.AnyPending();
+}
+
 HRESULT COggDemuxer::DiscoveryScan() {
-    const LONGLONG limit = m_llFileLength < DiscoveryLimit ? m_llFileLength : DiscoveryLimit;
+    HRESULT hr = m_tags.BeginLink(0);
+    if (FAILED(hr)) return hr;
+    hr = ScanLinkStart();
+    m_tags.EndLink(); // headers not complete by now are left out with their tags
+    return hr;
+}
+
+// Streams are looked for in the first DiscoveryLimit bytes; the headers of those found are read on for up to
+// kHeaderReadCap bytes (a 1 MB cover ahead of a Vorbis setup header), not further.
+HRESULT COggDemuxer::ScanLinkStart() {
+    const LONGLONG limit = m_llFileLength < kHeaderReadCap ? m_llFileLength : kHeaderReadCap;
     CPageSync sync;
     sync.Reset(0);
     m_llDiscovered = 0;
     bool dataSeen = false; // a page that begins no stream: the link's beginning-of-stream pages are over
     bool nextLink = false; // a page that begins the next link (a chained file): not taken
     const LONG chunk = m_caps.ReadChunk();
-    for (LONGLONG offset = 0; offset < limit && !nextLink;) {
+    for (LONGLONG offset = 0; offset < limit && !nextLink && (offset < DiscoveryLimit || HeadersPending());) {
         const LONG n = static_cast<LONG>(limit - offset < chunk ? limit - offset : chunk);
         BYTE* buffer = sync.Space(static_cast<size_t>(n));
         LONG got = 0;
@@ -70,15 +88,18 @@ HRESULT COggDemuxer::DiscoveryScan() {
                 break;
             }
             dataSeen = dataSeen || !view.header.FirstOfStream();
+            if (!stream && view.offset >= DiscoveryLimit) continue; // past the window: only the streams found
             if (!stream) {
                 HRESULT hr = AddStream(serial, &stream);
                 if (FAILED(hr)) return hr;
             }
             ogg_page page = AsOggPage(view);
             stream->Logical().ParseHeaderPage(&page);
-            }
+            m_tags.TakePage(&page, stream->Logical().CodecKind());
+        }
         if (!nextLink) m_llDiscovered = sync.Position();
-        if (m_cOggStreams > 0 && CountUndescribed() == 0) break; // junk ahead of the first page reads on
+        // Junk ahead of the first page reads on.
+        if (m_cOggStreams > 0 && CountUndescribed() == 0 && !m_tags.AnyPending()) break;
     }
     return S_OK;
 }

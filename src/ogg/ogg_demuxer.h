@@ -10,6 +10,7 @@
 #include "demux_sink.h"
 #include "fourcc_map.h"
 #include "ogg_stream.h"
+#include "tag_collector.h"
 
 class CPageScanner;
 class CReplaySource;
@@ -40,6 +41,8 @@ public:
     int32_t LinkStreamCount(int32_t k) const { return k == 0 ? m_cOggStreams : m_pLinks[k].records; }
     const COggLogicalStream& LinkStreamAt(int32_t k, int32_t i) const;
     LONGLONG FileLength() const { return m_llFileLength; }
+    // The tags of link k (its streams' comment headers as the open read them); null for a link not read.
+    const tags::CPresentationTags* LinkTags(int32_t k) const { return m_tags.Link(k); }
 
     // Runs, from the owner's dispatch. Every call returns at once; the reader acts when its read in hand returns.
     // A new run of every stream (selected or not as the owner says through Select first), read from the start
@@ -79,6 +82,8 @@ private:
     // The open (discovery.cpp).
     HRESULT Discover();
     HRESULT DiscoveryScan();
+    HRESULT ScanLinkStart();
+    bool HeadersPending() const;
     HRESULT AddStream(uint32_t serial, COggStream** stream);
     int32_t CountUndescribed() const;
     void FirstTimeScan();
@@ -117,6 +122,7 @@ private:
     LONGLONG m_llOrigin = 0;
     LONGLONG m_llSpan = 0;
     LONGLONG m_llDiscovered = 0; // where discovery stopped taking pages
+    CTagCollector m_tags;        // the links' tags, filled by the open
     // The file's links (one for a file that is not chained), and the streams of the links after the first.
     FileLink* m_pLinks = nullptr;
     int32_t m_cLinks = 0;

@@ -20,6 +20,10 @@ enum : int32_t {
 enum : uint32_t { HEADERS_PENDING = 1, START_TIME_PENDING = 2 };
 
 constexpr int32_t DiscoveryLimit = 0x50000;
+// How far the open reads for the headers of the streams it found in its window: 8 MB from the link's first
+// byte (a 1 MB cover ahead of a Vorbis setup header fits). A header beyond is left out with its tags; the
+// stream stays.
+constexpr LONGLONG kHeaderReadCap = 8 << 20;
 constexpr int32_t EndScanWindow = 0x10000;
 constexpr int32_t EndScanStep = 0xF000;
 constexpr LONGLONG UnknownLength = 0x3fffffffffffffffLL;

@@ -1,7 +1,7 @@
-// A byte source that cannot seek, read from its start twice: what the open reads (discovery, from the first byte)
-// is kept, and the first run's reader is served it again before it reads on from where the open stopped. The open
-// reads at most the discovery window of such a source, so what is kept is bounded; it is let go once a read goes
-// past it.
+// A byte source that cannot seek, read from its start twice: what the open reads (discovery, from the first
+// byte) is kept, and the first run's reader is served it again before it reads on from where the open
+// stopped. The open reads at most the header cap of such a source, so what is kept is bounded; it is let go
+// once a read goes past it.
 #pragma once
 #include <atomic>
 #include <cstddef>
@@ -20,7 +20,9 @@ public:
     // The open is over: nothing more is kept.
     void EndRecording() { m_recording = false; }
 
-    static constexpr size_t kMaxKept = 1 << 20; // more than the open reads of a source that cannot seek
+    // The most the open reads of a source that cannot seek: its window, then the headers it found, to their
+    // cap.
+    static constexpr size_t kMaxKept = kHeaderReadCap;
 
 private:
     explicit CReplaySource(IOggByteSource* inner);

@@ -71,12 +71,30 @@ extern "C" HRESULT MFCreateFileByteStreamA(const char* path, IMFByteStream** str
         if (e == ENOENT && !ParentExists(path)) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
         return FromErrno(e);
     }
-    struct stat st;
+    struct stat st = {};
     if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         close(fd);
         return E_ACCESSDENIED;
     }
     HRESULT hr = PlatCreate<FileByteStream>(stream, fd);
-    if (FAILED(hr)) close(fd);
+    if (FAILED(hr)) {
+        close(fd);
+        return hr;
+    }
+    // As Media Foundation's file byte stream: its modification time on its attributes (a FILETIME: 100 ns
+    // since 1601).
+    IMFAttributes* attributes = nullptr;
+    if (SUCCEEDED((*stream)->QueryInterface(IID_IMFAttributes, reinterpret_cast<void**>(&attributes)))) {
+        const uint64_t ticks = (static_cast<uint64_t>(st.st_mtim.tv_sec) + 11644473600ull) * 10000000ull +
+                               static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100;
+        const FILETIME time = {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+        hr = attributes->SetBlob(MF_BYTESTREAM_LAST_MODIFIED_TIME, reinterpret_cast<const UINT8*>(&time),
+                                 sizeof(time));
+        attributes->Release();
+    }
+    if (FAILED(hr)) {
+        (*stream)->Release();
+        *stream = nullptr;
+    }
     return hr;
 }

@@ -138,3 +138,6 @@ protected:
 };
 
 extern "C" HRESULT MFCreateSourceResolver(IMFSourceResolver** resolver);
+
+// A service of an object through its IMFGetService (MF_E_UNSUPPORTED_SERVICE when it has none).
+extern "C" HRESULT MFGetService(IUnknown* object, REFGUID service, REFIID riid, LPVOID* ppv);

@@ -96,6 +96,8 @@ private:
     HRESULT BuildPresentationDescriptor();
     HRESULT DescribeLinks(IMFPresentationDescriptor* pd);
     void DescribeStreams();
+    // The tag services (source_tags.cpp): the property store and the metadata provider.
+    HRESULT TagService(REFGUID service, REFIID riid, void** ppv);
     OGGStream* FindMediaStream(DWORD id);
     OGGStream* MediaStreamOf(int32_t index);
     IMFMediaEventQueue* EventQueue();

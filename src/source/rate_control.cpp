@@ -63,6 +63,9 @@ STDMETHODIMP OGGSource::GetRate(BOOL*, float* rate) {
 
 STDMETHODIMP OGGSource::GetService(REFGUID service, REFIID riid, LPVOID* ppv) {
     if (ShutDown()) return MF_E_SHUTDOWN;
+    if (IsEqualGUID(service, MF_PROPERTY_HANDLER_SERVICE) ||
+        IsEqualGUID(service, MF_METADATA_PROVIDER_SERVICE))
+        return TagService(service, riid, ppv);
     if (!IsEqualGUID(service, MF_RATE_CONTROL_SERVICE)) return MF_E_UNSUPPORTED_SERVICE;
     return QueryInterface(riid, ppv);
 }

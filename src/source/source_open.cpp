@@ -2,6 +2,7 @@
 // presentation descriptor and what a host cannot read from a media type.
 #include <cstdlib>
 
+#include "descriptor_attributes.h"
 #include "mf_type_from_am.h"
 #include "ogg/media_types.h"
 #include "ogg_attributes.h"
@@ -92,6 +93,9 @@ HRESULT OGGSource::Initialize(IMFByteStream* stream) {
     if (SUCCEEDED(hr)) hr = CreateMediaStreams();
     if (SUCCEEDED(hr)) hr = BuildPresentationDescriptor();
     if (SUCCEEDED(hr)) DescribeStreams();
+    MediaSummary summary;
+    if (SUCCEEDED(hr)) hr = SummarizePresentation(m_pPD, m_pCore->Caps().length, &summary);
+    if (SUCCEEDED(hr)) hr = SetDescriptorAttributes(m_pPD, summary, m_pCore->LinkTags(0), stream);
     // A byte stream's buffering that cannot be relayed (no memory for the relay) leaves the source without it.
     if (SUCCEEDED(hr)) CBufferingRelay::Start(stream, m_pLink, &m_pBuffering);
     if (FAILED(hr)) Shutdown();

@@ -100,6 +100,12 @@ void PrintHuman(const std::string& file, const nlohmann::json& j) {
             std::printf("\n");
         }
     }
+    if (j.contains("tags") && j["tags"].is_object() && !j["tags"].empty()) {
+        std::printf("  tags:");
+        for (const auto& [key, value] : j["tags"].items())
+            std::printf(" %s %s;", key.c_str(), value.dump().c_str());
+        std::printf("\n");
+    }
     for (const auto& s : j["streams"]) {
         std::string kind = s["codec"].get<std::string>();
         if (!s["ogm_type"].is_null()) kind += " " + s["ogm_type"].get<std::string>();
@@ -113,6 +119,8 @@ void PrintHuman(const std::string& file, const nlohmann::json& j) {
             if (!s.contains(k)) continue;
             std::printf(", %s %s", k, s[k].is_string() ? s[k].get<std::string>().c_str() : s[k].dump().c_str());
         }
+        for (const char* k : {"language", "name"})
+            if (s.contains(k) && s[k].is_string()) std::printf(", %s %s", k, s[k].dump().c_str());
         std::printf("\n");
     }
 }

@@ -113,6 +113,93 @@ void Details(IMFMediaType* type, const GUID& major, nlohmann::json* s) {
     type->FreeRepresentation(AM_MEDIA_TYPE_REPRESENTATION, am);
 }
 
+// Wide text (UTF-16 on Windows, UTF-32 elsewhere) as UTF-8; a lone surrogate becomes U+FFFD.
+std::string Utf8(const WCHAR* w) {
+    std::string out;
+    for (; w && *w; ++w) {
+        uint32_t c = static_cast<uint32_t>(*w);
+        if (sizeof(WCHAR) == 2 && c >= 0xD800 && c < 0xDC00 && w[1] >= 0xDC00 && w[1] < 0xE000)
+            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<uint32_t>(*++w) - 0xDC00);
+        else if (c >= 0xD800 && c < 0xE000)
+            c = 0xFFFD;
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | c >> 6);
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | c >> 12);
+            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | c >> 18);
+            out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+// A string attribute as UTF-8; null when it is not there.
+nlohmann::json TextAttribute(IMFAttributes* a, REFGUID key) {
+    WCHAR* text = nullptr;
+    UINT32 length = 0;
+    if (FAILED(a->GetAllocatedString(key, &text, &length))) return nullptr;
+    std::string s = Utf8(text);
+    CoTaskMemFree(text);
+    return s;
+}
+
+// A property store value as JSON: text, a list of texts, a number, the byte count of a stream; null otherwise.
+nlohmann::json PropertyValue(IPropertyStore* store, REFPROPERTYKEY key) {
+    PROPVARIANT v;
+    PropVariantInit(&v);
+    if (FAILED(store->GetValue(key, &v))) return nullptr;
+    nlohmann::json j;
+    if (v.vt == VT_LPWSTR) j = Utf8(v.pwszVal);
+    if (v.vt == (VT_VECTOR | VT_LPWSTR)) {
+        j = nlohmann::json::array();
+        for (ULONG i = 0; i < v.calpwstr.cElems; ++i) j.push_back(Utf8(v.calpwstr.pElems[i]));
+    }
+    if (v.vt == VT_UI4) j = v.ulVal;
+    if (v.vt == VT_UI8) j = static_cast<uint64_t>(v.uhVal.QuadPart);
+    if (v.vt == VT_STREAM && v.pStream) {
+        STATSTG st = {};
+        if (SUCCEEDED(v.pStream->Stat(&st, STATFLAG_NONAME))) j = static_cast<uint64_t>(st.cbSize.QuadPart);
+    }
+    PropVariantClear(&v);
+    return j;
+}
+
+// The presentation's tags, as the source's property store gives them (null: it gives none).
+nlohmann::json Tags(IMFMediaSource* source) {
+    PlatRef<IPropertyStore> store;
+    if (FAILED(MFGetService(source, MF_PROPERTY_HANDLER_SERVICE, IID_IPropertyStore,
+                            reinterpret_cast<void**>(&store))))
+        return nullptr;
+    struct Key {
+        const char* name;
+        const PROPERTYKEY* key;
+    };
+    static const Key keys[] = {{"title", &PKEY_Title},
+                               {"artist", &PKEY_Music_Artist},
+                               {"album", &PKEY_Music_AlbumTitle},
+                               {"album_artist", &PKEY_Music_AlbumArtist},
+                               {"genre", &PKEY_Music_Genre},
+                               {"composer", &PKEY_Music_Composer},
+                               {"comment", &PKEY_Comment},
+                               {"track", &PKEY_Music_TrackNumber},
+                               {"year", &PKEY_Media_Year},
+                               {"cover_bytes", &PKEY_ThumbnailStream}};
+    nlohmann::json j = nlohmann::json::object();
+    for (const Key& k : keys) {
+        nlohmann::json v = PropertyValue(store.Get(), *k.key);
+        if (!v.is_null()) j[k.name] = v;
+    }
+    return j;
+}
+
 nlohmann::json Stream(IMFStreamDescriptor* sd, BOOL selected) {
     nlohmann::json s;
     DWORD id = 0;
@@ -129,6 +216,8 @@ nlohmann::json Stream(IMFStreamDescriptor* sd, BOOL selected) {
     UINT64 t = 0;
     s["start"] = SUCCEEDED(sd->GetUINT64(MF_SD_OGG_START_TIME, &t)) ? nlohmann::json(static_cast<int64_t>(t)) : nullptr;
     s["end"] = SUCCEEDED(sd->GetUINT64(MF_SD_OGG_END_TIME, &t)) ? nlohmann::json(static_cast<int64_t>(t)) : nullptr;
+    s["language"] = TextAttribute(sd, MF_SD_LANGUAGE);
+    s["name"] = TextAttribute(sd, MF_SD_STREAM_NAME);
     PlatRef<IMFMediaTypeHandler> handler;
     PlatRef<IMFMediaType> type;
     GUID major = GUID_NULL, sub = GUID_NULL, format = GUID_NULL;
@@ -210,6 +299,8 @@ HRESULT Describe(IMFMediaSource* source, nlohmann::json* out) {
     if (FAILED(hr)) return hr;
     (*out)["characteristics"] = characteristics; // MFMEDIASOURCE_*: live 1, can seek 2, can pause 4
     Links(pd.Get(), out);
+    (*out)["tags"] = Tags(source);
+    (*out)["mime_type"] = TextAttribute(pd.Get(), MF_PD_MIME_TYPE);
     (*out)["streams"] = nlohmann::json::array();
     DWORD count = 0;
     pd->GetStreamDescriptorCount(&count);

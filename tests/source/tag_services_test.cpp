@@ -1,0 +1,464 @@
+// The tags and attributes a host reads from the source, of files made at test time by the encoders: the
+// property store (MF_PROPERTY_HANDLER_SERVICE), the metadata provider (MF_METADATA_PROVIDER_SERVICE) and the
+// descriptor attributes, each compared with what the tools list and with what was put in.
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+#include "common/fixtures.h"
+#include "common/shell.h"
+#include "source/polling_host.h"
+
+namespace {
+std::string Utf8(const WCHAR* w) {
+    std::string out;
+    for (; w && *w; ++w) {
+        const uint32_t c = static_cast<uint32_t>(*w);
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | c >> 6), out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | c >> 12), out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | c >> 18), out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+            out += static_cast<char>(0x80 | (c >> 6 & 0x3F)), out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+// A PROPVARIANT's strings (one for VT_LPWSTR, each of a vector); none for another kind.
+std::vector<std::string> Strings(const PROPVARIANT& v) {
+    std::vector<std::string> out;
+    if (v.vt == VT_LPWSTR) out.push_back(Utf8(v.pwszVal));
+    if (v.vt == (VT_VECTOR | VT_LPWSTR))
+        for (ULONG i = 0; i < v.calpwstr.cElems; ++i)
+            out.push_back(Utf8(v.calpwstr.pElems[i]));
+    return out;
+}
+
+std::vector<uint8_t> ReadAll(IStream* s) {
+    std::vector<uint8_t> out;
+    LARGE_INTEGER zero{};
+    s->Seek(zero, STREAM_SEEK_SET, nullptr);
+    uint8_t chunk[65536];
+    for (ULONG got = 0; SUCCEEDED(s->Read(chunk, sizeof(chunk), &got)) && got > 0;)
+        out.insert(out.end(), chunk, chunk + got);
+    return out;
+}
+
+std::vector<uint8_t> FileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string Base64(const std::vector<uint8_t>& in) {
+    static const char* a = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (size_t i = 0; i < in.size(); i += 3) {
+        uint32_t v =
+            in[i] << 16 | (i + 1 < in.size() ? in[i + 1] << 8 : 0) | (i + 2 < in.size() ? in[i + 2] : 0);
+        out += a[v >> 18 & 63], out += a[v >> 12 & 63];
+        out += i + 1 < in.size() ? a[v >> 6 & 63] : '=';
+        out += i + 2 < in.size() ? a[v & 63] : '=';
+    }
+    return out;
+}
+
+void BE32(std::vector<uint8_t>* b, uint32_t v) {
+    for (int s = 24; s >= 0; s -= 8)
+        b->push_back(static_cast<uint8_t>(v >> s));
+}
+
+// A FLAC picture structure of a front cover.
+std::vector<uint8_t> PictureBlock(const std::vector<uint8_t>& image) {
+    std::vector<uint8_t> b;
+    const std::string mime = "image/png", description = "Front";
+    BE32(&b, 3);
+    BE32(&b, static_cast<uint32_t>(mime.size()));
+    b.insert(b.end(), mime.begin(), mime.end());
+    BE32(&b, static_cast<uint32_t>(description.size()));
+    b.insert(b.end(), description.begin(), description.end());
+    for (int i = 0; i < 4; ++i)
+        BE32(&b, 0);
+    BE32(&b, static_cast<uint32_t>(image.size()));
+    b.insert(b.end(), image.begin(), image.end());
+    return b;
+}
+
+struct Tagged : SourceTest {
+    void SetUp() override {
+        SourceTest::SetUp();
+        char tmpl[] = "/tmp/oggsource-stags-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        m_dir = tmpl;
+        ASSERT_EQ(Run("ffmpeg -v error -y -f lavfi -i sine=f=440:d=2 -ac 2 " + Path("in.wav")), 0);
+        ASSERT_EQ(Run("ffmpeg -v error -y -f lavfi -i color=red:s=32x24 -frames:v 1 " + Path("cover.png")),
+                  0);
+        m_cover = FileBytes(File("cover.png"));
+        ASSERT_GT(m_cover.size(), 0u);
+    }
+    void TearDown() override {
+        std::system(("rm -rf " + Quote(m_dir)).c_str());
+        SourceTest::TearDown();
+    }
+    std::string Path(const std::string& name) const { return Quote(m_dir + "/" + name); }
+    std::string File(const std::string& name) const { return m_dir + "/" + name; }
+    static int Run(const std::string& command) { return RunShell(command + " >/dev/null 2>&1").status; }
+    static std::vector<std::string> ToolValues(const std::string& command, const std::string& key) {
+        ShellOutput o = RunShell("LC_ALL=C.UTF-8 " + command + " 2>/dev/null");
+        EXPECT_EQ(o.status, 0) << command;
+        std::vector<std::string> values;
+        std::stringstream in(o.text);
+        for (std::string line; std::getline(in, line);) {
+            const size_t start = line.find_first_not_of(" \t");
+            if (start == std::string::npos) continue;
+            line = line.substr(start);
+            if (strncasecmp(line.c_str(), (key + "=").c_str(), key.size() + 1) == 0)
+                values.push_back(line.substr(key.size() + 1));
+        }
+        return values;
+    }
+    // A Vorbis file made by oggenc with the cover added by vorbiscomment.
+    void MakeVorbis() {
+        ASSERT_EQ(
+            Run("oggenc -Q -t 'Ein Titel' -a 'Erste' -c 'ARTIST=Zweite' -l 'Das Album' -G Jazz -N 03/12 "
+                "-d 2001-05-06 -c 'COMMENT=Ein Kommentar' -c LANGUAGE=de -c ALBUMARTIST=Viele -o " +
+                Path("plain.ogg") + " " + Path("in.wav")),
+            0);
+        std::ofstream comments(File("comments.txt"), std::ios::binary);
+        ShellOutput listed = RunShell("vorbiscomment -l -R " + Path("plain.ogg"));
+        comments << listed.text << "METADATA_BLOCK_PICTURE=" << Base64(PictureBlock(m_cover)) << "\n";
+        comments.close();
+        ASSERT_EQ(Run("vorbiscomment -w -R -c " + Path("comments.txt") + " " + Path("plain.ogg") + " " +
+                      Path("v.ogg")),
+                  0);
+    }
+    PlatRef<IPropertyStore> Store(IMFMediaSource* source) {
+        PlatRef<IPropertyStore> store;
+        EXPECT_EQ(MFGetService(source, MF_PROPERTY_HANDLER_SERVICE, IID_IPropertyStore,
+                               reinterpret_cast<void**>(&store)),
+                  S_OK);
+        return store;
+    }
+    static std::vector<std::string> StoreStrings(IPropertyStore* store, REFPROPERTYKEY key) {
+        PROPVARIANT v;
+        PropVariantInit(&v);
+        EXPECT_EQ(store->GetValue(key, &v), S_OK);
+        std::vector<std::string> s = Strings(v);
+        PropVariantClear(&v);
+        return s;
+    }
+    static uint64_t StoreNumber(IPropertyStore* store, REFPROPERTYKEY key, VARTYPE vt) {
+        PROPVARIANT v;
+        PropVariantInit(&v);
+        EXPECT_EQ(store->GetValue(key, &v), S_OK);
+        EXPECT_EQ(v.vt, vt);
+        const uint64_t n = v.vt == VT_UI4 ? v.ulVal : v.vt == VT_UI8 ? v.uhVal.QuadPart : ~0ull;
+        PropVariantClear(&v);
+        return n;
+    }
+    static std::string Attribute(IMFAttributes* a, REFGUID key) {
+        WCHAR* text = nullptr;
+        UINT32 length = 0;
+        if (FAILED(a->GetAllocatedString(key, &text, &length))) return "<none>";
+        std::string s = Utf8(text);
+        CoTaskMemFree(text);
+        return s;
+    }
+
+    std::string m_dir;
+    std::vector<uint8_t> m_cover;
+};
+
+TEST_F(Tagged, ThePropertyStoreOfAnOggencFile) {
+    MakeVorbis();
+    OpenedSource s(File("v.ogg"));
+    ASSERT_EQ(s.hr, S_OK);
+    PlatRef<IPropertyStore> store = Store(s.source.Get());
+    ASSERT_TRUE(store);
+    const std::string list = "vorbiscomment -l -R " + Path("v.ogg");
+    EXPECT_EQ(StoreStrings(store.Get(), PKEY_Title), ToolValues(list, "TITLE"));
+    EXPECT_EQ(StoreStrings(store.Get(), PKEY_Music_Artist), ToolValues(list, "ARTIST"));
+    EXPECT_EQ(ToolValues(list, "ARTIST").size(), 2u);
+    EXPECT_EQ(StoreStrings(store.Get(), PKEY_Music_AlbumTitle), ToolValues(list, "ALBUM"));
+    EXPECT_EQ(StoreStrings(store.Get(), PKEY_Music_AlbumArtist), ToolValues(list, "ALBUMARTIST"));
+    EXPECT_EQ(StoreStrings(store.Get(), PKEY_Music_Genre), ToolValues(list, "GENRE"));
+    EXPECT_EQ(StoreStrings(store.Get(), PKEY_Comment), ToolValues(list, "COMMENT"));
+    EXPECT_EQ(StoreNumber(store.Get(), PKEY_Music_TrackNumber, VT_UI4), 3u);
+    EXPECT_EQ(StoreNumber(store.Get(), PKEY_Media_Year, VT_UI4), 2001u);
+    EXPECT_EQ(StoreNumber(store.Get(), PKEY_Audio_ChannelCount, VT_UI4), 2u);
+    EXPECT_EQ(StoreNumber(store.Get(), PKEY_Audio_SampleRate, VT_UI4), 44100u);
+    // The duration is the presentation descriptor's.
+    PlatRef<IMFPresentationDescriptor> pd;
+    ASSERT_EQ(s->CreatePresentationDescriptor(&pd), S_OK);
+    UINT64 duration = 0;
+    ASSERT_EQ(pd->GetUINT64(MF_PD_DURATION, &duration), S_OK);
+    EXPECT_EQ(StoreNumber(store.Get(), PKEY_Media_Duration, VT_UI8), duration);
+    EXPECT_NEAR(static_cast<double>(duration), 2e7, 1e5);
+    // The file's own average rate.
+    const double bitrate =
+        static_cast<double>(FileBytes(File("v.ogg")).size()) * 8 * 1e7 / static_cast<double>(duration);
+    EXPECT_NEAR(static_cast<double>(StoreNumber(store.Get(), PKEY_Audio_EncodingBitrate, VT_UI4)), bitrate,
+                1.0);
+    PROPVARIANT v;
+    PropVariantInit(&v);
+    ASSERT_EQ(store->GetValue(PKEY_ThumbnailStream, &v), S_OK);
+    ASSERT_EQ(v.vt, VT_STREAM);
+    EXPECT_EQ(ReadAll(v.pStream), m_cover);
+    PropVariantClear(&v);
+    // Read only.
+    InitPropVariantFromUInt32(7, &v);
+    EXPECT_EQ(store->SetValue(PKEY_Music_TrackNumber, v), STG_E_ACCESSDENIED);
+    EXPECT_EQ(store->Commit(), STG_E_ACCESSDENIED);
+    EXPECT_EQ(StoreNumber(store.Get(), PKEY_Music_TrackNumber, VT_UI4), 3u);
+    // No picture in a file without one.
+    OpenedSource plain(File("plain.ogg"));
+    ASSERT_EQ(plain.hr, S_OK);
+    PlatRef<IPropertyStore> plainStore = Store(plain.source.Get());
+    ASSERT_TRUE(plainStore);
+    EXPECT_EQ(plainStore->GetValue(PKEY_ThumbnailStream, &v), S_OK);
+    EXPECT_EQ(v.vt, VT_EMPTY);
+}
+
+TEST_F(Tagged, TheMetadataProviderOfAnOggencFile) {
+    MakeVorbis();
+    OpenedSource s(File("v.ogg"));
+    ASSERT_EQ(s.hr, S_OK);
+    PlatRef<IMFMetadataProvider> provider;
+    ASSERT_EQ(MFGetService(s.source.Get(), MF_METADATA_PROVIDER_SERVICE, IID_IMFMetadataProvider,
+                           reinterpret_cast<void**>(&provider)),
+              S_OK);
+    PlatRef<IMFPresentationDescriptor> pd;
+    ASSERT_EQ(s->CreatePresentationDescriptor(&pd), S_OK);
+    PlatRef<IMFMetadata> m;
+    ASSERT_EQ(provider->GetMFMetadata(pd.Get(), 0, 0, &m), S_OK);
+    const std::string list = "vorbiscomment -l -R " + Path("v.ogg");
+    auto get = [&](IMFMetadata* metadata, const WCHAR* name) {
+        PROPVARIANT v;
+        PropVariantInit(&v);
+        metadata->GetProperty(name, &v);
+        std::vector<std::string> out = Strings(v);
+        PropVariantClear(&v);
+        return out;
+    };
+    EXPECT_EQ(get(m.Get(), L"Title"), ToolValues(list, "TITLE"));
+    EXPECT_EQ(get(m.Get(), L"Author"), ToolValues(list, "ARTIST"));
+    EXPECT_EQ(get(m.Get(), L"WM/AlbumTitle"), ToolValues(list, "ALBUM"));
+    EXPECT_EQ(get(m.Get(), L"WM/AlbumArtist"), ToolValues(list, "ALBUMARTIST"));
+    EXPECT_EQ(get(m.Get(), L"WM/Genre"), ToolValues(list, "GENRE"));
+    EXPECT_EQ(get(m.Get(), L"Description"), ToolValues(list, "COMMENT"));
+    EXPECT_EQ(get(m.Get(), L"WM/Year"), std::vector<std::string>{"2001"});
+    PROPVARIANT v;
+    PropVariantInit(&v);
+    ASSERT_EQ(m->GetProperty(L"WM/TrackNumber", &v), S_OK);
+    EXPECT_EQ(v.vt, VT_UI4);
+    EXPECT_EQ(v.ulVal, 3u);
+    ASSERT_EQ(m->GetProperty(L"WM/Picture", &v), S_OK);
+    ASSERT_EQ(v.vt, VT_BLOB);
+    // ASF_FLAT_PICTURE: type, length, "image/png\0" and "Front\0" in UTF-16LE, the image.
+    const std::vector<uint8_t> blob(v.blob.pBlobData, v.blob.pBlobData + v.blob.cbSize);
+    PropVariantClear(&v);
+    const size_t header = 1 + 4 + 2 * 10 + 2 * 6;
+    ASSERT_EQ(blob.size(), header + m_cover.size());
+    EXPECT_EQ(blob[0], 3);
+    EXPECT_EQ(blob[1] | blob[2] << 8 | blob[3] << 16 | blob[4] << 24, static_cast<int>(m_cover.size()));
+    EXPECT_EQ(std::vector<uint8_t>(blob.begin() + header, blob.end()), m_cover);
+    EXPECT_EQ(m->GetProperty(L"WM/NoSuchName", &v), MF_E_PROPERTY_NOT_FOUND);
+    EXPECT_EQ(m->SetProperty(L"Title", &v), STG_E_ACCESSDENIED);
+    // The stream's own: its language.
+    BOOL selected = FALSE;
+    PlatRef<IMFStreamDescriptor> sd;
+    ASSERT_EQ(pd->GetStreamDescriptorByIndex(0, &selected, &sd), S_OK);
+    DWORD id = 0;
+    ASSERT_EQ(sd->GetStreamIdentifier(&id), S_OK);
+    PlatRef<IMFMetadata> sm;
+    if (id != 0) { // identifier 0 names the presentation
+        ASSERT_EQ(provider->GetMFMetadata(pd.Get(), id, 0, &sm), S_OK);
+        EXPECT_EQ(get(sm.Get(), L"Language"), ToolValues(list, "LANGUAGE"));
+    }
+    EXPECT_EQ(provider->GetMFMetadata(pd.Get(), id + 1, 0, &sm), MF_E_INVALIDSTREAMNUMBER);
+}
+
+TEST_F(Tagged, DescriptorAttributesOfAnOggencFile) {
+    MakeVorbis();
+    OpenedSource s(File("v.ogg"));
+    ASSERT_EQ(s.hr, S_OK);
+    PlatRef<IMFPresentationDescriptor> pd;
+    ASSERT_EQ(s->CreatePresentationDescriptor(&pd), S_OK);
+    EXPECT_EQ(Attribute(pd.Get(), MF_PD_MIME_TYPE), "audio/ogg");
+    UINT64 size = 0, duration = 0;
+    ASSERT_EQ(pd->GetUINT64(MF_PD_TOTAL_FILE_SIZE, &size), S_OK);
+    EXPECT_EQ(size, FileBytes(File("v.ogg")).size());
+    ASSERT_EQ(pd->GetUINT64(MF_PD_DURATION, &duration), S_OK);
+    UINT32 bitrate = 0, variable = 7;
+    ASSERT_EQ(pd->GetUINT32(MF_PD_AUDIO_ENCODING_BITRATE, &bitrate), S_OK);
+    EXPECT_NEAR(bitrate, static_cast<double>(size) * 8 * 1e7 / static_cast<double>(duration), 1.0);
+    ASSERT_EQ(pd->GetUINT32(MF_PD_AUDIO_ISVARIABLEBITRATE, &variable), S_OK);
+    EXPECT_EQ(variable, static_cast<UINT32>(TRUE));
+    // The file's modification time, as a FILETIME.
+    struct stat st;
+    ASSERT_EQ(stat(File("v.ogg").c_str(), &st), 0);
+    const uint64_t ticks = (static_cast<uint64_t>(st.st_mtim.tv_sec) + 11644473600ull) * 10000000ull +
+                           static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100;
+    uint8_t time[8] = {};
+    UINT32 got = 0;
+    ASSERT_EQ(pd->GetBlob(MF_PD_LAST_MODIFIED_TIME, time, sizeof(time), &got), S_OK);
+    ASSERT_EQ(got, 8u);
+    uint64_t stated = 0;
+    std::memcpy(&stated, time, 8);
+    EXPECT_EQ(stated, ticks);
+    BOOL selected = FALSE;
+    PlatRef<IMFStreamDescriptor> sd;
+    ASSERT_EQ(pd->GetStreamDescriptorByIndex(0, &selected, &sd), S_OK);
+    EXPECT_EQ(Attribute(sd.Get(), MF_SD_LANGUAGE), "de");
+    // The stream's TITLE is the file's: no name of its own.
+    EXPECT_EQ(Attribute(sd.Get(), MF_SD_STREAM_NAME), "<none>");
+}
+
+// ffmpeg: a video and two audio streams, each with its language and its own title.
+TEST_F(Tagged, FfmpegStreamsWithLanguagesAndNames) {
+    ASSERT_EQ(Run("ffmpeg -v error -y -f lavfi -i testsrc=s=64x48:r=25:d=1 -f lavfi -i sine=d=1 -f lavfi -i "
+                  "sine=f=880:d=1 -map 0 -map 1 -map 2 -c:v libtheora -c:a libvorbis -metadata title=Film "
+                  "-metadata artist=Jemand -metadata:s:a:0 language=eng -metadata:s:a:0 title=Original "
+                  "-metadata:s:a:1 language=deu -metadata:s:a:1 title=Synchron " +
+                  Path("f.ogg")),
+              0);
+    OpenedSource s(File("f.ogg"));
+    ASSERT_EQ(s.hr, S_OK);
+    PlatRef<IMFPresentationDescriptor> pd;
+    ASSERT_EQ(s->CreatePresentationDescriptor(&pd), S_OK);
+    EXPECT_EQ(Attribute(pd.Get(), MF_PD_MIME_TYPE), "video/ogg");
+    DWORD count = 0;
+    ASSERT_EQ(pd->GetStreamDescriptorCount(&count), S_OK);
+    ASSERT_EQ(count, 3u);
+    std::vector<std::pair<std::string, std::string>> named;
+    for (DWORD i = 0; i < count; ++i) {
+        BOOL selected = FALSE;
+        PlatRef<IMFStreamDescriptor> sd;
+        ASSERT_EQ(pd->GetStreamDescriptorByIndex(i, &selected, &sd), S_OK);
+        named.emplace_back(Attribute(sd.Get(), MF_SD_LANGUAGE), Attribute(sd.Get(), MF_SD_STREAM_NAME));
+    }
+    std::sort(named.begin(), named.end());
+    EXPECT_EQ(named, (std::vector<std::pair<std::string, std::string>>{
+                         {"<none>", "<none>"}, {"deu", "Synchron"}, {"eng", "Original"}}));
+    PlatRef<IPropertyStore> store = Store(s.source.Get());
+    ASSERT_TRUE(store);
+    EXPECT_EQ(StoreStrings(store.Get(), PKEY_Title), std::vector<std::string>{"Film"});
+    EXPECT_EQ(StoreStrings(store.Get(), PKEY_Music_Artist), std::vector<std::string>{"Jemand"});
+    EXPECT_EQ(StoreNumber(store.Get(), PKEY_Video_FrameWidth, VT_UI4), 64u);
+    EXPECT_EQ(StoreNumber(store.Get(), PKEY_Video_FrameHeight, VT_UI4), 48u);
+    EXPECT_EQ(StoreNumber(store.Get(), PKEY_Video_FrameRate, VT_UI4), 25000u);
+}
+
+TEST_F(Tagged, OpusencWithAPicture) {
+    ASSERT_EQ(Run("opusenc --quiet --title Lied --artist Sängerin --album Platte --genre Pop --date 1999 "
+                  "--tracknumber 7 --comment LANGUAGE=fr --picture " +
+                  Path("cover.png") + " " + Path("in.wav") + " " + Path("o.opus")),
+              0);
+    OpenedSource s(File("o.opus"));
+    ASSERT_EQ(s.hr, S_OK);
+    PlatRef<IPropertyStore> store = Store(s.source.Get());
+    ASSERT_TRUE(store);
+    const std::string info = "opusinfo " + Path("o.opus");
+    EXPECT_EQ(StoreStrings(store.Get(), PKEY_Title), ToolValues(info, "title"));
+    EXPECT_EQ(StoreStrings(store.Get(), PKEY_Music_Artist), ToolValues(info, "artist"));
+    EXPECT_EQ(StoreStrings(store.Get(), PKEY_Music_Artist), std::vector<std::string>{"Sängerin"});
+    EXPECT_EQ(StoreStrings(store.Get(), PKEY_Music_AlbumTitle), ToolValues(info, "album"));
+    EXPECT_EQ(StoreNumber(store.Get(), PKEY_Music_TrackNumber, VT_UI4), 7u);
+    EXPECT_EQ(StoreNumber(store.Get(), PKEY_Media_Year, VT_UI4), 1999u);
+    EXPECT_EQ(StoreNumber(store.Get(), PKEY_Audio_SampleRate, VT_UI4), 48000u);
+    PROPVARIANT v;
+    PropVariantInit(&v);
+    ASSERT_EQ(store->GetValue(PKEY_ThumbnailStream, &v), S_OK);
+    ASSERT_EQ(v.vt, VT_STREAM);
+    EXPECT_EQ(ReadAll(v.pStream), m_cover);
+    PropVariantClear(&v);
+}
+
+TEST_F(Tagged, FlacInOggWithAPicture) {
+    ASSERT_EQ(Run("flac -s --ogg -T TITLE=Stück -T ARTIST=Band -T TRACKNUMBER=4 -T DATE=1987 -T GENRE=Rock "
+                  "--picture=" +
+                  Path("cover.png") + " -o " + Path("f.oga") + " " + Path("in.wav")),
+              0);
+    ASSERT_EQ(Run("flac -s -T TITLE=Stück -T ARTIST=Band -o " + Path("twin.flac") + " " + Path("in.wav")), 0);
+    OpenedSource s(File("f.oga"));
+    ASSERT_EQ(s.hr, S_OK);
+    PlatRef<IPropertyStore> store = Store(s.source.Get());
+    ASSERT_TRUE(store);
+    const std::string list = "metaflac --export-tags-to=- " + Path("twin.flac");
+    EXPECT_EQ(StoreStrings(store.Get(), PKEY_Title), ToolValues(list, "TITLE"));
+    EXPECT_EQ(StoreStrings(store.Get(), PKEY_Music_Artist), ToolValues(list, "ARTIST"));
+    EXPECT_EQ(StoreNumber(store.Get(), PKEY_Music_TrackNumber, VT_UI4), 4u);
+    EXPECT_EQ(StoreNumber(store.Get(), PKEY_Media_Year, VT_UI4), 1987u);
+    PROPVARIANT v;
+    PropVariantInit(&v);
+    ASSERT_EQ(store->GetValue(PKEY_ThumbnailStream, &v), S_OK);
+    ASSERT_EQ(v.vt, VT_STREAM);
+    EXPECT_EQ(ReadAll(v.pStream), m_cover);
+    PropVariantClear(&v);
+}
+
+TEST_F(Tagged, SpeexencTitleAndAuthor) {
+    ASSERT_EQ(Run("ffmpeg -v error -y -f lavfi -i sine=f=440:d=1 -ar 16000 -ac 1 " + Path("in16.wav")), 0);
+    ASSERT_EQ(Run("speexenc --title Rede --author Redner " + Path("in16.wav") + " " + Path("s.spx")), 0);
+    OpenedSource s(File("s.spx"));
+    ASSERT_EQ(s.hr, S_OK);
+    PlatRef<IPropertyStore> store = Store(s.source.Get());
+    ASSERT_TRUE(store);
+    EXPECT_EQ(StoreStrings(store.Get(), PKEY_Title), std::vector<std::string>{"Rede"});
+    EXPECT_EQ(StoreStrings(store.Get(), PKEY_Music_Artist), std::vector<std::string>{"Redner"});
+    PlatRef<IMFPresentationDescriptor> pd;
+    ASSERT_EQ(s->CreatePresentationDescriptor(&pd), S_OK);
+    UINT32 variable = 7;
+    ASSERT_EQ(pd->GetUINT32(MF_PD_AUDIO_ISVARIABLEBITRATE, &variable), S_OK);
+    EXPECT_EQ(variable, static_cast<UINT32>(FALSE)); // speexenc's default: a constant rate
+}
+
+// The command-line host's probe prints the tags and each stream's language.
+TEST_F(Tagged, ProbePrintsTheTags) {
+    MakeVorbis();
+    ShellOutput o =
+        RunShell(std::string(OGGSOURCE_TOOL_PATH) + " probe --json " + Path("v.ogg") + " 2>/dev/null");
+    ASSERT_EQ(o.status, 0);
+    const nlohmann::json j = nlohmann::json::parse(o.text);
+    const std::string list = "vorbiscomment -l -R " + Path("v.ogg");
+    EXPECT_EQ(j["tags"]["title"], ToolValues(list, "TITLE").at(0));
+    EXPECT_EQ(j["tags"]["artist"].get<std::vector<std::string>>(), ToolValues(list, "ARTIST"));
+    EXPECT_EQ(j["tags"]["track"], 3);
+    EXPECT_EQ(j["tags"]["cover_bytes"], m_cover.size());
+    EXPECT_EQ(j["mime_type"], "audio/ogg");
+    ASSERT_EQ(j["streams"].size(), 1u);
+    EXPECT_EQ(j["streams"][0]["language"], "de");
+}
+
+// A chain of two differently tagged links: the store answers for the link being played.
+TEST_F(Tagged, AChainsStoreAnswersForTheLinkPlayed) {
+    ASSERT_EQ(Run("oggenc -Q -t Erster -a Eins -o " + Path("a.ogg") + " " + Path("in.wav")), 0);
+    ASSERT_EQ(Run("oggenc -Q -t Zweiter -a Zwei -o " + Path("b.ogg") + " " + Path("in.wav")), 0);
+    ASSERT_EQ(RunShell("cat " + Path("a.ogg") + " " + Path("b.ogg") + " > " + Path("chain.ogg")).status, 0);
+    OpenedSource s(File("chain.ogg"));
+    ASSERT_EQ(s.hr, S_OK);
+    PlatRef<IPropertyStore> before = Store(s.source.Get());
+    ASSERT_TRUE(before);
+    EXPECT_EQ(StoreStrings(before.Get(), PKEY_Title), std::vector<std::string>{"Erster"});
+    PollingHost h(s.source.Get());
+    BOOL selected = FALSE;
+    PlatRef<IMFStreamDescriptor> sd;
+    ASSERT_EQ(h.Pd()->GetStreamDescriptorByIndex(0, &selected, &sd), S_OK);
+    DWORD id = 0;
+    ASSERT_EQ(sd->GetStreamIdentifier(&id), S_OK);
+    h.Select({id});
+    ASSERT_EQ(h.StartAt(30000000), S_OK); // 3 s: a second into the second link
+    ASSERT_TRUE(h.PumpUntil([&] { return h.SamplesOf(id) >= 20; }));
+    PlatRef<IPropertyStore> during = Store(s.source.Get());
+    ASSERT_TRUE(during);
+    EXPECT_EQ(StoreStrings(during.Get(), PKEY_Title), std::vector<std::string>{"Zweiter"});
+    EXPECT_EQ(StoreStrings(during.Get(), PKEY_Music_Artist), std::vector<std::string>{"Zwei"});
+    // The store is a snapshot: the one taken before still answers for the first link.
+    EXPECT_EQ(StoreStrings(before.Get(), PKEY_Title), std::vector<std::string>{"Erster"});
+}
+} // namespace
