@@ -1,9 +1,9 @@
 #include "metadata_provider.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
+#include "module_object.h"
 #include "named_metadata.h"
 #include "tag_values.h"
 
@@ -80,19 +80,15 @@ HRESULT AddStream(CNamedMetadataBuilder* b, const tags::CPresentationTags& tags,
     return hr;
 }
 
-class CMetadataProvider final : public IMFMetadataProvider, public CNoThrowAlloc {
+class CMetadataProvider final : public IMFMetadataProvider, public CModuleObject {
 public:
     CMetadataProvider() = default;
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
         static const QITAB table[] = {QITABENT(CMetadataProvider, IMFMetadataProvider), {nullptr, 0}};
         return QISearch(this, table, riid, ppv);
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG n = --m_refs;
-        if (n == 0) delete this;
-        return n;
-    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return CountReference(); }
+    ULONG STDMETHODCALLTYPE Release() override { return DropReference(); }
     HRESULT STDMETHODCALLTYPE GetMFMetadata(IMFPresentationDescriptor* pd, DWORD id, DWORD,
                                             IMFMetadata** out) override {
         if (!out) return E_POINTER;
@@ -127,7 +123,7 @@ private:
         DWORD id;
         IMFMetadata* metadata;
     };
-    ~CMetadataProvider() {
+    ~CMetadataProvider() override {
         if (m_presentation) m_presentation->Release();
         for (size_t i = 0; i < m_cStreams; ++i)
             m_streams[i].metadata->Release();
@@ -150,7 +146,6 @@ private:
         return hr;
     }
 
-    std::atomic<ULONG> m_refs{1};
     IMFMetadata* m_presentation = nullptr;
     StreamMetadata* m_streams = nullptr;
     size_t m_cStreams = 0;

@@ -1,8 +1,9 @@
 #include "named_metadata.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
+
+#include "module_object.h"
 
 namespace {
 bool SameName(LPCWSTR wide, const char* ascii) {
@@ -43,7 +44,7 @@ HRESULT StringVector(size_t count, PROPVARIANT* out) {
 }
 } // namespace
 
-class CNamedMetadata final : public IMFMetadata, public CNoThrowAlloc {
+class CNamedMetadata final : public IMFMetadata, public CModuleObject {
 public:
     explicit CNamedMetadata(CNamedMetadataBuilder* from)
         : m_entries(from->m_entries), m_count(from->m_count) {
@@ -55,12 +56,8 @@ public:
         static const QITAB table[] = {QITABENT(CNamedMetadata, IMFMetadata), {nullptr, 0}};
         return QISearch(this, table, riid, ppv);
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG n = --m_refs;
-        if (n == 0) delete this;
-        return n;
-    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return CountReference(); }
+    ULONG STDMETHODCALLTYPE Release() override { return DropReference(); }
     HRESULT STDMETHODCALLTYPE SetLanguage(LPCWSTR language) override {
         if (!language) return E_POINTER;
         size_t n = 0;
@@ -99,13 +96,12 @@ public:
     }
 
 private:
-    ~CNamedMetadata() {
+    ~CNamedMetadata() override {
         for (size_t i = 0; i < m_count; ++i)
             PropVariantClear(&m_entries[i].value);
         std::free(m_entries);
     }
     static constexpr size_t kLanguageUnits = 86; // an RFC 1766 tag is far shorter
-    std::atomic<ULONG> m_refs{1};
     CNamedMetadataBuilder::Entry* m_entries;
     size_t m_count;
     WCHAR m_language[kLanguageUnits];

@@ -1,8 +1,8 @@
 #include "source_property_store.h"
 
-#include <atomic>
 #include <new>
 
+#include "module_object.h"
 #include "support/alloc.h"
 #include "tag_values.h"
 
@@ -10,7 +10,7 @@ using tags::TagProperty;
 
 namespace {
 // Reads go to a memory store filled once; writes are refused.
-class CReadOnlyStore final : public IPropertyStore, public IPropertyStoreCapabilities, public CNoThrowAlloc {
+class CReadOnlyStore final : public IPropertyStore, public IPropertyStoreCapabilities, public CModuleObject {
 public:
     explicit CReadOnlyStore(IPropertyStore* inner) : m_pInner(inner) { m_pInner->AddRef(); }
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
@@ -19,12 +19,8 @@ public:
                                       {nullptr, 0}};
         return QISearch(this, table, riid, ppv);
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG n = --m_refs;
-        if (n == 0) delete this;
-        return n;
-    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return CountReference(); }
+    ULONG STDMETHODCALLTYPE Release() override { return DropReference(); }
     HRESULT STDMETHODCALLTYPE GetCount(DWORD* count) override { return m_pInner->GetCount(count); }
     HRESULT STDMETHODCALLTYPE GetAt(DWORD index, PROPERTYKEY* key) override {
         return m_pInner->GetAt(index, key);
@@ -37,8 +33,7 @@ public:
     HRESULT STDMETHODCALLTYPE IsPropertyWritable(REFPROPERTYKEY) override { return S_FALSE; }
 
 private:
-    ~CReadOnlyStore() { m_pInner->Release(); }
-    std::atomic<ULONG> m_refs{1};
+    ~CReadOnlyStore() override { m_pInner->Release(); }
     IPropertyStore* m_pInner;
 };
 

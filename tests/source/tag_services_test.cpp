@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include "common/fixtures.h"
+#include "common/module_watch.h"
 #include "common/shell.h"
 #include "source/polling_host.h"
 
@@ -144,6 +145,23 @@ struct Tagged : SourceTest {
                   S_OK);
         return store;
     }
+    static PlatRef<IMFMetadataProvider> Provider(IMFMediaSource* source) {
+        PlatRef<IMFMetadataProvider> provider;
+        EXPECT_EQ(MFGetService(source, MF_METADATA_PROVIDER_SERVICE, IID_IMFMetadataProvider,
+                               reinterpret_cast<void**>(&provider)),
+                  S_OK);
+        return provider;
+    }
+    // The presentation's metadata, as the provider gives it.
+    static PlatRef<IMFMetadata> PresentationMetadata(IMFMediaSource* source, IMFMetadataProvider* provider) {
+        PlatRef<IMFPresentationDescriptor> pd;
+        PlatRef<IMFMetadata> metadata;
+        EXPECT_EQ(source->CreatePresentationDescriptor(&pd), S_OK);
+        if (pd && provider) {
+            EXPECT_EQ(provider->GetMFMetadata(pd.Get(), 0, 0, &metadata), S_OK);
+        }
+        return metadata;
+    }
     static std::vector<std::string> StoreStrings(IPropertyStore* store, REFPROPERTYKEY key) {
         PROPVARIANT v;
         PropVariantInit(&v);
@@ -160,6 +178,15 @@ struct Tagged : SourceTest {
         const uint64_t n = v.vt == VT_UI4 ? v.ulVal : v.vt == VT_UI8 ? v.uhVal.QuadPart : ~0ull;
         PropVariantClear(&v);
         return n;
+    }
+    // The store's cover is the picture put in, byte for byte.
+    void ExpectCover(IPropertyStore* store) const {
+        PROPVARIANT v;
+        PropVariantInit(&v);
+        ASSERT_EQ(store->GetValue(PKEY_ThumbnailStream, &v), S_OK);
+        ASSERT_EQ(v.vt, VT_STREAM);
+        EXPECT_EQ(ReadAll(v.pStream), m_cover);
+        PropVariantClear(&v);
     }
     static std::string Attribute(IMFAttributes* a, REFGUID key) {
         WCHAR* text = nullptr;
@@ -204,13 +231,9 @@ TEST_F(Tagged, ThePropertyStoreOfAnOggencFile) {
         static_cast<double>(FileBytes(File("v.ogg")).size()) * 8 * 1e7 / static_cast<double>(duration);
     EXPECT_NEAR(static_cast<double>(StoreNumber(store.Get(), PKEY_Audio_EncodingBitrate, VT_UI4)), bitrate,
                 1.0);
-    PROPVARIANT v;
-    PropVariantInit(&v);
-    ASSERT_EQ(store->GetValue(PKEY_ThumbnailStream, &v), S_OK);
-    ASSERT_EQ(v.vt, VT_STREAM);
-    EXPECT_EQ(ReadAll(v.pStream), m_cover);
-    PropVariantClear(&v);
+    ExpectCover(store.Get());
     // Read only.
+    PROPVARIANT v;
     InitPropVariantFromUInt32(7, &v);
     EXPECT_EQ(store->SetValue(PKEY_Music_TrackNumber, v), STG_E_ACCESSDENIED);
     EXPECT_EQ(store->Commit(), STG_E_ACCESSDENIED);
@@ -228,14 +251,12 @@ TEST_F(Tagged, TheMetadataProviderOfAnOggencFile) {
     MakeVorbis();
     OpenedSource s(File("v.ogg"));
     ASSERT_EQ(s.hr, S_OK);
-    PlatRef<IMFMetadataProvider> provider;
-    ASSERT_EQ(MFGetService(s.source.Get(), MF_METADATA_PROVIDER_SERVICE, IID_IMFMetadataProvider,
-                           reinterpret_cast<void**>(&provider)),
-              S_OK);
+    PlatRef<IMFMetadataProvider> provider = Provider(s.source.Get());
+    ASSERT_TRUE(provider);
+    PlatRef<IMFMetadata> m = PresentationMetadata(s.source.Get(), provider.Get());
+    ASSERT_TRUE(m);
     PlatRef<IMFPresentationDescriptor> pd;
     ASSERT_EQ(s->CreatePresentationDescriptor(&pd), S_OK);
-    PlatRef<IMFMetadata> m;
-    ASSERT_EQ(provider->GetMFMetadata(pd.Get(), 0, 0, &m), S_OK);
     const std::string list = "vorbiscomment -l -R " + Path("v.ogg");
     auto get = [&](IMFMetadata* metadata, const WCHAR* name) {
         PROPVARIANT v;
@@ -371,12 +392,7 @@ TEST_F(Tagged, OpusencWithAPicture) {
     EXPECT_EQ(StoreNumber(store.Get(), PKEY_Music_TrackNumber, VT_UI4), 7u);
     EXPECT_EQ(StoreNumber(store.Get(), PKEY_Media_Year, VT_UI4), 1999u);
     EXPECT_EQ(StoreNumber(store.Get(), PKEY_Audio_SampleRate, VT_UI4), 48000u);
-    PROPVARIANT v;
-    PropVariantInit(&v);
-    ASSERT_EQ(store->GetValue(PKEY_ThumbnailStream, &v), S_OK);
-    ASSERT_EQ(v.vt, VT_STREAM);
-    EXPECT_EQ(ReadAll(v.pStream), m_cover);
-    PropVariantClear(&v);
+    ExpectCover(store.Get());
 }
 
 TEST_F(Tagged, FlacInOggWithAPicture) {
@@ -394,12 +410,7 @@ TEST_F(Tagged, FlacInOggWithAPicture) {
     EXPECT_EQ(StoreStrings(store.Get(), PKEY_Music_Artist), ToolValues(list, "ARTIST"));
     EXPECT_EQ(StoreNumber(store.Get(), PKEY_Music_TrackNumber, VT_UI4), 4u);
     EXPECT_EQ(StoreNumber(store.Get(), PKEY_Media_Year, VT_UI4), 1987u);
-    PROPVARIANT v;
-    PropVariantInit(&v);
-    ASSERT_EQ(store->GetValue(PKEY_ThumbnailStream, &v), S_OK);
-    ASSERT_EQ(v.vt, VT_STREAM);
-    EXPECT_EQ(ReadAll(v.pStream), m_cover);
-    PropVariantClear(&v);
+    ExpectCover(store.Get());
 }
 
 TEST_F(Tagged, SpeexencTitleAndAuthor) {
@@ -460,5 +471,38 @@ TEST_F(Tagged, AChainsStoreAnswersForTheLinkPlayed) {
     EXPECT_EQ(StoreStrings(during.Get(), PKEY_Music_Artist), std::vector<std::string>{"Zwei"});
     // The store is a snapshot: the one taken before still answers for the first link.
     EXPECT_EQ(StoreStrings(before.Get(), PKEY_Title), std::vector<std::string>{"Erster"});
+}
+
+// The store, the provider and a metadata object a host keeps after the source is shut down and let go are the
+// module's code: each keeps it loaded until released.
+TEST_F(Tagged, ServiceObjectsAHostKeepsHoldTheModule) {
+    MakeVorbis();
+    ModuleWatch module;
+    ASSERT_TRUE(module.Loaded());
+    ASSERT_TRUE(module.Unloadable());
+    // Each kind alone: the store, the provider, a metadata object.
+    for (int kind = 0; kind < 3; ++kind) {
+        PlatRef<IUnknown> kept;
+        {
+            OpenedSource s(File("v.ogg"));
+            ASSERT_EQ(s.hr, S_OK);
+            PlatRef<IMFMetadataProvider> provider = Provider(s.source.Get());
+            PlatRef<IMFMetadata> metadata = PresentationMetadata(s.source.Get(), provider.Get());
+            PlatRef<IPropertyStore> store = Store(s.source.Get());
+            ASSERT_TRUE(provider && metadata && store);
+            EXPECT_EQ(s->Shutdown(), S_OK);
+            kept.Reset(kind == 0   ? static_cast<IUnknown*>(store.Get())
+                       : kind == 1 ? static_cast<IUnknown*>(provider.Get())
+                                   : static_cast<IUnknown*>(metadata.Get()));
+        }
+        if (kind == 0) { // a snapshot: it still answers
+            PlatRef<IPropertyStore> store;
+            ASSERT_EQ(kept->QueryInterface(IID_IPropertyStore, reinterpret_cast<void**>(&store)), S_OK);
+            EXPECT_EQ(StoreStrings(store.Get(), PKEY_Title), std::vector<std::string>{"Ein Titel"});
+        }
+        EXPECT_EQ(module.CanUnloadNow(), S_FALSE) << "kind " << kind << " is held";
+        kept.Reset(nullptr);
+        EXPECT_TRUE(module.Unloadable()) << "kind " << kind;
+    }
 }
 } // namespace
