@@ -41,7 +41,9 @@ struct Template {
 oggmux::StreamDescription Describe(oggmux::Kind kind) {
     const std::string json = std::string(R"({"streams": [{"kind": ")") + oggmux::KindName(kind) +
                              R"(", "serial": 1, "seconds": 0.3, "width": 32, "height": 32, "keyint": 4, "packets": 8,
-        "packet_size": 300, "length_bytes": 2, "key_every": 3, "comments": ["TITLE=t", "DIRECTX_DURATION=5000"]}]})";
+        "packet_size": 300, "length_bytes": 2, "key_every": 3, "comments": ["TITLE=t", "DIRECTX_DURATION=5000", "ARTIST=a", "artist=b", "ALBUM=c", "ALBUMARTIST=d",
+        "GENRE=g", "COMPOSER=e", "COMMENT=f", "DATE=2001-02-03", "TRACKNUMBER=03/12", "LANGUAGE=fr",
+        "METADATA_BLOCK_PICTURE=AAAAAwAAAAlpbWFnZS9wbmcAAAABYwAAAAEAAAABAAAAGAAAAAAAAAAIiVBORw0KGgo="]}]})";
     oggmux::Description d;
     std::string error;
     if (!oggmux::ParseDescription(json, &d, &error) || d.streams.empty()) return oggmux::StreamDescription{};
