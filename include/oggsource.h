@@ -161,4 +161,10 @@ DEFINE_GUID(MF_PD_OGG_LINKS, 0x3f0c2a76, 0x8b4e, 0x4d15, 0x9e, 0x62, 0x1a, 0x7d,
 DEFINE_GUID(MFSampleExtension_OggFormat, 0x3f0c2a77, 0x8b4e, 0x4d15, 0x9e, 0x62, 0x1a, 0x7d, 0x30, 0xc4, 0x5b,
             0x81);
 
+/* Attribute, UINT32: in the value of MESourceMetadataChanged (an IMFAttributes that also holds the presentation
+ * descriptor's attributes), the number of the chain's link that plays from now on (the file's first link is 0).
+ * The source's property store and metadata provider answer for that link from then on. */
+/* {3F0C2A78-8B4E-4D15-9E62-1A7D30C45B81} */
+DEFINE_GUID(MF_PD_OGG_LINK, 0x3f0c2a78, 0x8b4e, 0x4d15, 0x9e, 0x62, 0x1a, 0x7d, 0x30, 0xc4, 0x5b, 0x81);
+
 #endif /* OGGSOURCE_H */

@@ -7,7 +7,8 @@
 #include "ogg_demuxer.h"
 
 CLinkFollower::CLinkFollower(COggDemuxer* core) : m_pCore(core) {
-    for (int32_t& s : m_streamOf) s = -1;
+    for (int32_t& s : m_streamOf)
+        s = -1;
 }
 
 CLinkFollower::~CLinkFollower() {
@@ -58,8 +59,10 @@ HRESULT CLinkFollower::Place(const OggPageView& page, Placed* placed) {
     ogg_page og = AsOggPage(page);
     if (m_pending) {
         if (const COggLogicalStream* r = m_pending->Find(serial)) {
-            auto* record = const_cast<COggLogicalStream*>(r); // the link is still being built: it is ours to change
+            auto* record =
+                const_cast<COggLogicalStream*>(r); // the link is still being built: it is ours to change
             if (record->HasHeaders()) record->ParseHeaderPage(&og);
+            m_pending->TakeTagPage(&og, record->CodecKind());
             m_pendingData = m_pendingData || !page.header.FirstOfStream();
             const HRESULT hr = Hold(page);
             if (Complete()) Finish();
@@ -75,8 +78,8 @@ HRESULT CLinkFollower::Place(const OggPageView& page, Placed* placed) {
         if (placed->time > m_lastEnd) m_lastEnd = placed->time;
         return S_OK;
     }
-    // A stream of the current link that goes on in none of the core's, or of no link known (a broadcast joined within
-    // a link): nobody's.
+    // A stream of the current link that goes on in none of the core's, or of no link known (a broadcast
+    // joined within a link): nobody's.
     if (!page.header.FirstOfStream() || (m_current && m_current->Find(serial))) return S_OK;
     if (m_pending && m_pendingData) Finish(); // the link ended before its streams were all described
     const HRESULT hr = Begin(serial, &og);
@@ -94,6 +97,7 @@ HRESULT CLinkFollower::Begin(uint32_t serial, ogg_page* og) {
     if (hr == E_FAIL) return S_OK; // streams beyond a link's limit are not read
     if (FAILED(hr)) return hr;
     record->ParseHeaderPage(og);
+    m_pending->TakeTagPage(og, record->CodecKind());
     return S_OK;
 }
 
@@ -108,8 +112,8 @@ HRESULT CLinkFollower::Hold(const OggPageView& page) {
     return S_OK;
 }
 
-// The link can be read: each stream's headers are in and each media stream's first time is known, or no more of
-// its pages can be held.
+// The link can be read: each stream's headers are in and each media stream's first time is known, or no more
+// of its pages can be held.
 bool CLinkFollower::Complete() const {
     if (m_heldPages >= kMaxHeldPages || m_heldBytes >= kMaxHeldBytes) return true;
     for (int32_t i = 0; i < m_pending->StreamCount(); ++i) {
@@ -120,15 +124,17 @@ bool CLinkFollower::Complete() const {
     return true;
 }
 
-// The link built becomes the one read: its media streams matched with the first link's, its times placed after
-// the link before, and its held pages released to be placed again.
+// The link built becomes the one read: its media streams matched with the first link's, its times placed
+// after the link before, and its held pages released to be placed again.
 void CLinkFollower::Finish() {
     COggLiveLink* link = m_pending;
     m_pending = nullptr;
     m_pendingData = false;
+    link->EndTags();
     bool used[kMaxLinkStreams] = {};
     LONGLONG first = MaxTime;
-    for (int32_t i = 0; i < kMaxLinkStreams; ++i) m_streamOf[i] = -1;
+    for (int32_t i = 0; i < kMaxLinkStreams; ++i)
+        m_streamOf[i] = -1;
     for (int32_t i = 0; i < link->StreamCount(); ++i) {
         const COggLogicalStream* r = link->Stream(i);
         if (!r->IsMediaStream()) continue;
@@ -143,8 +149,8 @@ void CLinkFollower::Finish() {
             break;
         }
     }
-    // As in a chain read anywhere: a link's time starts at its first packet, or at 0 when that packet begins before
-    // it (its packets before 0 end where the link before ends).
+    // As in a chain read anywhere: a link's time starts at its first packet, or at 0 when that packet begins
+    // before it (its packets before 0 end where the link before ends).
     link->SetTimes(first == MaxTime || first < 0 ? 0 : first, m_lastEnd);
     if (m_current) m_current->Release();
     m_current = link;
@@ -153,7 +159,8 @@ void CLinkFollower::Finish() {
         m_lastEos[j] = false;
     }
     PageNode** tail = &m_release;
-    while (*tail) tail = &(*tail)->pNext;
+    while (*tail)
+        tail = &(*tail)->pNext;
     while (PageNode* node = m_held.RemoveHead()) {
         node->pNext = nullptr;
         *tail = node;
@@ -186,9 +193,12 @@ void CLinkFollower::Taken(const Placed& placed) {
 void CLinkFollower::NewRun() {
     for (int32_t j = 0; j < m_cStreams; ++j) {
         bool matched = false;
-        for (int32_t i = 0; m_current && i < m_current->StreamCount(); ++i) matched = matched || m_streamOf[i] == j;
+        for (int32_t i = 0; m_current && i < m_current->StreamCount(); ++i)
+            matched = matched || m_streamOf[i] == j;
         m_enter[j] = matched;
     }
 }
 
-bool CLinkFollower::EndedCleanly(int32_t stream) const { return stream >= 0 && stream < m_cStreams && m_lastEos[stream]; }
+bool CLinkFollower::EndedCleanly(int32_t stream) const {
+    return stream >= 0 && stream < m_cStreams && m_lastEos[stream];
+}

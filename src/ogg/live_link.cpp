@@ -1,7 +1,8 @@
 #include "live_link.h"
 
 COggLiveLink::~COggLiveLink() {
-    for (int32_t i = 0; i < m_cStreams; ++i) delete m_streams[i];
+    for (int32_t i = 0; i < m_cStreams; ++i)
+        delete m_streams[i];
 }
 
 ULONG COggLiveLink::Release() {
@@ -18,6 +19,11 @@ HRESULT COggLiveLink::AddStream(uint32_t serial, COggLogicalStream** record) {
     m_streams[m_cStreams++] = s;
     *record = s;
     return S_OK;
+}
+
+void COggLiveLink::TakeTagPage(ogg_page* page, int32_t codec) {
+    if (!m_tagsBegun) m_tagsBegun = SUCCEEDED(m_tags.BeginLink(0)); // without memory, the link has no tags
+    if (m_tagsBegun) m_tags.TakePage(page, codec);
 }
 
 const COggLogicalStream* COggLiveLink::Find(uint32_t serial) const {

@@ -4,7 +4,8 @@
 #include "support/trace.h"
 
 COggStream::COggStream(int32_t index, uint32_t serial, const CFourccMap* fourccs)
-    : m_index(index), m_logical(serial, fourccs), m_clock(&m_logical) {}
+    : m_index(index), m_logical(serial, fourccs), m_clock(&m_logical) {
+}
 
 void COggStream::Opened(const FileLink* links, LONGLONG origin, bool readOnce) {
     m_readAhead.SetMarks(m_logical.QueueHigh(), m_logical.QueueLow());
@@ -27,7 +28,8 @@ void COggStream::Positioned(DWORD run, LONGLONG firstWanted, LONGLONG pageTime, 
     if (run != m_run.Run()) return;
     m_run.Positioned(run, firstWanted);
     // Audio of the page read first that ends before the target is not delivered (a page spans up to seconds).
-    if (target != MinTime && IsEqualGUID(m_logical.MediaType().majortype, MEDIATYPE_Audio)) m_resume.Aim(target);
+    if (target != MinTime && IsEqualGUID(m_logical.MediaType().majortype, MEDIATYPE_Audio))
+        m_resume.Aim(target);
     m_readAhead.SetLastTime(run, pageTime);
 }
 
@@ -99,13 +101,13 @@ bool COggStream::NextPacket(OggPacketInfo* packet, IReaderWake* reader, bool* en
         }
         if (switched) {
             m_run.NewLink();
-            m_linkEntered = m_clock.LiveLink() != nullptr;
+            m_linkEntered = true;
         }
     }
 }
 
-// After a start or a seek compressed video resumes at a key frame, the one the seek found (not an earlier one on
-// the page read first).
+// After a start or a seek compressed video resumes at a key frame, the one the seek found (not an earlier one
+// on the page read first).
 bool COggStream::Wanted(const OggPacketInfo& pk) const {
     if (!m_run.Discontinuity()) return true;
     const bool temporal = m_logical.MediaType().bTemporalCompression != FALSE;
@@ -118,8 +120,8 @@ HRESULT COggStream::Deliver(DWORD run, IOggDemuxSink* sink, const OggPacketInfo&
     bool full = false;
     const COggCodec* codec = m_clock.Codec();
     if (m_run.HeadersDue()) {
-        // In a chained file the owner learns the link's type first: a link of another format is announced ahead of
-        // its first sample. The codec's headers go ahead of the first sample of a run.
+        // In a chained file the owner learns the link's type first: a link of another format is announced
+        // ahead of its first sample. The codec's headers go ahead of the first sample of a run.
         if (const COggLogicalStream* record = m_clock.LinkRecord()) out.format = &record->MediaType();
         int headers = 0;
         const SavedPacket* saved = codec ? codec->HeaderSamples(&headers) : nullptr;
@@ -128,7 +130,8 @@ HRESULT COggStream::Deliver(DWORD run, IOggDemuxSink* sink, const OggPacketInfo&
             if (static_cast<DWORD>(h.bytes) > m_logical.MaxSampleSize() || !h.data) break;
             out.data = h.data;
             out.length = static_cast<DWORD>(h.bytes);
-            const HRESULT hr = sink->DeliverPacket(m_index, run, out); // a full reserve takes them all the same
+            const HRESULT hr =
+                sink->DeliverPacket(m_index, run, out); // a full reserve takes them all the same
             if (FAILED(hr)) break;
             full = full || hr == S_FALSE;
             out.format = nullptr;
@@ -170,15 +173,15 @@ HRESULT COggStream::ProduceLocked(DWORD run, IOggDemuxSink* sink, IReaderWake* r
         if (!NextPacket(&pk, reader, &ended, &cause)) {
             if (!ended) return S_OK; // the page that comes (or the end of the data) asks for more
             m_run.End();
-            // A packet beyond what a stream may hold fails the play, as a sample that cannot be made does: the
-            // owner hears of it from the failure returned, not from an end that would come first.
+            // A packet beyond what a stream may hold fails the play, as a sample that cannot be made does:
+            // the owner hears of it from the failure returned, not from an end that would come first.
             if (cause == MF_E_INVALID_FILE_FORMAT) return cause;
             sink->EndOfStream(m_index, run, cause);
             return S_OK;
         }
-        if (m_linkEntered) { // the owner hears of a link read once ahead of its first packet
+        if (m_linkEntered) { // the owner hears of a link ahead of its first packet
             m_linkEntered = false;
-            sink->LinkArrived(m_clock.LiveLink());
+            sink->LinkArrived(m_clock.Link(), m_clock.LiveLink());
         }
         if (!Wanted(pk) || m_resume.Skip(pk, m_clock.Codec())) continue;
         OggPacketInfo before;

@@ -64,5 +64,5 @@ private:
     COggPacketClock m_clock;
     COggStreamRun m_run;
     CAudioResume m_resume; // where audio resumes after a seek
-    bool m_linkEntered = false; // production entered a link read once: its owner is told before its first packet
+    bool m_linkEntered = false; // production entered another link: its owner is told before its first packet
 };

@@ -23,9 +23,12 @@ OGGSource::~OGGSource() {
         m_streams[i] = nullptr;
     }
     m_cStreams = 0;
+    if (m_pLiveTold) m_pLiveTold->Release();
+    if (m_pLinkAttributes) m_pLinkAttributes->Release();
     for (int32_t i = 0; i < m_cProduction; ++i) {
         Production& p = m_production[i];
-        for (int k = 0; k < p.count; ++k) p.batch[k]->Release();
+        for (int k = 0; k < p.count; ++k)
+            p.batch[k]->Release();
         if (p.item) p.item->Release();
         if (p.pool) p.pool->Release(); // buffers still held by a host keep it until they are released
     }
@@ -35,13 +38,16 @@ OGGSource::~OGGSource() {
 }
 
 STDMETHODIMP OGGSource::QueryInterface(REFIID riid, void** ppv) {
-    static const QITAB table[] = {QITABENT(OGGSource, IMFMediaEventGenerator), QITABENT(OGGSource, IMFMediaSource),
-                                  QITABENT(OGGSource, IMFRateControl),         QITABENT(OGGSource, IMFRateSupport),
-                                  QITABENT(OGGSource, IMFGetService),          {nullptr, 0}};
+    static const QITAB table[] = {
+        QITABENT(OGGSource, IMFMediaEventGenerator), QITABENT(OGGSource, IMFMediaSource),
+        QITABENT(OGGSource, IMFRateControl),         QITABENT(OGGSource, IMFRateSupport),
+        QITABENT(OGGSource, IMFGetService),          {nullptr, 0}};
     return QISearch(this, table, riid, ppv);
 }
 
-STDMETHODIMP_(ULONG) OGGSource::AddRef() { return ++m_refCount; }
+STDMETHODIMP_(ULONG) OGGSource::AddRef() {
+    return ++m_refCount;
+}
 
 STDMETHODIMP_(ULONG) OGGSource::Release() {
     const ULONG n = --m_refCount;
@@ -88,7 +94,8 @@ STDMETHODIMP OGGSource::EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** even
     return hr;
 }
 
-STDMETHODIMP OGGSource::QueueEvent(MediaEventType type, REFGUID ext, HRESULT status, const PROPVARIANT* value) {
+STDMETHODIMP OGGSource::QueueEvent(MediaEventType type, REFGUID ext, HRESULT status,
+                                   const PROPVARIANT* value) {
     IMFMediaEventQueue* queue = EventQueue();
     if (!queue) return MF_E_SHUTDOWN;
     HRESULT hr = queue->QueueEventParamVar(type, ext, status, value);
@@ -111,7 +118,8 @@ STDMETHODIMP OGGSource::CreatePresentationDescriptor(IMFPresentationDescriptor**
     return m_pPD->Clone(pd);
 }
 
-STDMETHODIMP OGGSource::Start(IMFPresentationDescriptor* pd, const GUID* timeFormat, const PROPVARIANT* start) {
+STDMETHODIMP OGGSource::Start(IMFPresentationDescriptor* pd, const GUID* timeFormat,
+                              const PROPVARIANT* start) {
     if (!pd || !start) return E_INVALIDARG;
     if (timeFormat && !IsEqualGUID(*timeFormat, GUID_NULL)) return MF_E_UNSUPPORTED_TIME_FORMAT;
     if (start->vt != VT_I8 && start->vt != VT_EMPTY) return MF_E_UNSUPPORTED_TIME_FORMAT;
@@ -119,8 +127,10 @@ STDMETHODIMP OGGSource::Start(IMFPresentationDescriptor* pd, const GUID* timeFor
     if (ShutDown()) return MF_E_SHUTDOWN;
     if (m_state == SourceInvalid || m_state == SourceOpening) return MF_E_NOT_INITIALIZED;
     if (!m_pCore) return E_UNEXPECTED;
-    // Bytes that cannot be sought in start where the presentation is: a position is taken only when it is that one.
-    if (!Seekable() && start->vt == VT_I8 && start->hVal.QuadPart != CurrentPosition()) return MF_E_INVALIDREQUEST;
+    // Bytes that cannot be sought in start where the presentation is: a position is taken only when it is
+    // that one.
+    if (!Seekable() && start->vt == VT_I8 && start->hVal.QuadPart != CurrentPosition())
+        return MF_E_INVALIDREQUEST;
     DWORD count = 0;
     HRESULT hr = pd->GetStreamDescriptorCount(&count);
     if (FAILED(hr)) return hr;
@@ -180,10 +190,12 @@ HRESULT OGGSource::QueueStreamOperation(DWORD type, DWORD streamId, DWORD runId)
     return hr;
 }
 
-HRESULT OGGSource::CheckOperation(SourceOp*) { return m_pPendingOp ? MF_E_NOTACCEPTING : S_OK; }
+HRESULT OGGSource::CheckOperation(SourceOp*) {
+    return m_pPendingOp ? MF_E_NOTACCEPTING : S_OK;
+}
 
-// Shutdown returns at once, also while the core's reader waits in a read: the reader finds the core shut down when
-// its read returns, and what it holds (the byte stream, the module) is let go then.
+// Shutdown returns at once, also while the core's reader waits in a read: the reader finds the core shut down
+// when its read returns, and what it holds (the byte stream, the module) is let go then.
 STDMETHODIMP OGGSource::Shutdown() {
     CAutoLock lock(m_lock);
     if (ShutDown()) return MF_E_SHUTDOWN;

@@ -1,6 +1,6 @@
-// The media source: IMFMediaSource with its event generator, the rate interfaces and the operation queue, over
-// the demultiplexing core it owns. Host calls take the source lock only briefly: the dispatch never holds it over a
-// read or a wait (the core's reader reads, production runs on work items of its own).
+// The media source: IMFMediaSource with its event generator, the rate interfaces and the operation queue,
+// over the demultiplexing core it owns. Host calls take the source lock only briefly: the dispatch never
+// holds it over a read or a wait (the core's reader reads, production runs on work items of its own).
 #pragma once
 #include "base_object.h"
 #include "buffer_pool.h"
@@ -46,12 +46,14 @@ public:
     STDMETHODIMP GetEvent(DWORD flags, IMFMediaEvent** event) override;
     STDMETHODIMP BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override;
     STDMETHODIMP EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override;
-    STDMETHODIMP QueueEvent(MediaEventType type, REFGUID ext, HRESULT status, const PROPVARIANT* value) override;
+    STDMETHODIMP QueueEvent(MediaEventType type, REFGUID ext, HRESULT status,
+                            const PROPVARIANT* value) override;
 
     // IMFMediaSource
     STDMETHODIMP GetCharacteristics(DWORD* characteristics) override;
     STDMETHODIMP CreatePresentationDescriptor(IMFPresentationDescriptor** pd) override;
-    STDMETHODIMP Start(IMFPresentationDescriptor* pd, const GUID* timeFormat, const PROPVARIANT* start) override;
+    STDMETHODIMP Start(IMFPresentationDescriptor* pd, const GUID* timeFormat,
+                       const PROPVARIANT* start) override;
     STDMETHODIMP Stop() override;
     STDMETHODIMP Pause() override;
     STDMETHODIMP Shutdown() override;
@@ -74,16 +76,16 @@ public:
     void EndOfStream(int32_t stream, DWORD run, HRESULT cause) override;
     void DataReady(int32_t stream, DWORD run) override;
     Consumer ConsumerOf(int32_t stream) override;
-    void LinkArrived(COggLiveLink* link) override;
+    void LinkArrived(int32_t link, COggLiveLink* live) override;
     void StreamIdle(int32_t stream, DWORD run, LONGLONG time) override;
-    // The byte stream's MEBufferingStarted or MEBufferingStopped: passed on while the source runs (a stop always
-    // follows a start that was passed on).
+    // The byte stream's MEBufferingStarted or MEBufferingStopped: passed on while the source runs (a stop
+    // always follows a start that was passed on).
     void RelayBuffering(MediaEventType type);
 
     // A media stream's end, stamped with the stream's run.
     HRESULT QueueStreamOperation(DWORD type, DWORD streamId, DWORD runId);
-    // Production of the core's stream `index` goes on (on a work item). A work item that cannot be posted fails the
-    // play (MEError): nothing else would make the samples the host waits for.
+    // Production of the core's stream `index` goes on (on a work item). A work item that cannot be posted
+    // fails the play (MEError): nothing else would make the samples the host waits for.
     bool ScheduleProduction(int32_t index);
     // A production work item: one stream's production of the current run.
     void Produce(int32_t index);
@@ -98,6 +100,7 @@ private:
     void DescribeStreams();
     // The tag services (source_tags.cpp): the property store and the metadata provider.
     HRESULT TagService(REFGUID service, REFIID riid, void** ppv);
+    void TellLink(int32_t link, COggLiveLink* live);
     OGGStream* FindMediaStream(DWORD id);
     OGGStream* MediaStreamOf(int32_t index);
     IMFMediaEventQueue* EventQueue();
@@ -126,8 +129,8 @@ private:
     std::atomic<ULONG> m_refCount{1};
     CLock m_lock; // the source lock: the public methods' checks and the dispatch
     std::atomic<int32_t> m_state{SourceInvalid};
-    // What the state will be once the operations posted so far have run (a pause is refused from the call unless
-    // the source will be started by then).
+    // What the state will be once the operations posted so far have run (a pause is refused from the call
+    // unless the source will be started by then).
     int32_t m_requestedState = SourceStopped;
     std::mutex m_eventLock; // the event queue pointer alone
     IMFMediaEventQueue* m_pEventQueue = nullptr;
@@ -137,7 +140,8 @@ private:
     OGGStream* m_streams[MaxMediaStreams] = {};
     BYTE m_streamIds[MaxMediaStreams] = {};
     uint32_t m_cStreams = 0;
-    // The media stream of each of the core's streams (null where it has none), and production's per-stream state.
+    // The media stream of each of the core's streams (null where it has none), and production's per-stream
+    // state.
     struct Production {
         OGGStream* media = nullptr;
         CProductionItem* item = nullptr;
@@ -148,14 +152,21 @@ private:
     };
     Production* m_production = nullptr;
     int32_t m_cProduction = 0;
-    // The end of the presentation went out in this run (once per run, when every selected stream has sent its end).
+    // The end of the presentation went out in this run (once per run, when every selected stream has sent its
+    // end).
     bool m_bPresentationEnded = false;
     SourceOp* m_pPendingOp = nullptr;
-    // The run: counted up by every start that begins one (from stopped, or at a new position) and by every stop.
+    // The run: counted up by every start that begins one (from stopped, or at a new position) and by every
+    // stop.
     std::atomic<DWORD> m_runId{0};
     std::atomic<float> m_rate{1.0f};
     std::atomic<DWORD> m_failedRun{~DWORD(0)}; // the run whose failure the host was told of (once per run)
-    LinkAnnouncements m_linksTold;               // the links read once the host was told of
+    LinkAnnouncements m_linksTold;             // the links of a chain the host was told of in the run
+    // The link read once told last (held). Under m_tagLock, taken last of all locks: production tells a link
+    // while it holds its stream's lock, which the dispatch takes under the source lock.
+    COggLiveLink* m_pLiveTold = nullptr;
+    std::mutex m_tagLock;
+    IMFAttributes* m_pLinkAttributes = nullptr; // the presentation descriptor's, as the open left them
     // What the byte stream allows, known once the open has asked it (MFMEDIASOURCE_* flags).
     std::atomic<DWORD> m_characteristics{MFMEDIASOURCE_CAN_SEEK | MFMEDIASOURCE_CAN_PAUSE};
     bool Seekable() const { return (m_characteristics.load() & MFMEDIASOURCE_CAN_SEEK) != 0; }

@@ -55,9 +55,9 @@ public:
         if (source) source->Release();
         return consumer;
     }
-    void LinkArrived(COggLiveLink* link) override {
+    void LinkArrived(int32_t link, COggLiveLink* live) override {
         if (OGGSource* source = m_pLink->Acquire()) {
-            source->LinkArrived(link);
+            source->LinkArrived(link, live);
             source->Release();
         }
     }
@@ -96,14 +96,18 @@ HRESULT OGGSource::Initialize(IMFByteStream* stream) {
     MediaSummary summary;
     if (SUCCEEDED(hr)) hr = SummarizePresentation(m_pPD, m_pCore->Caps().length, &summary);
     if (SUCCEEDED(hr)) hr = SetDescriptorAttributes(m_pPD, summary, m_pCore->LinkTags(0), stream);
-    // A byte stream's buffering that cannot be relayed (no memory for the relay) leaves the source without it.
+    // What a link change tells the host, copied once: production reads it without the source lock.
+    if (SUCCEEDED(hr)) hr = MFCreateAttributes(&m_pLinkAttributes, 16);
+    if (SUCCEEDED(hr)) hr = m_pPD->CopyAllItems(m_pLinkAttributes);
+    // A byte stream's buffering that cannot be relayed (no memory for the relay) leaves the source without
+    // it.
     if (SUCCEEDED(hr)) CBufferingRelay::Start(stream, m_pLink, &m_pBuffering);
     if (FAILED(hr)) Shutdown();
     return hr;
 }
 
-// Bytes that cannot be read again cannot be sought in; a remote stream that cannot seek and has no length is a
-// broadcast (a plain file served that way ends like any other).
+// Bytes that cannot be read again cannot be sought in; a remote stream that cannot seek and has no length is
+// a broadcast (a plain file served that way ends like any other).
 DWORD OGGSource::Characteristics(const ByteSourceCaps& caps) {
     DWORD c = MFMEDIASOURCE_CAN_PAUSE;
     if (caps.seekable) c |= MFMEDIASOURCE_CAN_SEEK;
@@ -111,7 +115,8 @@ DWORD OGGSource::Characteristics(const ByteSourceCaps& caps) {
     return c;
 }
 
-// A media stream per logical stream that can be played, whose identifier's low 8 bits no earlier one has; at most 32.
+// A media stream per logical stream that can be played, whose identifier's low 8 bits no earlier one has; at
+// most 32.
 HRESULT OGGSource::CreateMediaStreams() {
     m_cProduction = m_pCore->StreamCount();
     m_production = new (std::nothrow) Production[static_cast<size_t>(m_cProduction)];
@@ -139,7 +144,8 @@ HRESULT OGGSource::CreateMediaStream(int32_t index) {
             copied = working.Set(stream.MediaType());
         } else {
             CAMMediaType alternative(stream.MediaType(), &copied);
-            if (SUCCEEDED(copied) && MakeAlternativeType(&alternative) == 0) copied = working.Set(alternative);
+            if (SUCCEEDED(copied) && MakeAlternativeType(&alternative) == 0)
+                copied = working.Set(alternative);
         }
         hr = FAILED(copied) ? copied : MFCreateMediaType(&types[i]);
         if (SUCCEEDED(hr)) hr = InitMediaTypeFromAM(types[i], &working);
@@ -180,7 +186,8 @@ HRESULT OGGSource::BuildPresentationDescriptor() {
     if (m_cStreams == 0) return E_FAIL;
     IMFStreamDescriptor* sds[MaxMediaStreams] = {};
     HRESULT hr = S_OK;
-    for (uint32_t i = 0; i < m_cStreams && SUCCEEDED(hr); ++i) hr = m_streams[i]->GetStreamDescriptor(&sds[i]);
+    for (uint32_t i = 0; i < m_cStreams && SUCCEEDED(hr); ++i)
+        hr = m_streams[i]->GetStreamDescriptor(&sds[i]);
     if (SUCCEEDED(hr)) hr = MFCreatePresentationDescriptor(m_cStreams, sds, &m_pPD);
     for (const GUID* major : {&MFMediaType_Video, &MFMediaType_Audio}) {
         for (uint32_t i = 0; SUCCEEDED(hr) && i < m_cStreams; ++i) {
@@ -199,7 +206,8 @@ HRESULT OGGSource::BuildPresentationDescriptor() {
     }
     if (SUCCEEDED(hr)) {
         // A duration that is not known is not stated (rather than a made-up figure a host would show).
-        if (m_pCore->Duration() < UnknownLength) m_pPD->SetUINT64(MF_PD_DURATION, static_cast<UINT64>(m_pCore->Duration()));
+        if (m_pCore->Duration() < UnknownLength)
+            m_pPD->SetUINT64(MF_PD_DURATION, static_cast<UINT64>(m_pCore->Duration()));
         m_pPD->SetUINT64(MF_PD_OGG_ORIGIN, static_cast<UINT64>(m_pCore->Origin()));
         if (m_pCore->LinkCount() > 1) hr = DescribeLinks(m_pPD);
     }
@@ -213,7 +221,8 @@ HRESULT OGGSource::BuildPresentationDescriptor() {
 HRESULT OGGSource::DescribeLinks(IMFPresentationDescriptor* pd) {
     const int32_t links = m_pCore->LinkCount();
     size_t n = 1 + 4 * static_cast<size_t>(links);
-    for (int32_t k = 0; k < links; ++k) n += 3 * static_cast<size_t>(m_pCore->LinkStreamCount(k));
+    for (int32_t k = 0; k < links; ++k)
+        n += 3 * static_cast<size_t>(m_pCore->LinkStreamCount(k));
     auto* v = static_cast<int64_t*>(AllocBytes(n * sizeof(int64_t)));
     if (!v) return E_OUTOFMEMORY;
     size_t i = 0;
@@ -237,7 +246,8 @@ HRESULT OGGSource::DescribeLinks(IMFPresentationDescriptor* pd) {
             v[i++] = played;
         }
     }
-    HRESULT hr = pd->SetBlob(MF_PD_OGG_LINKS, reinterpret_cast<const UINT8*>(v), static_cast<UINT32>(i * sizeof(int64_t)));
+    HRESULT hr = pd->SetBlob(MF_PD_OGG_LINKS, reinterpret_cast<const UINT8*>(v),
+                             static_cast<UINT32>(i * sizeof(int64_t)));
     std::free(v);
     return hr;
 }
@@ -253,7 +263,8 @@ void OGGSource::DescribeStreams() {
         sd->SetUINT32(MF_SD_OGG_CODEC, static_cast<UINT32>(s.CodecKind()));
         if (const char* type = s.OgmType()) {
             wchar_t wide[8] = {};
-            for (int k = 0; type[k] && k < 7; ++k) wide[k] = static_cast<wchar_t>(type[k]);
+            for (int k = 0; type[k] && k < 7; ++k)
+                wide[k] = static_cast<wchar_t>(type[k]);
             sd->SetString(MF_SD_OGM_TYPE, wide);
         }
         const LONGLONG start = s.FirstTimeKnown() ? s.FirstTime() : s.StartTime();

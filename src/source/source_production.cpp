@@ -1,10 +1,10 @@
-// Production on the source's side: the core's packets become samples (buffers from the stream's pool), handed to
-// the media stream a few at a time; production runs on a work item of its own per stream, asked for by the media
-// stream when its reserve runs low and by the core's reader when a stream that ran dry has data again.
+// Production on the source's side: the core's packets become samples (buffers from the stream's pool), handed
+// to the media stream a few at a time; production runs on a work item of its own per stream, asked for by the
+// media stream when its reserve runs low and by the core's reader when a stream that ran dry has data again.
 #include <cstring>
 
-#include "ogg_source.h"
 #include "ogg/live_link.h"
+#include "ogg_source.h"
 #include "production_item.h"
 #include "support/trace.h"
 
@@ -24,14 +24,12 @@ IOggDemuxSink::Consumer OGGSource::ConsumerOf(int32_t index) {
     return media ? media->ConsumerState() : Consumer::Idle;
 }
 
-// The next link of a broadcast (or of a chain read once) plays: the host hears that the presentation's metadata
-// changed, once per link whichever of its streams gets there first.
-void OGGSource::LinkArrived(COggLiveLink* link) {
-    if (!link || ShutDown()) return;
-    const int32_t number = link->Number();
-    if (!m_linksTold.FirstReach(number)) return;
-    Trace("\nLink %d plays", number);
-    QueueEvent(MESourceMetadataChanged, GUID_NULL, S_OK, nullptr);
+// The next link of a chain plays: the host hears that the presentation's metadata changed, once per link
+// whichever of its streams gets there first.
+void OGGSource::LinkArrived(int32_t link, COggLiveLink* live) {
+    if (ShutDown() || !m_linksTold.FirstReach(link)) return;
+    Trace("\nLink %d plays", link);
+    TellLink(link, live);
 }
 
 void OGGSource::RelayBuffering(MediaEventType type) {
@@ -51,8 +49,8 @@ void OGGSource::StreamIdle(int32_t index, DWORD run, LONGLONG time) {
 void OGGSource::Produce(int32_t index) {
     if (ShutDown() || !m_pCore) return;
     const HRESULT hr = m_pCore->Produce(index, m_runId.load(), this);
-    // A sample that could not be made, or a packet beyond what a stream may hold, fails the play: the host hears of
-    // it rather than waiting for a sample that will not come.
+    // A sample that could not be made, or a packet beyond what a stream may hold, fails the play: the host
+    // hears of it rather than waiting for a sample that will not come.
     if (FAILED(hr) && hr != MF_E_SHUTDOWN) QueueEvent(MEError, GUID_NULL, hr, nullptr);
 }
 
@@ -76,7 +74,8 @@ HRESULT OGGSource::MakeSample(int32_t index, const OggSamplePacket& packet, IMFS
     if (SUCCEEDED(hr)) hr = sample->AddBuffer(buffer);
     if (SUCCEEDED(hr)) hr = sample->SetSampleTime(packet.time);
     if (SUCCEEDED(hr)) hr = sample->SetSampleDuration(packet.duration);
-    if (SUCCEEDED(hr) && packet.cleanPoint >= 0) hr = sample->SetUINT32(MFSampleExtension_CleanPoint, packet.cleanPoint ? 1 : 0);
+    if (SUCCEEDED(hr) && packet.cleanPoint >= 0)
+        hr = sample->SetUINT32(MFSampleExtension_CleanPoint, packet.cleanPoint ? 1 : 0);
     if (SUCCEEDED(hr) && packet.discontinuity >= 0)
         hr = sample->SetUINT32(MFSampleExtension_Discontinuity, packet.discontinuity ? 1 : 0);
     buffer->Release();
@@ -88,13 +87,14 @@ HRESULT OGGSource::MakeSample(int32_t index, const OggSamplePacket& packet, IMFS
     return S_OK;
 }
 
-// Samples go to the media stream a few at a time: their events are then queued back to back, and a host reading
-// them wakes once for the lot, not once per sample.
+// Samples go to the media stream a few at a time: their events are then queued back to back, and a host
+// reading them wakes once for the lot, not once per sample.
 HRESULT OGGSource::FlushBatch(int32_t index, DWORD run) {
     Production& p = m_production[index];
     if (p.count == 0) return S_OK;
     HRESULT hr = p.media ? p.media->DeliverSamples(p.batch, p.count, run) : S_FALSE;
-    for (int i = 0; i < p.count; ++i) p.batch[i]->Release();
+    for (int i = 0; i < p.count; ++i)
+        p.batch[i]->Release();
     p.count = 0;
     return hr;
 }
@@ -124,13 +124,16 @@ void OGGSource::EndOfBatch(int32_t index, DWORD run) {
     if (FAILED(hr) && hr != MF_E_SHUTDOWN) QueueEvent(MEError, GUID_NULL, hr, nullptr);
 }
 
-// The end of a stream's data in a run: what it delivered goes first; the end goes out in answer to the host's request.
+// The end of a stream's data in a run: what it delivered goes first; the end goes out in answer to the host's
+// request.
 void OGGSource::EndOfStream(int32_t index, DWORD run, HRESULT cause) {
     if (index < 0 || index >= m_cProduction || !m_production[index].media) return;
     EndOfBatch(index, run);
-    if (FAILED(cause)) Trace("\nStream %u: the data failed (0x%08x)", static_cast<unsigned>(m_production[index].media->Id()), static_cast<unsigned>(cause));
-    // Data that failed (a read's error, a broadcast cut off where its streams did not end) is no clean end: the
-    // host hears why, once per run, before the end goes out.
+    if (FAILED(cause))
+        Trace("\nStream %u: the data failed (0x%08x)", static_cast<unsigned>(m_production[index].media->Id()),
+              static_cast<unsigned>(cause));
+    // Data that failed (a read's error, a broadcast cut off where its streams did not end) is no clean end:
+    // the host hears why, once per run, before the end goes out.
     if (FAILED(cause) && run == m_runId.load() && m_failedRun.exchange(run) != run)
         QueueEvent(MEError, GUID_NULL, cause, nullptr);
     const HRESULT hr = m_production[index].media->MarkEnded(run);

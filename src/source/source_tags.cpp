@@ -1,6 +1,8 @@
 // The source's tag services: a snapshot of the presentation's tags and format, as a property store or as a
 // metadata provider.
 #include "metadata_provider.h"
+#include "ogg/live_link.h"
+#include "ogg_attributes.h"
 #include "ogg_source.h"
 #include "source_property_store.h"
 
@@ -13,12 +15,41 @@ HRESULT OGGSource::TagService(REFGUID service, REFIID riid, void** ppv) {
     MediaSummary summary;
     HRESULT hr = SummarizePresentation(m_pPD, m_pCore->Caps().length, &summary);
     if (FAILED(hr)) return hr;
-    // A chained file: the tags of the link being played (where the streams are), as far as the open read
-    // them.
-    const int32_t link = m_pCore->LinkCount() > 1 ? m_pCore->LinkAt(CurrentPosition()) : 0;
-    const tags::CPresentationTags* tags =
-        m_pCore->LinkTags(link) ? m_pCore->LinkTags(link) : m_pCore->LinkTags(0);
-    if (IsEqualGUID(service, MF_PROPERTY_HANDLER_SERVICE))
-        return CreateSourcePropertyStore(tags, summary, riid, ppv);
-    return CreateMetadataProvider(tags, m_pPD, riid, ppv);
+    // A chain: the tags of the link the host was told of last (of none when its headers were not read).
+    COggLiveLink* live = nullptr;
+    {
+        std::lock_guard<std::mutex> g(m_tagLock);
+        live = m_pLiveTold;
+        if (live) live->AddRef();
+    }
+    const tags::CPresentationTags* tags = live                       ? live->Tags()
+                                          : m_pCore->LinkCount() > 1 ? m_pCore->LinkTags(m_linksTold.Last())
+                                                                     : m_pCore->LinkTags(0);
+    hr = IsEqualGUID(service, MF_PROPERTY_HANDLER_SERVICE)
+             ? CreateSourcePropertyStore(tags, summary, riid, ppv)
+             : CreateMetadataProvider(tags, m_pPD, riid, ppv);
+    if (live) live->Release();
+    return hr;
+}
+
+// The host hears that the metadata changed, with the presentation's attributes and the link's number
+// (MF_PD_OGG_LINK) in the event's value; the tag services answer for the link from now on.
+void OGGSource::TellLink(int32_t link, COggLiveLink* live) {
+    if (live) {
+        live->AddRef();
+        std::lock_guard<std::mutex> g(m_tagLock);
+        if (m_pLiveTold) m_pLiveTold->Release();
+        m_pLiveTold = live;
+    }
+    IMFAttributes* attributes = nullptr;
+    HRESULT hr = m_pLinkAttributes ? MFCreateAttributes(&attributes, 16) : E_UNEXPECTED;
+    if (SUCCEEDED(hr)) hr = m_pLinkAttributes->CopyAllItems(attributes);
+    if (SUCCEEDED(hr)) hr = attributes->SetUINT32(MF_PD_OGG_LINK, static_cast<UINT32>(link));
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    value.vt = VT_UNKNOWN;
+    value.punkVal = attributes;
+    // Without its attributes (no memory) the event still goes: the host reads the services again.
+    QueueEvent(MESourceMetadataChanged, GUID_NULL, S_OK, SUCCEEDED(hr) ? &value : nullptr);
+    if (attributes) attributes->Release();
 }

@@ -505,4 +505,65 @@ TEST_F(Tagged, ServiceObjectsAHostKeepsHoldTheModule) {
         EXPECT_TRUE(module.Unloadable()) << "kind " << kind;
     }
 }
+// A chain of three differently tagged links: at each link change the host hears MESourceMetadataChanged, once
+// per link and in order, naming the link; the store it reads then answers for that link. So from a file read
+// anywhere, read once, and from the network (a broadcast, whose later links are found as they come); and a
+// start in a later link of a file is told at once.
+TEST_F(Tagged, EachLinkChangeIsToldWithTheLinksTags) {
+    const std::vector<std::string> titles = {"Erster", "Zweiter", "Dritter"};
+    std::string cat = "cat";
+    for (size_t i = 0; i < titles.size(); ++i) {
+        const std::string name = "l" + std::to_string(i) + ".ogg";
+        ASSERT_EQ(Run("oggenc -Q -t " + titles[i] + " -o " + Path(name) + " " + Path("in.wav")), 0);
+        cat += " " + Path(name);
+    }
+    ASSERT_EQ(RunShell(cat + " > " + Path("chain.ogg")).status, 0);
+    auto play = [&](IMFMediaSource* source, host::Player* player, bool startAt, LONGLONG start,
+                    std::vector<std::string>* told) {
+        host::PlayOptions o;
+        o.startAt = startAt;
+        o.start = start;
+        o.onEvent = [&](MediaEventType type, int64_t, HRESULT) {
+            if (type != MESourceMetadataChanged) return;
+            PlatRef<IPropertyStore> store = Store(source);
+            std::vector<std::string> title =
+                store ? StoreStrings(store.Get(), PKEY_Title) : std::vector<std::string>{};
+            told->push_back(title.empty() ? "<none>" : title[0]);
+        };
+        host::PlayResult r = player->Play(o);
+        EXPECT_TRUE(r.endOfPresentation);
+        return r.linksTold;
+    };
+    for (int kind = 0; kind < 3; ++kind) {
+        SCOPED_TRACE(kind == 0 ? "read anywhere" : kind == 1 ? "read once" : "from the network");
+        FaultConfig c;
+        c.notSeekable = c.lengthUnknown = kind > 0;
+        c.remote = kind == 2;
+        OpenedSource s(CountingStream(File("chain.ogg"), nullptr, &c).Get());
+        ASSERT_EQ(s.hr, S_OK);
+        host::Player player(s.source.Get());
+        std::vector<std::string> told;
+        EXPECT_EQ(play(s.source.Get(), &player, false, 0, &told), (std::vector<int>{1, 2}));
+        EXPECT_EQ(told, (std::vector<std::string>{"Zweiter", "Dritter"}));
+        if (kind > 0) continue;
+        // The host was told of the third link last: a start at 0 tells the first at once.
+        told.clear();
+        EXPECT_EQ(play(s.source.Get(), &player, true, 0, &told), (std::vector<int>{0, 1, 2}));
+        EXPECT_EQ(told, (std::vector<std::string>{"Erster", "Zweiter", "Dritter"}));
+        told.clear();
+        EXPECT_EQ(play(s.source.Get(), &player, true, 25000000, &told), (std::vector<int>{1, 2})); // 2.5 s
+        EXPECT_EQ(told, (std::vector<std::string>{"Zweiter", "Dritter"}));
+        // A start in the link told last tells nothing.
+        told.clear();
+        EXPECT_EQ(play(s.source.Get(), &player, true, 50000000, &told), std::vector<int>{});
+    }
+    // probe lists each link's tags.
+    ShellOutput o =
+        RunShell(std::string(OGGSOURCE_TOOL_PATH) + " probe --json " + Path("chain.ogg") + " 2>/dev/null");
+    ASSERT_EQ(o.status, 0);
+    const nlohmann::json j = nlohmann::json::parse(o.text);
+    ASSERT_EQ(j["links"].size(), titles.size());
+    for (size_t k = 0; k < titles.size(); ++k)
+        EXPECT_EQ(j["links"][k]["tags"]["title"], titles[k]) << "link " << k;
+}
 } // namespace

@@ -46,7 +46,7 @@ struct Sample {
     LONGLONG time = 0, duration = 0;
     DWORD size = 0;
     bool clean = false, discontinuity = false;
-    uint32_t crc = 0; // CRC-32 of the payload (zlib's)
+    uint32_t crc = 0;             // CRC-32 of the payload (zlib's)
     std::vector<uint8_t> payload; // the payload's bytes, when PlayOptions::payloads asks for them
 };
 
@@ -58,18 +58,18 @@ struct FormatChange {
 };
 
 struct PlayOptions {
-    bool startAt = false;          // Start with a VT_I8 position (else VT_EMPTY)
+    bool startAt = false; // Start with a VT_I8 position (else VT_EMPTY)
     LONGLONG start = 0;
-    float rate = 1.0f;             // set through the rate control service before the start
-    std::vector<DWORD> streams;    // stream ids to select (empty: the source's default selection)
-    LONGLONG seekWhen = -1;        // when a sample at or after this time arrives...
-    LONGLONG seekTo = 0;           // ...start again at this position, while playing
-    unsigned timeoutMs = 60000;    // no event for this long: give up
-    size_t maxSamples = 0;         // stop after this many samples (0: no limit)
-    int requests = 2;              // sample requests kept outstanding per active stream
-    bool checksums = true;         // the CRC-32 of every payload (Sample::crc; 0 when off)
-    bool payloads = false;         // a copy of every payload (Sample::payload), for a host that decodes
-    bool keepSamples = true;       // PlayResult::samples (a host that only counts keeps none: memory stays flat)
+    float rate = 1.0f;          // set through the rate control service before the start
+    std::vector<DWORD> streams; // stream ids to select (empty: the source's default selection)
+    LONGLONG seekWhen = -1;     // when a sample at or after this time arrives...
+    LONGLONG seekTo = 0;        // ...start again at this position, while playing
+    unsigned timeoutMs = 60000; // no event for this long: give up
+    size_t maxSamples = 0;      // stop after this many samples (0: no limit)
+    int requests = 2;           // sample requests kept outstanding per active stream
+    bool checksums = true;      // the CRC-32 of every payload (Sample::crc; 0 when off)
+    bool payloads = false;      // a copy of every payload (Sample::payload), for a host that decodes
+    bool keepSamples = true;    // PlayResult::samples (a host that only counts keeps none: memory stays flat)
     // Every source and stream event as it is handled (stream: its id, or -1 for the source).
     std::function<void(MediaEventType type, int64_t stream, HRESULT status)> onEvent;
     std::function<void(const FormatChange&)> onFormat;
@@ -82,19 +82,21 @@ bool ReadSample(IMFSample* sample, DWORD id, bool checksum, Sample* out, bool pa
 std::string EventName(MediaEventType type);
 
 struct PlayResult {
-    HRESULT status = S_OK;               // first failure (MEError, a failed call), S_OK otherwise
+    HRESULT status = S_OK; // first failure (MEError, a failed call), S_OK otherwise
     bool endOfPresentation = false;
     bool timedOut = false;
-    std::vector<Sample> samples;         // in arrival order (when kept)
-    size_t sampleCount = 0;              // every sample, kept or not
+    std::vector<Sample> samples; // in arrival order (when kept)
+    size_t sampleCount = 0;      // every sample, kept or not
     std::vector<MediaEventType> sourceEvents;
     std::map<DWORD, std::vector<MediaEventType>> streamEvents;
-    std::map<DWORD, int> endOfStream;    // MEEndOfStream count per stream
+    std::map<DWORD, int> endOfStream; // MEEndOfStream count per stream
     // The presentation selected no stream by default (a file of subtitles alone, say): the host selected
     // these, every stream that has a media type; none at all when nothing can be played.
     std::vector<DWORD> selectedForPlay;
     bool nothingToPlay = false;
     std::vector<FormatChange> formatChanges;
+    // Each MESourceMetadataChanged: the link it names (MF_PD_OGG_LINK in its value), -1 when it names none.
+    std::vector<int> linksTold;
 };
 
 // A host that listens to a source's events once and can play it several times (stop, play again).

@@ -7,6 +7,7 @@
 
 #include "crc32.h"
 #include "host.h"
+#include "oggsource.h" // the public header: what any host of the module would include
 #include "probe.h"
 
 namespace host {
@@ -333,6 +334,13 @@ private:
             Fail(status);
             m_done = true;
             return;
+        }
+        if (type == MESourceMetadataChanged) {
+            PlatRef<IMFAttributes> attributes;
+            EventObject(event, IID_IMFAttributes, &attributes);
+            UINT32 link = 0;
+            const bool named = attributes && SUCCEEDED(attributes->GetUINT32(MF_PD_OGG_LINK, &link));
+            m_result.linksTold.push_back(named ? static_cast<int>(link) : -1);
         }
         if (type == MENewStream || type == MEUpdatedStream) {
             PlatRef<IMFMediaStream> stream;

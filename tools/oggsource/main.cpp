@@ -78,6 +78,14 @@ std::string Hms(LONGLONG t) {
     return buf;
 }
 
+void PrintTags(const char* lead, const nlohmann::json& j) {
+    if (!j.contains("tags") || !j["tags"].is_object() || j["tags"].empty()) return;
+    std::printf("%s", lead);
+    for (const auto& [key, value] : j["tags"].items())
+        std::printf(" %s %s;", key.c_str(), value.dump().c_str());
+    std::printf("\n");
+}
+
 void PrintHuman(const std::string& file, const nlohmann::json& j) {
     if (j["duration"].is_number())
         std::printf("%s: duration %s (%lld)", file.c_str(), Hms(j["duration"].get<int64_t>()).c_str(),
@@ -98,14 +106,10 @@ void PrintHuman(const std::string& file, const nlohmann::json& j) {
                 std::printf(" %s %u%s", s["codec"].get<std::string>().c_str(), static_cast<unsigned>(s["serial"].get<int64_t>()),
                             s["played"].get<bool>() ? "" : " (not played)");
             std::printf("\n");
+            PrintTags("    tags:", l);
         }
     }
-    if (j.contains("tags") && j["tags"].is_object() && !j["tags"].empty()) {
-        std::printf("  tags:");
-        for (const auto& [key, value] : j["tags"].items())
-            std::printf(" %s %s;", key.c_str(), value.dump().c_str());
-        std::printf("\n");
-    }
+    PrintTags("  tags:", j);
     for (const auto& s : j["streams"]) {
         std::string kind = s["codec"].get<std::string>();
         if (!s["ogm_type"].is_null()) kind += " " + s["ogm_type"].get<std::string>();
@@ -157,6 +161,7 @@ int Probe(const std::vector<std::string>& args) {
                                        : host::OpenFile(f, &source);
         nlohmann::json j;
         if (SUCCEEDED(hr)) hr = host::Describe(source.Get(), &j);
+        if (SUCCEEDED(hr)) host::DescribeLinkTags(source.Get(), &j);
         if (SUCCEEDED(hr) && stream) j["byte_stream"] = host::DescribeByteStream(stream.Get());
         if (source) source->Shutdown();
         const std::string cause = host::IsUrl(f) && FAILED(hr) ? host::NetworkErrorText() : std::string();

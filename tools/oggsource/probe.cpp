@@ -16,15 +16,24 @@ std::string GuidText(REFGUID g) {
 namespace {
 const char* CodecName(UINT32 codec) {
     switch (codec) {
-    case 0: return "vorbis";
-    case 1: return "ogm";
-    case 2: return "theora";
-    case 3: return "opus";
-    case 4: return "flac";
-    case 5: return "speex";
-    case 6: return "skeleton";
-    case 7: return "kate";
-    default: return "unknown";
+    case 0:
+        return "vorbis";
+    case 1:
+        return "ogm";
+    case 2:
+        return "theora";
+    case 3:
+        return "opus";
+    case 4:
+        return "flac";
+    case 5:
+        return "speex";
+    case 6:
+        return "skeleton";
+    case 7:
+        return "kate";
+    default:
+        return "unknown";
     }
 }
 
@@ -44,8 +53,12 @@ std::string FourccText(uint32_t f) {
     return s;
 }
 
-uint32_t U32(const BYTE* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
-uint16_t U16(const BYTE* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t U32(const BYTE* p) {
+    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+uint16_t U16(const BYTE* p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
 
 void VorbisDetails(const BYTE* b, nlohmann::json* s) {
     (*s)["channels"] = U16(b);
@@ -63,8 +76,8 @@ void AttributeDetails(IMFMediaType* type, nlohmann::json* s) {
     UINT32 v = 0;
     UINT64 pair = 0;
     BYTE block[24];
-    if (IsEqualGUID(format, FORMAT_OggVorbis) && SUCCEEDED(type->GetBlob(MF_MT_USER_DATA, block, sizeof block, &v)) &&
-        v == sizeof block) {
+    if (IsEqualGUID(format, FORMAT_OggVorbis) &&
+        SUCCEEDED(type->GetBlob(MF_MT_USER_DATA, block, sizeof block, &v)) && v == sizeof block) {
         VorbisDetails(block, s);
         return;
     }
@@ -106,8 +119,10 @@ void Details(IMFMediaType* type, const GUID& major, nlohmann::json* s) {
         (*s)["height"] = static_cast<int32_t>(U32(bmi + 8));
         (*s)["avg_time_per_frame"] = U32(b + 40) | static_cast<uint64_t>(U32(b + 44)) << 32;
         (*s)["fourcc"] = FourccText(U32(bmi + 16));
-        if (v2) (*s)["picture_aspect"] = {U32(b + 56), U32(b + 60)};
-        else (*s)["picture_aspect"] = {U32(bmi + 4), U32(bmi + 8)};
+        if (v2)
+            (*s)["picture_aspect"] = {U32(b + 56), U32(b + 60)};
+        else
+            (*s)["picture_aspect"] = {U32(bmi + 4), U32(bmi + 8)};
     }
     (void)major;
     type->FreeRepresentation(AM_MEDIA_TYPE_REPRESENTATION, am);
@@ -151,7 +166,8 @@ nlohmann::json TextAttribute(IMFAttributes* a, REFGUID key) {
     return s;
 }
 
-// A property store value as JSON: text, a list of texts, a number, the byte count of a stream; null otherwise.
+// A property store value as JSON: text, a list of texts, a number, the byte count of a stream; null
+// otherwise.
 nlohmann::json PropertyValue(IPropertyStore* store, REFPROPERTYKEY key) {
     PROPVARIANT v;
     PropVariantInit(&v);
@@ -160,7 +176,8 @@ nlohmann::json PropertyValue(IPropertyStore* store, REFPROPERTYKEY key) {
     if (v.vt == VT_LPWSTR) j = Utf8(v.pwszVal);
     if (v.vt == (VT_VECTOR | VT_LPWSTR)) {
         j = nlohmann::json::array();
-        for (ULONG i = 0; i < v.calpwstr.cElems; ++i) j.push_back(Utf8(v.calpwstr.pElems[i]));
+        for (ULONG i = 0; i < v.calpwstr.cElems; ++i)
+            j.push_back(Utf8(v.calpwstr.pElems[i]));
     }
     if (v.vt == VT_UI4) j = v.ulVal;
     if (v.vt == VT_UI8) j = static_cast<uint64_t>(v.uhVal.QuadPart);
@@ -211,11 +228,15 @@ nlohmann::json Stream(IMFStreamDescriptor* sd, BOOL selected) {
     s["codec"] = CodecName(codec);
     WCHAR ogmType[16] = {};
     UINT32 len = 0;
-    if (SUCCEEDED(sd->GetString(MF_SD_OGM_TYPE, ogmType, 16, &len))) s["ogm_type"] = std::string(ogmType, ogmType + len);
-    else s["ogm_type"] = nullptr;
+    if (SUCCEEDED(sd->GetString(MF_SD_OGM_TYPE, ogmType, 16, &len)))
+        s["ogm_type"] = std::string(ogmType, ogmType + len);
+    else
+        s["ogm_type"] = nullptr;
     UINT64 t = 0;
-    s["start"] = SUCCEEDED(sd->GetUINT64(MF_SD_OGG_START_TIME, &t)) ? nlohmann::json(static_cast<int64_t>(t)) : nullptr;
-    s["end"] = SUCCEEDED(sd->GetUINT64(MF_SD_OGG_END_TIME, &t)) ? nlohmann::json(static_cast<int64_t>(t)) : nullptr;
+    s["start"] = SUCCEEDED(sd->GetUINT64(MF_SD_OGG_START_TIME, &t)) ? nlohmann::json(static_cast<int64_t>(t))
+                                                                    : nullptr;
+    s["end"] =
+        SUCCEEDED(sd->GetUINT64(MF_SD_OGG_END_TIME, &t)) ? nlohmann::json(static_cast<int64_t>(t)) : nullptr;
     s["language"] = TextAttribute(sd, MF_SD_LANGUAGE);
     s["name"] = TextAttribute(sd, MF_SD_STREAM_NAME);
     PlatRef<IMFMediaTypeHandler> handler;
@@ -236,8 +257,8 @@ nlohmann::json Stream(IMFStreamDescriptor* sd, BOOL selected) {
     return s;
 }
 
-// A chained file's links (MF_PD_OGG_LINKS): where each begins, when, how long, and its streams; absent for a file
-// of one link.
+// A chained file's links (MF_PD_OGG_LINKS): where each begins, when, how long, and its streams; absent for a
+// file of one link.
 void Links(IMFPresentationDescriptor* pd, nlohmann::json* out) {
     UINT8* blob = nullptr;
     UINT32 size = 0;
@@ -280,6 +301,23 @@ nlohmann::json DescribeByteStream(IMFByteStream* stream) {
     return j;
 }
 
+void DescribeLinkTags(IMFMediaSource* source, nlohmann::json* out) {
+    if (!out->contains("links") || (*out)["links"].empty()) return;
+    nlohmann::json& links = (*out)["links"];
+    links[0]["tags"] = (*out)["tags"]; // before a start the store answers for the first link
+    Player player(source);
+    for (size_t k = 1; k < links.size(); ++k) {
+        PlayOptions o;
+        o.startAt = true;
+        o.start = links[k]["start"].get<int64_t>();
+        o.maxSamples = 1;
+        o.timeoutMs = 10000;
+        const PlayResult r = player.Play(o);
+        links[k]["tags"] = FAILED(r.status) || r.timedOut ? nlohmann::json(nullptr) : Tags(source);
+    }
+    source->Stop();
+}
+
 void TypeDetails(IMFMediaType* type, nlohmann::json* out) {
     GUID major = GUID_NULL;
     type->GetGUID(MF_MT_MAJOR_TYPE, &major);
@@ -292,8 +330,12 @@ HRESULT Describe(IMFMediaSource* source, nlohmann::json* out) {
     if (FAILED(hr)) return hr;
     UINT64 duration = 0, origin = 0;
     // null: the source states none (the end is not known)
-    (*out)["duration"] = SUCCEEDED(pd->GetUINT64(MF_PD_DURATION, &duration)) ? nlohmann::json(static_cast<int64_t>(duration)) : nullptr;
-    (*out)["origin"] = SUCCEEDED(pd->GetUINT64(MF_PD_OGG_ORIGIN, &origin)) ? nlohmann::json(static_cast<int64_t>(origin)) : nullptr;
+    (*out)["duration"] = SUCCEEDED(pd->GetUINT64(MF_PD_DURATION, &duration))
+                             ? nlohmann::json(static_cast<int64_t>(duration))
+                             : nullptr;
+    (*out)["origin"] = SUCCEEDED(pd->GetUINT64(MF_PD_OGG_ORIGIN, &origin))
+                           ? nlohmann::json(static_cast<int64_t>(origin))
+                           : nullptr;
     DWORD characteristics = 0;
     hr = source->GetCharacteristics(&characteristics);
     if (FAILED(hr)) return hr;

@@ -11,6 +11,9 @@ HRESULT Describe(IMFMediaSource* source, nlohmann::json* out);
 // byte ahead of where it is and one to where it is ("seek_ahead", "seek_here": the HRESULT by name). For a
 // stream the host made itself (--unseekable): the seeks move a seekable stream.
 nlohmann::json DescribeByteStream(IMFByteStream* stream);
+// A chained file described: each link's tags ("tags" of each of out's "links"), as a host learns them: the
+// source started at the link's start, one sample taken, its store read. The source is left stopped.
+void DescribeLinkTags(IMFMediaSource* source, nlohmann::json* out);
 std::string GuidText(REFGUID g);
 // A media type's details as probe shows them (channels, sample_rate, width, height...).
 void TypeDetails(IMFMediaType* type, nlohmann::json* out);
