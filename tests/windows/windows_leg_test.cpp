@@ -460,6 +460,69 @@ const char kChain[] =
 // resolver, and through the system's Source Reader, the Windows build delivers per stream what the Linux
 // build's play delivers from such a stream, which is every sample of the seekable play; a MIME type that no
 // handler is registered for opens nothing.
+// Tags and descriptor attributes of files made by the encoders: through the resolver's source (probe: the
+// property store, the descriptors) and through the Source Reader (its GetServiceForStream and
+// GetPresentationAttribute), the Windows build gives what the Linux build gives, and that holds what was put
+// in.
+TEST_F(WindowsLeg, TagsReachTheResolversSourceAndTheSourceReaderAsOnLinux) {
+    char tmpl[] = "/tmp/oggsource-wtags-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    auto path = [&](const std::string& name) { return Quote(dir + "/" + name); };
+    ASSERT_EQ(Command("ffmpeg -v error -y -f lavfi -i sine=f=440:d=2 -ac 2 " + path("in.wav")).status, 0);
+    ASSERT_EQ(
+        Command("ffmpeg -v error -y -f lavfi -i color=red:s=32x24 -frames:v 1 " + path("cover.png")).status,
+        0);
+    ASSERT_EQ(Command("opusenc --quiet --title Lied --artist 'S\xc3\xa4ngerin' --artist Chor --album Platte "
+                      "--tracknumber 7 --date 1999 --comment LANGUAGE=fr --picture " +
+                      path("cover.png") + " " + path("in.wav") + " " + path("o.opus"))
+                  .status,
+              0);
+    ASSERT_EQ(
+        Command("ffmpeg -v error -y -f lavfi -i testsrc=s=64x48:r=25:d=1 -f lavfi -i sine=d=1 -map 0 -map 1 "
+                "-c:v libtheora -c:a libvorbis -metadata title=Film -metadata:s:a:0 language=eng "
+                "-metadata:s:a:0 title=Original " +
+                path("f.ogv"))
+            .status,
+        0);
+    for (const char* name : {"o.opus", "f.ogv"}) {
+        SCOPED_TRACE(name);
+        const std::string file = dir + "/" + name;
+        const nlohmann::json linux = nlohmann::json::parse(
+            Command(Quote(OGGSOURCE_TOOL_PATH) + " probe --json " + Quote(file)).text, nullptr, false);
+        const nlohmann::json windows = nlohmann::json::parse(
+            Wine(Quote(m_host) + " probe --json " + Quote(WinePath(file))).text, nullptr, false);
+        const nlohmann::json reader = nlohmann::json::parse(
+            Wine(Quote(m_host) + " read --tags " + Quote(WinePath(file))).text, nullptr, false);
+        ASSERT_FALSE(linux.is_discarded() || windows.is_discarded() || reader.is_discarded());
+        // What was put in, so that agreeing on nothing cannot pass.
+        EXPECT_EQ(linux["tags"]["title"], std::string(name) == "o.opus" ? "Lied" : "Film");
+        EXPECT_EQ(windows["tags"], linux["tags"]);
+        EXPECT_EQ(reader["tags"], linux["tags"]);
+        EXPECT_EQ(windows["mime_type"], linux["mime_type"]);
+        EXPECT_EQ(reader["mime_type"], linux["mime_type"]);
+        std::map<uint32_t, std::pair<nlohmann::json, nlohmann::json>> want;
+        for (const auto& st : linux["streams"])
+            want[st["id"].get<uint32_t>()] = {st["language"], st["name"]};
+        ASSERT_EQ(reader["streams"].size(), want.size());
+        for (const auto& st : reader["streams"]) {
+            const auto& w = want[st["id"].get<uint32_t>()];
+            EXPECT_EQ(st["language"], w.first) << st["id"];
+            EXPECT_EQ(st["name"], w.second) << st["id"];
+        }
+        for (const auto& st : windows["streams"]) {
+            const auto& w = want[st["id"].get<uint32_t>()];
+            EXPECT_EQ(st["language"], w.first) << st["id"];
+        }
+    }
+    const nlohmann::json opus =
+        nlohmann::json::parse(Command(Quote(OGGSOURCE_TOOL_PATH) + " probe --json " + path("o.opus")).text);
+    EXPECT_EQ(opus["tags"]["artist"], (std::vector<std::string>{"S\xc3\xa4ngerin", "Chor"}));
+    EXPECT_GT(opus["tags"]["cover_bytes"].get<int>(), 0);
+    EXPECT_EQ(opus["streams"][0]["language"], "fr");
+    std::system(("rm -rf " + Quote(dir)).c_str());
+}
+
 TEST_F(WindowsLeg, AStreamWithoutSeekOrLengthPlaysAlikeThroughTheResolverAndTheSourceReader) {
     const struct {
         const char* name;

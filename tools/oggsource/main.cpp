@@ -13,13 +13,15 @@ const char* kUsage = R"(usage: oggsource register [--module PATH] | unregister [
        oggsource probe [--json] [--unseekable [--content-type TYPE]] FILE|URL...
        oggsource play [--summary | --json | --null] [--start SECONDS] [--rate R] [--stream ID]...
                       [--seek-at SECONDS:TARGET] [--requests N] [--unseekable [--content-type TYPE]] FILE|URL
-       oggsource read [--json] [--start SECONDS] [--seek-at SECONDS:TARGET] [--unseekable [--content-type TYPE]] FILE
+       oggsource read [--json | --tags] [--start SECONDS] [--seek-at SECONDS:TARGET] [--unseekable [--content-type TYPE]] FILE
        oggsource decode [--start SECONDS] [--packets] [--raw DIR] FILE
        oggsource session [--start SECONDS] [--pause] [--rate R] [--no-clock] [--timeout SECONDS] FILE
 
 probe   opens each file as a Media Foundation host does and prints its streams: codec, media type,
         serial, start and end, and the duration, on the presentation's timeline (it counts from the
-        origin, the time of the earliest first packet, shown when not 0). --json prints one object per file.
+        origin, the time of the earliest first packet, shown when not 0), and the tags; a chained file's
+        links each with its tags (the source is started at each link for one sample to read them).
+        --json prints one object per file.
 play    starts the source and pulls samples from every selected stream until the end of the
         presentation: one line per sample (stream, time, duration, size, clean point, discontinuity),
         or --summary, --json, --null (nothing; for timing). --start seeks before playing, --rate sets the
@@ -32,7 +34,9 @@ play    starts the source and pulls samples from every selected stream until the
         cheapest legal pattern, which --null times.
 read    (Windows) plays the file through the system's Source Reader instead of driving the source: every
         stream with a media type, in its native type, until every stream has ended; JSON Lines samples as
-        play --json prints them. --start and --seek-at as for play.
+        play --json prints them. --start and --seek-at as for play. --tags prints instead, as one JSON
+        object, what the reader gives of the tags (the source's property store through GetServiceForStream)
+        and of the descriptors' attributes (GetPresentationAttribute), in probe's field names.
 --unseekable (probe, play, read) opens the file as a stream that cannot seek and has no length, as a pipe or
         a plain HTTP reply is, named without its extension and announcing the MIME type --content-type TYPE
         (audio/ogg by default): the resolver (read: the Source Reader's) finds the handler by that type alone.

@@ -13,6 +13,33 @@ std::string GuidText(REFGUID g) {
     return std::string(w, w + 38);
 }
 
+std::string Utf8(const WCHAR* w) {
+    std::string out;
+    for (; w && *w; ++w) {
+        uint32_t c = static_cast<uint32_t>(*w);
+        if (sizeof(WCHAR) == 2 && c >= 0xD800 && c < 0xDC00 && w[1] >= 0xDC00 && w[1] < 0xE000)
+            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<uint32_t>(*++w) - 0xDC00);
+        else if (c >= 0xD800 && c < 0xE000)
+            c = 0xFFFD;
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | c >> 6);
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | c >> 12);
+            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | c >> 18);
+            out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
 namespace {
 const char* CodecName(UINT32 codec) {
     switch (codec) {
@@ -128,34 +155,6 @@ void Details(IMFMediaType* type, const GUID& major, nlohmann::json* s) {
     type->FreeRepresentation(AM_MEDIA_TYPE_REPRESENTATION, am);
 }
 
-// Wide text (UTF-16 on Windows, UTF-32 elsewhere) as UTF-8; a lone surrogate becomes U+FFFD.
-std::string Utf8(const WCHAR* w) {
-    std::string out;
-    for (; w && *w; ++w) {
-        uint32_t c = static_cast<uint32_t>(*w);
-        if (sizeof(WCHAR) == 2 && c >= 0xD800 && c < 0xDC00 && w[1] >= 0xDC00 && w[1] < 0xE000)
-            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<uint32_t>(*++w) - 0xDC00);
-        else if (c >= 0xD800 && c < 0xE000)
-            c = 0xFFFD;
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | c >> 6);
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | c >> 12);
-            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | c >> 18);
-            out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
 // A string attribute as UTF-8; null when it is not there.
 nlohmann::json TextAttribute(IMFAttributes* a, REFGUID key) {
     WCHAR* text = nullptr;
@@ -195,26 +194,7 @@ nlohmann::json Tags(IMFMediaSource* source) {
     if (FAILED(MFGetService(source, MF_PROPERTY_HANDLER_SERVICE, IID_IPropertyStore,
                             reinterpret_cast<void**>(&store))))
         return nullptr;
-    struct Key {
-        const char* name;
-        const PROPERTYKEY* key;
-    };
-    static const Key keys[] = {{"title", &PKEY_Title},
-                               {"artist", &PKEY_Music_Artist},
-                               {"album", &PKEY_Music_AlbumTitle},
-                               {"album_artist", &PKEY_Music_AlbumArtist},
-                               {"genre", &PKEY_Music_Genre},
-                               {"composer", &PKEY_Music_Composer},
-                               {"comment", &PKEY_Comment},
-                               {"track", &PKEY_Music_TrackNumber},
-                               {"year", &PKEY_Media_Year},
-                               {"cover_bytes", &PKEY_ThumbnailStream}};
-    nlohmann::json j = nlohmann::json::object();
-    for (const Key& k : keys) {
-        nlohmann::json v = PropertyValue(store.Get(), *k.key);
-        if (!v.is_null()) j[k.name] = v;
-    }
-    return j;
+    return StoreTags(store.Get());
 }
 
 nlohmann::json Stream(IMFStreamDescriptor* sd, BOOL selected) {
@@ -287,6 +267,29 @@ void Links(IMFPresentationDescriptor* pd, nlohmann::json* out) {
     (*out)["links"] = links;
 }
 } // namespace
+
+nlohmann::json StoreTags(IPropertyStore* store) {
+    struct Key {
+        const char* name;
+        const PROPERTYKEY* key;
+    };
+    static const Key keys[] = {{"title", &PKEY_Title},
+                               {"artist", &PKEY_Music_Artist},
+                               {"album", &PKEY_Music_AlbumTitle},
+                               {"album_artist", &PKEY_Music_AlbumArtist},
+                               {"genre", &PKEY_Music_Genre},
+                               {"composer", &PKEY_Music_Composer},
+                               {"comment", &PKEY_Comment},
+                               {"track", &PKEY_Music_TrackNumber},
+                               {"year", &PKEY_Media_Year},
+                               {"cover_bytes", &PKEY_ThumbnailStream}};
+    nlohmann::json j = nlohmann::json::object();
+    for (const Key& k : keys) {
+        nlohmann::json v = PropertyValue(store, *k.key);
+        if (!v.is_null()) j[k.name] = v;
+    }
+    return j;
+}
 
 nlohmann::json DescribeByteStream(IMFByteStream* stream) {
     nlohmann::json j;

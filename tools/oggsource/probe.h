@@ -15,6 +15,10 @@ nlohmann::json DescribeByteStream(IMFByteStream* stream);
 // source started at the link's start, one sample taken, its store read. The source is left stopped.
 void DescribeLinkTags(IMFMediaSource* source, nlohmann::json* out);
 std::string GuidText(REFGUID g);
+// The tags a property store holds, as probe's "tags" shows them (null-free: absent keys are left out).
+nlohmann::json StoreTags(IPropertyStore* store);
+// Wide text (UTF-16 on Windows, UTF-32 elsewhere) as UTF-8; a lone surrogate becomes U+FFFD.
+std::string Utf8(const WCHAR* w);
 // A media type's details as probe shows them (channels, sample_rate, width, height...).
 void TypeDetails(IMFMediaType* type, nlohmann::json* out);
 } // namespace host

@@ -1,6 +1,7 @@
 // oggsource read: plays a file through the system's Source Reader, a client of the source that nobody here
 // wrote, and prints the same JSON Lines samples as play. Every stream with a media type is selected with its
-// native type; samples are read from any stream until every selected stream has ended.
+// native type; samples are read from any stream until every selected stream has ended. --tags prints instead
+// what the reader gives of the tags and attributes, as probe's fields.
 #include <cstdio>
 #include <map>
 #include <set>
@@ -9,7 +10,9 @@
 
 #include "host.h"
 #include "json_lines.h"
+#include "oggsource.h" // the public header: what any host of the module would include
 #include "options.h"
+#include "probe.h"
 
 namespace {
 std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
@@ -54,6 +57,43 @@ HRESULT Streams(IMFSourceReader* reader, std::vector<DWORD>* ids, std::vector<bo
     return hr;
 }
 
+// A presentation or stream attribute through the reader: text as UTF-8, a number, else null.
+nlohmann::json ReaderAttribute(IMFSourceReader* reader, DWORD index, REFGUID key) {
+    PROPVARIANT v;
+    PropVariantInit(&v);
+    if (FAILED(reader->GetPresentationAttribute(index, key, &v))) return nullptr;
+    nlohmann::json j;
+    if (v.vt == VT_LPWSTR) j = host::Utf8(v.pwszVal);
+    if (v.vt == VT_UI8) j = static_cast<uint64_t>(v.uhVal.QuadPart);
+    if (v.vt == VT_UI4) j = static_cast<uint32_t>(v.ulVal);
+    PropVariantClear(&v);
+    return j;
+}
+
+// The tags as a host using the reader gets them: the source's store (GetServiceForStream) and the
+// descriptors' attributes (GetPresentationAttribute), in probe's field names.
+nlohmann::json ReaderTags(IMFSourceReader* reader, const std::vector<DWORD>& ids) {
+    nlohmann::json j;
+    PlatRef<IPropertyStore> store;
+    j["tags"] =
+        SUCCEEDED(reader->GetServiceForStream(MF_SOURCE_READER_MEDIASOURCE, MF_PROPERTY_HANDLER_SERVICE,
+                                              IID_IPropertyStore, reinterpret_cast<void**>(&store)))
+            ? host::StoreTags(store.Get())
+            : nullptr;
+    j["mime_type"] = ReaderAttribute(reader, MF_SOURCE_READER_MEDIASOURCE, MF_PD_MIME_TYPE);
+    j["file_size"] = ReaderAttribute(reader, MF_SOURCE_READER_MEDIASOURCE, MF_PD_TOTAL_FILE_SIZE);
+    j["audio_bitrate"] = ReaderAttribute(reader, MF_SOURCE_READER_MEDIASOURCE, MF_PD_AUDIO_ENCODING_BITRATE);
+    j["streams"] = nlohmann::json::array();
+    for (DWORD i = 0; i < ids.size(); ++i) {
+        nlohmann::json s;
+        s["id"] = ids[i];
+        s["language"] = ReaderAttribute(reader, i, MF_SD_LANGUAGE);
+        s["name"] = ReaderAttribute(reader, i, MF_SD_STREAM_NAME);
+        j["streams"].push_back(s);
+    }
+    return j;
+}
+
 // Every stream that can play, selected with its first native type as the current one.
 HRESULT SelectNative(IMFSourceReader* reader, const std::vector<bool>& playable) {
     for (DWORD i = 0; i < playable.size(); ++i) {
@@ -84,11 +124,13 @@ int ReadCommand(const std::vector<std::string>& args) {
     std::string file;
     host::OpenOptions openAs;
     LONGLONG start = 0, seekWhen = -1, seekTo = 0;
-    bool startAt = false;
+    bool startAt = false, tags = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         bool more = i + 1 < args.size();
         if (a == "--json") {
+        } else if (a == "--tags") {
+            tags = true;
         } else if (a == "--start" && more && host::ParseSeconds(args[i + 1], &start)) {
             startAt = true;
             ++i;
@@ -105,8 +147,9 @@ int ReadCommand(const std::vector<std::string>& args) {
     const char* wrong = host::OpenOptionsError(openAs, false);
     if (file.empty() || wrong) {
         if (wrong) std::fprintf(stderr, "oggsource read: %s\n", wrong);
-        std::fprintf(stderr, "usage: oggsource read [--json] [--start SECONDS] [--seek-at SECONDS:TARGET] "
-                             "[--unseekable [--content-type TYPE]] FILE\n");
+        std::fprintf(stderr,
+                     "usage: oggsource read [--json | --tags] [--start SECONDS] [--seek-at SECONDS:TARGET] "
+                     "[--unseekable [--content-type TYPE]] FILE\n");
         return 2;
     }
     PlatRef<IMFSourceReader> reader;
@@ -121,6 +164,10 @@ int ReadCommand(const std::vector<std::string>& args) {
     std::vector<bool> playable;
     hr = Streams(reader.Get(), &ids, &playable);
     if (hr == MF_E_UNSUPPORTED_BYTESTREAM_TYPE) return Fail(file, "opened by another media source, not the Ogg source", hr);
+    if (SUCCEEDED(hr) && tags) {
+        std::printf("%s\n", ReaderTags(reader.Get(), ids).dump().c_str());
+        return 0;
+    }
     if (SUCCEEDED(hr)) hr = SelectNative(reader.Get(), playable);
     if (FAILED(hr)) return Fail(file, "cannot be read", hr);
     std::set<DWORD> ended;
