@@ -4,14 +4,15 @@
 # Files are written by oggmux, ffmpeg and oggenc into BUILD/bench once (they are large and never committed).
 # oggbench is not part of the build's default target (the test runs need not compile it): it is built here.
 #   OGGSOURCE_BENCH_SECTIONS      the sections to run, in this order (default every one): open seek play futex
-#                                 latency live
+#                                 latency rate live
 #   OGGSOURCE_BENCH_LIVE_MINUTES  how many minutes the live stream plays (default 3)
 #   OGGSOURCE_BENCH_LIVE_SECONDS  the same in seconds, for a short trial (overrides the minutes)
 set -euo pipefail
 BUILD=${1:-build}
-SECTIONS=${OGGSOURCE_BENCH_SECTIONS:-open seek play futex latency live}
+SECTIONS=${OGGSOURCE_BENCH_SECTIONS:-open seek play futex latency rate live}
 LIVE_SECONDS=${OGGSOURCE_BENCH_LIVE_SECONDS:-$((${OGGSOURCE_BENCH_LIVE_MINUTES:-3} * 60))}
 DIR="$BUILD/bench"
+ROOT_DIR=$(cd "$(dirname "$0")/.." && pwd)
 OGGMUX="$BUILD/tools/oggmux/oggmux"
 OGGSOURCE="$BUILD/tools/oggsource/oggsource"
 OGGBENCH="$BUILD/bench/oggbench"
@@ -154,6 +155,36 @@ section_latency() {
     echo
     "$OGGBENCH" latency "$DIR/av720.ogg" 2000 ||
         echo "(a call or Shutdown came back only after the gate opened: it waited for the read)"
+}
+
+# Wall time of a 10 s play through Wine's Media Session at rates 1, 2 and 0.5 (the Windows build's session verb:
+# sample grabber sinks on the presentation clock), for an ffmpeg Theora + Vorbis file through the Ogg source and
+# for a WAV and an MP3 file through Wine's own sources, so that what the session does at a rate is told apart from
+# what the source does. Needs the Windows leg's build (./run windows); skipped without it.
+section_rate() {
+    local exe="$ROOT_DIR/build-win/tools/oggsource/oggsource.exe" prefix="$ROOT_DIR/build-win/wine"
+    echo "## Rate through Wine's Media Session (wall time of a 10 s play)"
+    if [ ! -x "$exe" ] || [ ! -d "$prefix" ] || ! command -v wine >/dev/null; then
+        echo "(skipped: no Windows build or Wine prefix; ./run windows makes them)"
+        return 0
+    fi
+    make_ffmpeg rate.ogg -f lavfi -i testsrc=s=160x120:r=25:d=10 -f lavfi -i sine=d=10 -c:v libtheora -c:a libvorbis
+    make_ffmpeg rate.wav -f lavfi -i sine=d=10 -ac 2 -f wav
+    make_ffmpeg rate.mp3 -f lavfi -i sine=d=10 -c:a libmp3lame -f mp3
+    echo "| file (source) | rate | wall s | samples | MESessionEnded |"
+    echo "|---|---|---|---|---|"
+    local f r t0 out="$DIR/session.txt"
+    for f in rate.ogg rate.wav rate.mp3; do
+        for r in 1 2 0.5; do
+            t0=$(date +%s.%N)
+            WINEPREFIX="$prefix" WINEDEBUG=-all OGGSOURCE_REGISTRY="$ROOT_DIR/build-win/registry.reg" \
+                timeout 90 wine "$exe" session --any-source --rate "$r" --timeout 40 "Z:$(realpath "$DIR/$f" | tr / '\\')" \
+                >"$out" 2>&1 || true
+            echo "| $f ($([ "$f" = rate.ogg ] && echo ours || echo "Wine's")) | $r | $(echo "$(date +%s.%N) - $t0" | bc | xargs printf '%.2f') |" \
+                "$(grep -c '"time"' "$out" || true) | $(grep -c '"name": "MESessionEnded"' "$out" || true) |"
+        done
+    done
+    WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
 }
 
 section_live() {

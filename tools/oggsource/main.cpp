@@ -15,7 +15,7 @@ const char* kUsage = R"(usage: oggsource register [--module PATH] | unregister [
                       [--seek-at SECONDS:TARGET] [--requests N] [--unseekable [--content-type TYPE]] FILE|URL
        oggsource read [--json | --tags] [--start SECONDS] [--seek-at SECONDS:TARGET] [--unseekable [--content-type TYPE]] FILE
        oggsource decode [--start SECONDS] [--packets] [--raw DIR] FILE
-       oggsource session [--start SECONDS] [--pause] [--rate R] [--no-clock] [--timeout SECONDS] FILE
+       oggsource session [--start SECONDS] [--pause] [--rate R] [--no-clock] [--any-source] [--timeout SECONDS] FILE
 
 probe   opens each file as a Media Foundation host does and prints its streams: codec, media type,
         serial, start and end, and the duration, on the presentation's timeline (it counts from the
@@ -50,7 +50,8 @@ session (Windows) plays the file through the system's Media Session: every strea
         clock reaches it, as a renderer does (--no-clock: as it comes); prints what each sink got as play --json
         prints samples (and the session's events) until the session sends MESessionEnded; fails when it has not
         within --timeout (120 s by default). --pause pauses once the first sample came and resumes, --rate sets
-        the session's rate before the start.
+        the session's rate before the start. --any-source plays a file another media source opens (the
+        system's own), to tell what the session does from what the Ogg source does.
 decode  (Linux) decodes every Vorbis, Theora, Opus, FLAC and Speex stream from what the source hands out
         alone (the media type and the samples) and prints per stream, as JSON, the MD5 of the decoded output and
         its count: Vorbis and Opus 32-bit float samples (Opus at 48 kHz, its pre-skip dropped from the start),

@@ -22,6 +22,7 @@ struct Options {
     std::string file;
     bool startAt = false, pause = false;
     bool clock = true; // the sinks take samples when the presentation clock reaches them, as renderers do
+    bool anySource = false; // the system's own sources too, to tell the session's behaviour from ours
     LONGLONG start = 0;
     float rate = 1.0f;
     unsigned timeoutMs = 120000; // a session that has not ended by then never will
@@ -135,6 +136,8 @@ bool Parse(const std::vector<std::string>& args, Options* o) {
             o->pause = true;
         } else if (a == "--no-clock") {
             o->clock = false;
+        } else if (a == "--any-source") {
+            o->anySource = true;
         } else if (a == "--rate" && more) {
             o->rate = std::strtof(args[++i].c_str(), nullptr);
         } else if (a == "--timeout" && more && host::ParseSeconds(args[i + 1], &seconds) && seconds > 0) {
@@ -203,7 +206,7 @@ int SessionCommand(const std::vector<std::string>& args) {
     PlatRef<IMFMediaSource> source;
     HRESULT hr = host::OpenFile(o.file, &source);
     if (FAILED(hr)) return Fail(o.file, "cannot be opened", hr);
-    if (!host::IsOggSource(source.Get())) {
+    if (!o.anySource && !host::IsOggSource(source.Get())) {
         source->Shutdown();
         return Fail(o.file, "opened by another media source, not the Ogg source",
                     MF_E_UNSUPPORTED_BYTESTREAM_TYPE);
