@@ -18,6 +18,22 @@
 
 namespace {
 // Three links of 1.5 s, titled apart: sine tones encoded by oggenc, concatenated.
+// The title the source's property store gives now ("" for none).
+std::string StoreTitle(IMFMediaSource* source) {
+    PlatRef<IPropertyStore> store;
+    if (FAILED(MFGetService(source, MF_PROPERTY_HANDLER_SERVICE, IID_IPropertyStore,
+                            reinterpret_cast<void**>(&store))))
+        return "";
+    PROPVARIANT v;
+    PropVariantInit(&v);
+    std::string title;
+    if (SUCCEEDED(store->GetValue(PKEY_Title, &v)) && v.vt == VT_LPWSTR)
+        for (const WCHAR* w = v.pwszVal; *w; ++w)
+            title += static_cast<char>(*w); // the titles here are ASCII
+    PropVariantClear(&v);
+    return title;
+}
+
 std::string MakeChain(const std::string& dir) {
     const std::string script =
         "cd " + Quote(dir) +
@@ -90,10 +106,15 @@ TEST_F(LiveSource, AnIcecastMountPlaysAsARunOfTheFileAndEachLinkIsAnnouncedOnce)
         ASSERT_EQ(source->GetCharacteristics(&characteristics), S_OK);
         EXPECT_EQ(characteristics, static_cast<DWORD>(MFMEDIASOURCE_CAN_PAUSE | MFMEDIASOURCE_IS_LIVE));
         EXPECT_EQ(Probe(source.Get())["duration"], nullptr);
-        // A little more than the file's packets: the play crosses every link at least once.
+        // A little more than the file's packets: the play crosses every link at least once. At each link's
+        // announcement the store already answers with that link's title.
         host::PlayOptions o;
         o.maxSamples = file.size() + 40;
         o.timeoutMs = 20000;
+        std::vector<std::string> titles = {StoreTitle(source.Get())}; // the link joined
+        o.onEvent = [&](MediaEventType type, int64_t, HRESULT) {
+            if (type == MESourceMetadataChanged) titles.push_back(StoreTitle(source.Get()));
+        };
         const host::PlayResult r = host::Play(source.Get(), o);
         source->Shutdown();
         EXPECT_EQ(r.status, S_OK) << host::HResultText(r.status);
@@ -104,6 +125,17 @@ TEST_F(LiveSource, AnIcecastMountPlaysAsARunOfTheFileAndEachLinkIsAnnouncedOnce)
         EXPECT_GE(links, 3) << "every link came";
         EXPECT_EQ(std::count(r.sourceEvents.begin(), r.sourceEvents.end(), MESourceMetadataChanged), links)
             << "each link's arrival is announced once";
+        // The server loops the chain: each link told is the one after the link before.
+        const std::vector<std::string> cycle = {"Tone 440", "Tone 550", "Tone 660"};
+        ASSERT_EQ(titles.size(), static_cast<size_t>(links) + 1);
+        for (size_t i = 0; i < titles.size(); ++i) {
+            const auto at = std::find(cycle.begin(), cycle.end(), titles[i]);
+            ASSERT_NE(at, cycle.end()) << "link " << i << ": \"" << titles[i] << "\"";
+            if (i > 0) {
+                EXPECT_EQ(titles[i - 1], cycle[(static_cast<size_t>(at - cycle.begin()) + 2) % 3])
+                    << "link " << i;
+            }
+        }
     }
     // The server ends while the source plays: the play fails with the cause, and nothing hangs; only when the last
     // page to come was the end of a link's stream (the broadcast stopped between links) is the end a clean one.
