@@ -167,4 +167,10 @@ DEFINE_GUID(MFSampleExtension_OggFormat, 0x3f0c2a77, 0x8b4e, 0x4d15, 0x9e, 0x62,
 /* {3F0C2A78-8B4E-4D15-9E62-1A7D30C45B81} */
 DEFINE_GUID(MF_PD_OGG_LINK, 0x3f0c2a78, 0x8b4e, 0x4d15, 0x9e, 0x62, 0x1a, 0x7d, 0x30, 0xc4, 0x5b, 0x81);
 
+/* Attribute, IUnknown (IPropertyStore): in the value of MESourceMetadataChanged, the tags of the link that
+ * plays from now on, as the source's property store gives them (the store is read only). */
+/* {3F0C2A79-8B4E-4D15-9E62-1A7D30C45B81} */
+DEFINE_GUID(MF_PD_OGG_LINK_PROPERTIES, 0x3f0c2a79, 0x8b4e, 0x4d15, 0x9e, 0x62, 0x1a, 0x7d, 0x30, 0xc4, 0x5b,
+            0x81);
+
 #endif /* OGGSOURCE_H */

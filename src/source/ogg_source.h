@@ -7,6 +7,7 @@
 #include "buffering_relay.h"
 #include "link_announcements.h"
 #include "media_stream.h"
+#include "media_summary.h"
 #include "ogg/ogg_demuxer.h"
 #include "op_queue.h"
 
@@ -167,6 +168,7 @@ private:
     COggLiveLink* m_pLiveTold = nullptr;
     std::mutex m_tagLock;
     IMFAttributes* m_pLinkAttributes = nullptr; // the presentation descriptor's, as the open left them
+    MediaSummary m_linkSummary;                 // the presentation's format, as the open found it
     // What the byte stream allows, known once the open has asked it (MFMEDIASOURCE_* flags).
     std::atomic<DWORD> m_characteristics{MFMEDIASOURCE_CAN_SEEK | MFMEDIASOURCE_CAN_PAUSE};
     bool Seekable() const { return (m_characteristics.load() & MFMEDIASOURCE_CAN_SEEK) != 0; }

@@ -93,7 +93,7 @@ HRESULT OGGSource::Initialize(IMFByteStream* stream) {
     if (SUCCEEDED(hr)) hr = CreateMediaStreams();
     if (SUCCEEDED(hr)) hr = BuildPresentationDescriptor();
     if (SUCCEEDED(hr)) DescribeStreams();
-    MediaSummary summary;
+    MediaSummary& summary = m_linkSummary;
     if (SUCCEEDED(hr)) hr = SummarizePresentation(m_pPD, m_pCore->Caps().length, &summary);
     if (SUCCEEDED(hr)) hr = SetDescriptorAttributes(m_pPD, summary, m_pCore->LinkTags(0), stream);
     // What a link change tells the host, copied once: production reads it without the source lock.

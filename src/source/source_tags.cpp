@@ -32,8 +32,10 @@ HRESULT OGGSource::TagService(REFGUID service, REFIID riid, void** ppv) {
     return hr;
 }
 
-// The host hears that the metadata changed, with the presentation's attributes and the link's number
-// (MF_PD_OGG_LINK) in the event's value; the tag services answer for the link from now on.
+// The host hears that the metadata changed. The event's value holds the presentation's attributes, the link's
+// number (MF_PD_OGG_LINK) and a property store of the link's tags (MF_PD_OGG_LINK_PROPERTIES): the source's
+// own store follows production, which may be in a later link by the time the host reads it. The tag services
+// answer for the link from now on.
 void OGGSource::TellLink(int32_t link, COggLiveLink* live) {
     if (live) {
         live->AddRef();
@@ -42,9 +44,17 @@ void OGGSource::TellLink(int32_t link, COggLiveLink* live) {
         m_pLiveTold = live;
     }
     IMFAttributes* attributes = nullptr;
-    HRESULT hr = m_pLinkAttributes ? MFCreateAttributes(&attributes, 16) : E_UNEXPECTED;
+    IPropertyStore* store = nullptr;
+    HRESULT hr = m_pLinkAttributes && m_pCore ? MFCreateAttributes(&attributes, 16) : E_UNEXPECTED;
     if (SUCCEEDED(hr)) hr = m_pLinkAttributes->CopyAllItems(attributes);
     if (SUCCEEDED(hr)) hr = attributes->SetUINT32(MF_PD_OGG_LINK, static_cast<UINT32>(link));
+    // The open's records and a link read once are not changed once made: read without a lock.
+    const tags::CPresentationTags* tags = live ? live->Tags() : m_pCore ? m_pCore->LinkTags(link) : nullptr;
+    if (SUCCEEDED(hr))
+        hr = CreateSourcePropertyStore(tags, m_linkSummary, IID_IPropertyStore,
+                                       reinterpret_cast<void**>(&store));
+    if (SUCCEEDED(hr)) hr = attributes->SetUnknown(MF_PD_OGG_LINK_PROPERTIES, store);
+    if (store) store->Release();
     PROPVARIANT value;
     PropVariantInit(&value);
     value.vt = VT_UNKNOWN;

@@ -106,16 +106,14 @@ TEST_F(LiveSource, AnIcecastMountPlaysAsARunOfTheFileAndEachLinkIsAnnouncedOnce)
         ASSERT_EQ(source->GetCharacteristics(&characteristics), S_OK);
         EXPECT_EQ(characteristics, static_cast<DWORD>(MFMEDIASOURCE_CAN_PAUSE | MFMEDIASOURCE_IS_LIVE));
         EXPECT_EQ(Probe(source.Get())["duration"], nullptr);
-        // A little more than the file's packets: the play crosses every link at least once. At each link's
-        // announcement the store already answers with that link's title.
+        // A little more than the file's packets: the play crosses every link at least once. Each link's
+        // announcement carries a store of that link's tags.
         host::PlayOptions o;
         o.maxSamples = file.size() + 40;
         o.timeoutMs = 20000;
         std::vector<std::string> titles = {StoreTitle(source.Get())}; // the link joined
-        o.onEvent = [&](MediaEventType type, int64_t, HRESULT) {
-            if (type == MESourceMetadataChanged) titles.push_back(StoreTitle(source.Get()));
-        };
         const host::PlayResult r = host::Play(source.Get(), o);
+        titles.insert(titles.end(), r.linkTitles.begin(), r.linkTitles.end());
         source->Shutdown();
         EXPECT_EQ(r.status, S_OK) << host::HResultText(r.status);
         std::vector<uint32_t> got;

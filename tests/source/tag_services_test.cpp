@@ -506,9 +506,10 @@ TEST_F(Tagged, ServiceObjectsAHostKeepsHoldTheModule) {
     }
 }
 // A chain of three differently tagged links: at each link change the host hears MESourceMetadataChanged, once
-// per link and in order, naming the link; the store it reads then answers for that link. So from a file read
-// anywhere, read once, and from the network (a broadcast, whose later links are found as they come); and a
-// start in a later link of a file is told at once.
+// per link and in order, naming the link and carrying a store of its tags; the source's own store, read then,
+// answers for that link or (production may have gone on) a later one. So from a file read anywhere, read
+// once, and from the network (a broadcast, whose later links are found as they come); and a start in a later
+// link of a file is told at once.
 TEST_F(Tagged, EachLinkChangeIsToldWithTheLinksTags) {
     const std::vector<std::string> titles = {"Erster", "Zweiter", "Dritter"};
     std::string cat = "cat";
@@ -518,20 +519,31 @@ TEST_F(Tagged, EachLinkChangeIsToldWithTheLinksTags) {
         cat += " " + Path(name);
     }
     ASSERT_EQ(RunShell(cat + " > " + Path("chain.ogg")).status, 0);
-    auto play = [&](IMFMediaSource* source, host::Player* player, bool startAt, LONGLONG start,
-                    std::vector<std::string>* told) {
+    auto linkOf = [&](const std::string& title) {
+        return static_cast<int>(std::find(titles.begin(), titles.end(), title) - titles.begin());
+    };
+    // Plays to the end; checks what each event carried and what the store said then; returns the links told.
+    auto play = [&](IMFMediaSource* source, host::Player* player, bool startAt, LONGLONG start) {
         host::PlayOptions o;
         o.startAt = startAt;
         o.start = start;
+        std::vector<std::string> stored;
         o.onEvent = [&](MediaEventType type, int64_t, HRESULT) {
             if (type != MESourceMetadataChanged) return;
             PlatRef<IPropertyStore> store = Store(source);
             std::vector<std::string> title =
                 store ? StoreStrings(store.Get(), PKEY_Title) : std::vector<std::string>{};
-            told->push_back(title.empty() ? "<none>" : title[0]);
+            stored.push_back(title.empty() ? "<none>" : title[0]);
         };
-        host::PlayResult r = player->Play(o);
+        const host::PlayResult r = player->Play(o);
         EXPECT_TRUE(r.endOfPresentation);
+        EXPECT_EQ(r.linkTitles.size(), r.linksTold.size());
+        EXPECT_EQ(stored.size(), r.linksTold.size());
+        for (size_t i = 0; i < r.linksTold.size() && i < r.linkTitles.size() && i < stored.size(); ++i) {
+            EXPECT_EQ(linkOf(r.linkTitles[i]), r.linksTold[i]) << "the event's store holds its link's tags";
+            EXPECT_GE(linkOf(stored[i]), r.linksTold[i]) << "the source's store: that link or a later one";
+            EXPECT_LT(linkOf(stored[i]), 3) << stored[i];
+        }
         return r.linksTold;
     };
     for (int kind = 0; kind < 3; ++kind) {
@@ -542,20 +554,16 @@ TEST_F(Tagged, EachLinkChangeIsToldWithTheLinksTags) {
         OpenedSource s(CountingStream(File("chain.ogg"), nullptr, &c).Get());
         ASSERT_EQ(s.hr, S_OK);
         host::Player player(s.source.Get());
-        std::vector<std::string> told;
-        EXPECT_EQ(play(s.source.Get(), &player, false, 0, &told), (std::vector<int>{1, 2}));
-        EXPECT_EQ(told, (std::vector<std::string>{"Zweiter", "Dritter"}));
+        EXPECT_EQ(play(s.source.Get(), &player, false, 0), (std::vector<int>{1, 2}));
+        PlatRef<IPropertyStore> after = Store(s.source.Get());
+        ASSERT_TRUE(after);
+        EXPECT_EQ(StoreStrings(after.Get(), PKEY_Title), std::vector<std::string>{"Dritter"});
         if (kind > 0) continue;
         // The host was told of the third link last: a start at 0 tells the first at once.
-        told.clear();
-        EXPECT_EQ(play(s.source.Get(), &player, true, 0, &told), (std::vector<int>{0, 1, 2}));
-        EXPECT_EQ(told, (std::vector<std::string>{"Erster", "Zweiter", "Dritter"}));
-        told.clear();
-        EXPECT_EQ(play(s.source.Get(), &player, true, 25000000, &told), (std::vector<int>{1, 2})); // 2.5 s
-        EXPECT_EQ(told, (std::vector<std::string>{"Zweiter", "Dritter"}));
+        EXPECT_EQ(play(s.source.Get(), &player, true, 0), (std::vector<int>{0, 1, 2}));
+        EXPECT_EQ(play(s.source.Get(), &player, true, 25000000), (std::vector<int>{1, 2})); // 2.5 s
         // A start in the link told last tells nothing.
-        told.clear();
-        EXPECT_EQ(play(s.source.Get(), &player, true, 50000000, &told), std::vector<int>{});
+        EXPECT_EQ(play(s.source.Get(), &player, true, 50000000), std::vector<int>{});
     }
     // probe lists each link's tags.
     ShellOutput o =

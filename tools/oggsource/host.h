@@ -73,6 +73,8 @@ struct PlayOptions {
     // Every source and stream event as it is handled (stream: its id, or -1 for the source).
     std::function<void(MediaEventType type, int64_t stream, HRESULT status)> onEvent;
     std::function<void(const FormatChange&)> onFormat;
+    // The play ends once this answers true (asked after each event is handled).
+    std::function<bool()> until;
 };
 
 // What a host reads of a sample: times, flags, size and (when asked) the payload's CRC-32.
@@ -95,8 +97,10 @@ struct PlayResult {
     std::vector<DWORD> selectedForPlay;
     bool nothingToPlay = false;
     std::vector<FormatChange> formatChanges;
-    // Each MESourceMetadataChanged: the link it names (MF_PD_OGG_LINK in its value), -1 when it names none.
+    // Each MESourceMetadataChanged: the link it names (MF_PD_OGG_LINK in its value), -1 when it names none,
+    // and the title its store of the link's tags holds (MF_PD_OGG_LINK_PROPERTIES; "" for none).
     std::vector<int> linksTold;
+    std::vector<std::string> linkTitles;
 };
 
 // A host that listens to a source's events once and can play it several times (stop, play again).

@@ -322,6 +322,7 @@ private:
         d.event->GetStatus(&status);
         if (d.from == kFromSource) HandleSource(d.event.Get(), type, status);
         else HandleStream(static_cast<DWORD>(d.from), d.event.Get(), type, status);
+        if (m_options.until && m_options.until()) m_done = true;
     }
 
     void HandleSource(IMFMediaEvent* event, MediaEventType type, HRESULT status) {
@@ -341,6 +342,12 @@ private:
             UINT32 link = 0;
             const bool named = attributes && SUCCEEDED(attributes->GetUINT32(MF_PD_OGG_LINK, &link));
             m_result.linksTold.push_back(named ? static_cast<int>(link) : -1);
+            PlatRef<IPropertyStore> store;
+            if (attributes)
+                attributes->GetUnknown(MF_PD_OGG_LINK_PROPERTIES, IID_IPropertyStore,
+                                       reinterpret_cast<void**>(&store));
+            const nlohmann::json tags = store ? StoreTags(store.Get()) : nlohmann::json();
+            m_result.linkTitles.push_back(tags.contains("title") ? tags["title"].get<std::string>() : "");
         }
         if (type == MENewStream || type == MEUpdatedStream) {
             PlatRef<IMFMediaStream> stream;

@@ -313,10 +313,19 @@ void DescribeLinkTags(IMFMediaSource* source, nlohmann::json* out) {
         PlayOptions o;
         o.startAt = true;
         o.start = links[k]["start"].get<int64_t>();
-        o.maxSamples = 1;
         o.timeoutMs = 10000;
+        // Read once the run has started (the source tells the link it starts in before MESourceStarted or
+        // MESourceSeeked reaches the host); samples of the run before may come first.
+        nlohmann::json tags;
+        bool started = false;
+        o.onEvent = [&](MediaEventType type, int64_t stream, HRESULT status) {
+            if ((type != MESourceStarted && type != MESourceSeeked) || stream >= 0 || FAILED(status)) return;
+            tags = Tags(source);
+            started = true;
+        };
+        o.until = [&] { return started; };
         const PlayResult r = player.Play(o);
-        links[k]["tags"] = FAILED(r.status) || r.timedOut ? nlohmann::json(nullptr) : Tags(source);
+        links[k]["tags"] = FAILED(r.status) || r.timedOut ? nlohmann::json(nullptr) : tags;
     }
     source->Stop();
 }
