@@ -52,7 +52,12 @@ void CoTaskMemFree(void* pv);
 int StringFromGUID2(REFGUID guid, LPOLESTR psz, int cchMax);
 // The same text in a block from CoTaskMemAlloc.
 HRESULT StringFromCLSID(REFCLSID clsid, LPOLESTR* ppsz);
+// An object of an in-process class registered under HKEY_CLASSES_ROOT\CLSID\{...}\InprocServer32: its module
+// loaded (and kept, as the source resolver keeps the modules it loads), its class factory asked. Only
+// CLSCTX_INPROC_SERVER is served; an unregistered class is REGDB_E_CLASSNOTREG.
+HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid, void** ppv);
 }
+constexpr DWORD CLSCTX_INPROC_SERVER = 0x1;
 
 inline LONG InterlockedIncrement(volatile LONG* p) {
     return __atomic_add_fetch(p, 1, __ATOMIC_SEQ_CST);

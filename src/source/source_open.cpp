@@ -131,19 +131,7 @@ HRESULT OGGSource::CreateMediaStream(int32_t index) {
         if (m_streamIds[i] == static_cast<BYTE>(id) && m_streams[i]) return S_OK;
     if (m_cStreams == MaxMediaStreams) return E_FAIL; // the 33rd media stream does not fit
     IMFMediaType* types[2] = {};
-    HRESULT hr = S_OK;
-    for (int i = 0; i < 2 && SUCCEEDED(hr); ++i) {
-        HRESULT copied = S_OK;
-        CAMMediaType working;
-        if (i == 0) {
-            copied = working.Set(stream.MediaType());
-        } else {
-            CAMMediaType alternative(stream.MediaType(), &copied);
-            if (SUCCEEDED(copied) && MakeAlternativeType(&alternative) == 0) copied = working.Set(alternative);
-        }
-        hr = FAILED(copied) ? copied : MFCreateMediaType(&types[i]);
-        if (SUCCEEDED(hr)) hr = InitMediaTypeFromAM(types[i], &working);
-    }
+    HRESULT hr = CreateStreamTypes(stream.MediaType(), types);
     IMFStreamDescriptor* sd = nullptr;
     IMFMediaTypeHandler* handler = nullptr;
     OGGStream* media = nullptr;
