@@ -309,3 +309,43 @@ TEST_F(ShellHandler, AHandlerHeldKeepsTheModuleLoaded) {
     PropVariantClear(&cover);
 }
 } // namespace
+
+namespace {
+// A value as a list of texts: a text alone, or each of a list.
+std::vector<std::string> Texts(const nlohmann::json& v) {
+    if (v.is_string()) return {v.get<std::string>()};
+    std::vector<std::string> out;
+    if (v.is_array())
+        for (const auto& e : v)
+            out.push_back(e.get<std::string>());
+    return out;
+}
+
+// oggsource tags --json: the store's, the provider's and the shell handler's views of one file agree.
+TEST_F(ShellHandler, TheTagsVerbsThreeViewsAgree) {
+    MakeVorbis();
+    ShellOutput o = RunShell(Quote(OGGSOURCE_TOOL_PATH) + " tags --json " + Path("v.ogg"));
+    ASSERT_EQ(o.status, 0) << o.text;
+    const nlohmann::json j = nlohmann::json::parse(o.text);
+    const nlohmann::json &store = j["store"], &shell = j["shell"], &names = j["provider"]["presentation"];
+    ASSERT_TRUE(store.is_object() && !store.contains("error")) << o.text;
+    EXPECT_EQ(store, shell);
+    EXPECT_EQ(store.size(), 13u) << store.dump();
+    const std::string list = "vorbiscomment -l -R " + Path("v.ogg");
+    EXPECT_EQ(Texts(store["System.Title"]), ToolValues(list, "TITLE"));
+    EXPECT_EQ(Texts(names["Title"]), Texts(store["System.Title"]));
+    EXPECT_EQ(Texts(names["Author"]), Texts(store["System.Music.Artist"]));
+    EXPECT_EQ(Texts(names["Author"]).size(), 2u);
+    EXPECT_EQ(Texts(names["WM/AlbumTitle"]), Texts(store["System.Music.AlbumTitle"]));
+    EXPECT_EQ(Texts(names["WM/Genre"]), Texts(store["System.Music.Genre"]));
+    EXPECT_EQ(Texts(names["Description"]), Texts(store["System.Comment"]));
+    EXPECT_EQ(names["WM/TrackNumber"], store["System.Music.TrackNumber"]);
+    EXPECT_EQ(names["WM/Year"], std::to_string(store["System.Media.Year"].get<int>()));
+    EXPECT_EQ(store["System.ThumbnailStream"]["bytes"], m_cover.size());
+    // The provider's picture is the cover in a picture record: its bytes and a header.
+    EXPECT_GT(names["WM/Picture"]["bytes"].get<size_t>(), m_cover.size());
+    // Each stream's names, under its identifier: the language oggenc was given.
+    ASSERT_EQ(j["provider"]["streams"].size(), 1u);
+    EXPECT_EQ(j["provider"]["streams"].begin().value()["Language"], "de");
+}
+} // namespace
