@@ -5,6 +5,7 @@
 // shows) go under HKEY_CLASSES_ROOT\SystemFileAssociations\.ext, beside the class keys, where another
 // product's list stays.
 #include <cstring>
+#include <strings.h>
 
 #include "server.h"
 #include "support/trace.h"

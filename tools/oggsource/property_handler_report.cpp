@@ -3,6 +3,8 @@
 // told which extensions Explorer will not read through this module.
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <strings.h>
 
 #include "host.h"
 #include "oggsource.h"

@@ -196,9 +196,12 @@ int TagsCommand(const std::vector<std::string>& args) {
     Put(&j, "provider", hr, provider);
     store.Reset(nullptr);
     source->Shutdown();
+    // Explorer's side: COM in this thread, as the shell has it.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     nlohmann::json shell;
     hr = ShellView(path, &shell);
     Put(&j, "shell", hr, shell);
+    if (SUCCEEDED(com)) CoUninitialize();
     if (json) {
         std::printf("%s\n", j.dump().c_str());
         return 0;
