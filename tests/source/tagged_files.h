@@ -179,6 +179,21 @@ struct Tagged : SourceTest {
         PropVariantClear(&v);
         return n;
     }
+    // A store of MakeVorbis's v.ogg: its tags as vorbiscomment lists them, its format as oggenc wrote it.
+    void ExpectOggencStore(IPropertyStore* store) const {
+        const std::string list = "vorbiscomment -l -R " + Path("v.ogg");
+        EXPECT_EQ(StoreStrings(store, PKEY_Title), ToolValues(list, "TITLE"));
+        EXPECT_EQ(StoreStrings(store, PKEY_Music_Artist), ToolValues(list, "ARTIST"));
+        EXPECT_EQ(ToolValues(list, "ARTIST").size(), 2u);
+        EXPECT_EQ(StoreStrings(store, PKEY_Music_AlbumTitle), ToolValues(list, "ALBUM"));
+        EXPECT_EQ(StoreStrings(store, PKEY_Music_AlbumArtist), ToolValues(list, "ALBUMARTIST"));
+        EXPECT_EQ(StoreStrings(store, PKEY_Music_Genre), ToolValues(list, "GENRE"));
+        EXPECT_EQ(StoreStrings(store, PKEY_Comment), ToolValues(list, "COMMENT"));
+        EXPECT_EQ(StoreNumber(store, PKEY_Music_TrackNumber, VT_UI4), 3u);
+        EXPECT_EQ(StoreNumber(store, PKEY_Media_Year, VT_UI4), 2001u);
+        EXPECT_EQ(StoreNumber(store, PKEY_Audio_ChannelCount, VT_UI4), 2u);
+        EXPECT_EQ(StoreNumber(store, PKEY_Audio_SampleRate, VT_UI4), 44100u);
+    }
     // The store's cover is the picture put in, byte for byte.
     void ExpectCover(IPropertyStore* store) const {
         PROPVARIANT v;
