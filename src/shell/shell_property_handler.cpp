@@ -19,7 +19,14 @@ public:
     Consumer ConsumerOf(int32_t) override { return Consumer::Idle; }
 };
 
-// The first link's tags and format, read from the stream into a read-only store.
+// The tags of the link that plays at the start, as the source's store tells them before a start: the first
+// link's, unless a chain's first links last no time (then the first that plays).
+const tags::CPresentationTags* StartTags(const COggDemuxer& core) {
+    const int32_t link = core.LinkCount() > 1 ? core.LinkAt(0) : 0;
+    return core.LinkTags(link) ? core.LinkTags(link) : core.LinkTags(0);
+}
+
+// The tags and format of the file's start, read from the stream into a read-only store.
 HRESULT ReadProperties(IStream* stream, IPropertyStore** store) {
     static CNoSink sink;
     CStreamByteSource* source = new CStreamByteSource(stream);
@@ -32,7 +39,7 @@ HRESULT ReadProperties(IStream* stream, IPropertyStore** store) {
     MediaSummary summary;
     if (SUCCEEDED(hr)) hr = SummarizeCore(*core, &summary);
     if (SUCCEEDED(hr))
-        hr = CreateSourcePropertyStore(core->LinkTags(0), summary, IID_IPropertyStore,
+        hr = CreateSourcePropertyStore(StartTags(*core), summary, IID_IPropertyStore,
                                        reinterpret_cast<void**>(store));
     if (core) {
         core->Shutdown();
