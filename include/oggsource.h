@@ -19,11 +19,19 @@
 
 /* ---- Classes ---- */
 
-/* The byte-stream handler (IMFByteStreamHandler), the module's one creatable class. regsvr32 registers it
+/* The byte-stream handler (IMFByteStreamHandler), the module's media class. regsvr32 registers it
  * for the Ogg file extensions and MIME types; the source resolver creates it. */
 /* {D3A2C1B4-7E58-4F2A-9B6C-1E0F3A5D7C92} */
 DEFINE_GUID(CLSID_OGGByteStreamHandler, 0xd3a2c1b4, 0x7e58, 0x4f2a, 0x9b, 0x6c, 0x1e, 0x0f, 0x3a, 0x5d, 0x7c,
             0x92);
+
+/* The shell property handler (IInitializeWithStream, IPropertyStore, IPropertyStoreCapabilities; read only):
+ * the tags and format of a file's first link by property key, read from the headers and the end of the file
+ * without starting Media Foundation. regsvr32 registers it for the Ogg file extensions (PropertyHandlers, where
+ * it may write HKEY_LOCAL_MACHINE, and never over another product's handler). */
+/* {CD374A63-BF86-493D-A206-5349DE03F0D3} */
+DEFINE_GUID(CLSID_OGGPropertyHandler, 0xcd374a63, 0xbf86, 0x493d, 0xa2, 0x06, 0x53, 0x49, 0xde, 0x03, 0xf0,
+            0xd3);
 
 /* Not a class: the key of the source's settings, HKEY_CLASSES_ROOT\CLSID\{6E1B0C3A-...}\Defaults. Values:
  *   "Trace"           DWORD: 1 switches the trace log on, 0 off; a value with OGGSOURCE_TRACE_ON set is

@@ -43,3 +43,7 @@ extern "C" HRESULT StringFromCLSID(REFCLSID clsid, LPOLESTR* ppsz) {
     StringFromGUID2(clsid, *ppsz, 39);
     return S_OK;
 }
+
+extern "C" HRESULT CoInitializeEx(void*, DWORD) { return S_OK; }
+
+extern "C" void CoUninitialize() {}

@@ -52,7 +52,16 @@ void CoTaskMemFree(void* pv);
 int StringFromGUID2(REFGUID guid, LPOLESTR psz, int cchMax);
 // The same text in a block from CoTaskMemAlloc.
 HRESULT StringFromCLSID(REFCLSID clsid, LPOLESTR* ppsz);
+// An object of an in-process class registered under HKEY_CLASSES_ROOT\CLSID\{...}\InprocServer32: its module
+// loaded (and kept, as the source resolver keeps the modules it loads), its class factory asked. Only
+// CLSCTX_INPROC_SERVER is served; an unregistered class is REGDB_E_CLASSNOTREG.
+HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid, void** ppv);
+// The stand-in's COM needs no apartment: these only answer as the system's do for a first and a last call.
+HRESULT CoInitializeEx(void* pvReserved, DWORD dwCoInit);
+void CoUninitialize();
 }
+constexpr DWORD CLSCTX_INPROC_SERVER = 0x1;
+constexpr DWORD COINIT_MULTITHREADED = 0x0;
 
 inline LONG InterlockedIncrement(volatile LONG* p) {
     return __atomic_add_fetch(p, 1, __ATOMIC_SEQ_CST);

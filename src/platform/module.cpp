@@ -9,6 +9,7 @@
 #include <dlfcn.h>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <link.h>
 #include <string>
 #include <sys/stat.h>
@@ -137,6 +138,36 @@ extern "C" BOOL VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, U
     *buffer = const_cast<void*>(block);
     if (length) *length = sizeof(VS_FIXEDFILEINFO);
     return TRUE;
+}
+
+namespace {
+// The code point of the UTF-8 sequence at text[*i] (advancing *i past it); U+FFFD for a malformed one.
+uint32_t DecodeUtf8(const unsigned char* text, size_t n, size_t* i) {
+    const unsigned char lead = text[(*i)++];
+    const int more = lead < 0x80 ? 0 : lead >= 0xF0 && lead < 0xF8 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC2 ? 1 : -1;
+    if (more < 0) return 0xFFFD;
+    uint32_t c = more == 0 ? lead : lead & (0x3F >> more);
+    for (int k = 0; k < more; ++k) {
+        if (*i >= n || (text[*i] & 0xC0) != 0x80) return 0xFFFD;
+        c = c << 6 | (text[(*i)++] & 0x3F);
+    }
+    return c;
+}
+} // namespace
+
+extern "C" int MultiByteToWideChar(UINT, DWORD, LPCSTR multi, int cbMulti, LPWSTR wide, int cchWide) {
+    if (!multi) return 0;
+    const auto* text = reinterpret_cast<const unsigned char*>(multi);
+    const size_t n = cbMulti < 0 ? std::strlen(multi) + 1 : static_cast<size_t>(cbMulti);
+    std::wstring out;
+    for (size_t i = 0; i < n;) out += static_cast<wchar_t>(DecodeUtf8(text, n, &i));
+    if (cchWide == 0) return static_cast<int>(out.size());
+    if (!wide || static_cast<size_t>(cchWide) < out.size()) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(wide, out.data(), out.size() * sizeof(wchar_t));
+    return static_cast<int>(out.size());
 }
 
 extern "C" int WideCharToMultiByte(UINT, DWORD, LPCWSTR wide, int cchWide, LPSTR multi, int cbMulti, LPCSTR,

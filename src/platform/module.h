@@ -66,6 +66,9 @@ BOOL GetFileVersionInfoA(LPCSTR path, DWORD handle, DWORD length, LPVOID data);
 BOOL VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, UINT* length);
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int cchWide, LPSTR multi, int cbMulti,
                         LPCSTR defaultChar, BOOL* usedDefault);
+// UTF-8 (the code page of every locale the stand-in runs under) to wide text; a byte that does not begin or
+// continue a sequence becomes U+FFFD. cchWide 0 asks for the length.
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multi, int cbMulti, LPWSTR wide, int cchWide);
 HMODULE LoadLibraryA(LPCSTR path);
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 // A module already loaded into the process, by file name; null when it is not (nothing is loaded here).

@@ -33,6 +33,16 @@ void MakeParents(const std::string& file) {
         mkdir(file.substr(0, at).c_str(), 0755);
 }
 
+// Tests stand for a process without the rights to change a root: OGGSOURCE_REGISTRY_DENY names the roots
+// ("HKEY_LOCAL_MACHINE", several separated by commas) whose keys it may read but not create, change or delete.
+bool Denied(const std::string& path) {
+    const char* denied = std::getenv("OGGSOURCE_REGISTRY_DENY");
+    if (!denied || !*denied) return false;
+    const std::string root = path.substr(0, path.find('\\'));
+    const std::string list = std::string(",") + denied + ",";
+    return list.find("," + root + ",") != std::string::npos;
+}
+
 LONG FromErrno() { return errno == EACCES || errno == EPERM || errno == EROFS ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND; }
 
 // One locked use of the store: load, let the caller work, save when it changed something.
@@ -149,6 +159,7 @@ extern "C" LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, RE
     return Guard([&]() -> LONG {
         std::string path;
         if (!FullPath(key, subKey, &path)) return ERROR_INVALID_HANDLE;
+        if (Denied(path)) return ERROR_ACCESS_DENIED;
         Session s(true);
         if (s.Error()) return s.Error();
         if (!RootName(key) && !s.Tree().Find(key->path, false)) return ERROR_KEY_DELETED;
@@ -213,6 +224,7 @@ extern "C" LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const B
         std::string path;
         if (!FullPath(key, nullptr, &path)) return ERROR_INVALID_HANDLE;
         if (!RootName(key) && !(key->sam & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+        if (Denied(path)) return ERROR_ACCESS_DENIED;
         Session s(true);
         if (s.Error()) return s.Error();
         RegKey* k = s.Tree().Find(path, false);
@@ -226,6 +238,7 @@ extern "C" LONG RegDeleteTreeA(HKEY key, LPCSTR subKey) {
     return Guard([&]() -> LONG {
         std::string path;
         if (!FullPath(key, subKey, &path)) return ERROR_INVALID_HANDLE;
+        if (Denied(path)) return ERROR_ACCESS_DENIED;
         Session s(true);
         if (s.Error()) return s.Error();
         RegKey* k = s.Tree().Find(path, false);
@@ -243,6 +256,7 @@ extern "C" LONG RegDeleteKeyValueA(HKEY key, LPCSTR subKey, LPCSTR name) {
     return Guard([&]() -> LONG {
         std::string path;
         if (!FullPath(key, subKey, &path)) return ERROR_INVALID_HANDLE;
+        if (Denied(path)) return ERROR_ACCESS_DENIED;
         Session s(true);
         if (s.Error()) return s.Error();
         RegKey* k = s.Tree().Find(path, false);

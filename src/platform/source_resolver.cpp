@@ -146,23 +146,8 @@ HRESULT LoadModule(const std::string& path, HMODULE* module) {
 }
 
 HRESULT CreateHandler(const CLSID& clsid, IMFByteStreamHandler** handler) {
-    WCHAR text[39];
-    StringFromGUID2(clsid, text, 39);
-    char path[4096];
-    LONG cb = sizeof path;
-    if (RegQueryValueA(HKEY_CLASSES_ROOT, ("CLSID\\" + Narrow(text) + "\\InprocServer32").c_str(), path, &cb) !=
-            ERROR_SUCCESS ||
-        !*path)
-        return REGDB_E_CLASSNOTREG;
-    HMODULE module = nullptr;
-    HRESULT hr = LoadModule(path, &module);
-    if (FAILED(hr)) return hr;
-    auto getClassObject = reinterpret_cast<GetClassObjectFn>(GetProcAddress(module, "DllGetClassObject"));
-    if (!getClassObject) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
-    PlatRef<IClassFactory> factory;
-    hr = getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
-    if (FAILED(hr)) return hr;
-    return factory->CreateInstance(nullptr, IID_IMFByteStreamHandler, reinterpret_cast<void**>(handler));
+    return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IMFByteStreamHandler,
+                            reinterpret_cast<void**>(handler));
 }
 
 class SourceResolver final : public IMFSourceResolver {
@@ -280,4 +265,28 @@ extern "C" void CoFreeUnusedLibraries() {
             ++it;
         }
     }
+}
+
+extern "C" HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid,
+                                    void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (!(dwClsContext & CLSCTX_INPROC_SERVER)) return REGDB_E_CLASSNOTREG;
+    WCHAR text[39];
+    StringFromGUID2(rclsid, text, 39);
+    char path[4096];
+    LONG cb = sizeof path;
+    if (RegQueryValueA(HKEY_CLASSES_ROOT, ("CLSID\\" + Narrow(text) + "\\InprocServer32").c_str(), path, &cb) !=
+            ERROR_SUCCESS ||
+        !*path)
+        return REGDB_E_CLASSNOTREG;
+    HMODULE module = nullptr;
+    HRESULT hr = LoadModule(path, &module);
+    if (FAILED(hr)) return hr;
+    auto getClassObject = reinterpret_cast<GetClassObjectFn>(GetProcAddress(module, "DllGetClassObject"));
+    if (!getClassObject) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+    PlatRef<IClassFactory> factory;
+    hr = getClassObject(rclsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    if (FAILED(hr)) return hr;
+    return factory->CreateInstance(pUnkOuter, riid, ppv);
 }

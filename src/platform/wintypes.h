@@ -195,6 +195,7 @@ constexpr LONG ERROR_BAD_PATHNAME = 161;
 constexpr LONG ERROR_MORE_DATA = 234;
 constexpr LONG ERROR_NO_MORE_ITEMS = 259;
 constexpr LONG ERROR_KEY_DELETED = 1018;
+constexpr LONG ERROR_ALREADY_INITIALIZED = 1247;
 
 constexpr HRESULT HRESULT_FROM_WIN32(LONG code) {
     return code <= 0 ? static_cast<HRESULT>(code)

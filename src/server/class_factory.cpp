@@ -3,10 +3,12 @@
 
 #include "server.h"
 #include "source/base_object.h"
+#include "shell/shell_property_handler.h"
 #include "source/byte_stream_handler.h"
 
 namespace {
-const ClassTableEntry kClasses[] = {{&CLSID_OGGByteStreamHandler, &OGGByteStreamHandler::CreateInstance}};
+const ClassTableEntry kClasses[] = {{&CLSID_OGGByteStreamHandler, &OGGByteStreamHandler::CreateInstance},
+                                   {&CLSID_OGGPropertyHandler, &CreateShellPropertyHandler}};
 constexpr size_t kClassCount = sizeof kClasses / sizeof kClasses[0];
 } // namespace
 

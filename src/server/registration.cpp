@@ -1,5 +1,6 @@
-// DllRegisterServer and DllUnregisterServer: the class key, its InprocServer32, and the handler entries (the
-// Ogg extensions and MIME types), leaving a registration that belongs to another copy of the module alone.
+// DllRegisterServer and DllUnregisterServer: the class keys, their InprocServer32, and the handler entries (the
+// Ogg extensions and MIME types), leaving a registration that belongs to another copy of the module alone. The
+// shell property handler's entries are property_handler_registration.cpp's.
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
@@ -81,15 +82,17 @@ Owner CheckOwner() {
     return theirMs > ourMs || (theirMs == ourMs && theirLs > ourLs) ? Owner::Newer : Owner::Other;
 }
 
-HRESULT RegisterClass() {
+} // namespace
+
+HRESULT RegisterInprocClass(REFCLSID rclsid, LPCSTR friendlyName) {
     WCHAR clsid[39];
     char path[MAX_PATH];
-    if (StringFromGUID2(CLSID_OGGByteStreamHandler, clsid, 39) == 0) return E_INVALIDARG;
+    if (StringFromGUID2(rclsid, clsid, 39) == 0) return E_INVALIDARG;
     HRESULT hr = StringCchPrintfA(path, MAX_PATH, "CLSID\\%ls", clsid);
     if (FAILED(hr)) return hr;
     HKEY key = nullptr, server = nullptr;
     hr = FromWin32(RegCreateKeyExA(HKEY_CLASSES_ROOT, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    if (SUCCEEDED(hr)) hr = SetString(key, nullptr, kFriendlyName);
+    if (SUCCEEDED(hr)) hr = SetString(key, nullptr, friendlyName);
     if (SUCCEEDED(hr))
         hr = FromWin32(RegCreateKeyExA(key, "InprocServer32", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &server, nullptr));
     char module[MAX_PATH];
@@ -101,6 +104,7 @@ HRESULT RegisterClass() {
     return hr;
 }
 
+namespace {
 HRESULT RegisterHandler() {
     WCHAR clsid[39];
     if (StringFromGUID2(CLSID_OGGByteStreamHandler, clsid, 39) == 0) return E_INVALIDARG;
@@ -143,9 +147,10 @@ bool OtherViewRegistered(const char* classPath) {
 
 STDAPI DllRegisterServer() {
     if (CheckOwner() == Owner::Newer) return S_OK; // a newer copy is registered: left alone
-    HRESULT hr = RegisterClass();
-    if (FAILED(hr)) return hr;
-    return RegisterHandler();
+    HRESULT hr = RegisterInprocClass(CLSID_OGGByteStreamHandler, kFriendlyName);
+    if (SUCCEEDED(hr)) hr = RegisterHandler();
+    if (SUCCEEDED(hr)) hr = RegisterPropertyHandler();
+    return hr;
 }
 
 STDAPI DllUnregisterServer() {
@@ -155,7 +160,9 @@ STDAPI DllUnregisterServer() {
     StringFromGUID2(CLSID_OGGByteStreamHandler, clsid, 39);
     if (FAILED(StringCchPrintfA(path, MAX_PATH, "CLSID\\%ls", clsid))) return S_OK;
     RegDeleteTreeA(HKEY_CLASSES_ROOT, path);
-    if (OtherViewRegistered(path)) return S_OK; // the other build's handler entries (the same ones) stay
+    const bool otherView = OtherViewRegistered(path);
+    UnregisterPropertyHandler(otherView);
+    if (otherView) return S_OK; // the other build's handler entries (the same ones) stay
     // Exactly the values it wrote; the keys stay (another handler may be registered there too).
     char name[64];
     if (WideCharToMultiByte(CP_THREAD_ACP, 0, clsid, -1, name, sizeof name, nullptr, nullptr) <= 0) return S_OK;

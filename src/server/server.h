@@ -1,13 +1,22 @@
-// The module: its handle, its one class, the class factory and the object count.
+// The module: its handle, its classes, the class factory and the object count.
 #pragma once
 #include <atomic>
 
 #include "platform/platform.h"
 #include "support/alloc.h"
 
-#include "oggsource.h" // CLSID_OGGByteStreamHandler, the module's one creatable class
+#include "oggsource.h" // the module's classes: CLSID_OGGByteStreamHandler, CLSID_OGGPropertyHandler
 
 extern HMODULE g_hModule; // set when the module is loaded
+
+// Registration (registration.cpp): a class key with its InprocServer32 (this module, ThreadingModel Both).
+HRESULT RegisterInprocClass(REFCLSID rclsid, LPCSTR friendlyName);
+// The shell property handler (property_handler_registration.cpp): its class, the machine-wide handler entries
+// where it may write them and no other product's handler is registered, and the extensions' property lists.
+HRESULT RegisterPropertyHandler();
+// Removes what RegisterPropertyHandler wrote (entries naming another class stay); the property lists stay while
+// the other build (otherView) is still registered.
+void UnregisterPropertyHandler(bool otherView);
 
 // Sets the trace log's flags from OGGSOURCE_TRACE or the settings key's "Trace" value; once per load.
 void ApplyTraceSwitch();

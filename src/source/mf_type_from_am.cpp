@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "decoder_attributes.h"
+#include "ogg/media_types.h"
 
 namespace {
 UINT64 Pair(UINT64 high, UINT64 low) { return high << 32 | (low & 0xFFFFFFFFu); }
@@ -106,4 +107,21 @@ HRESULT InitMediaTypeFromAM(IMFMediaType* type, const AM_MEDIA_TYPE* am) {
     // A converted type may lack the DirectShow format type (Wine's does); hosts read it to find the block.
     else if (!HasGuid(type, MF_MT_AM_FORMAT_TYPE)) hr = type->SetGUID(MF_MT_AM_FORMAT_TYPE, am->formattype);
     return SUCCEEDED(hr) ? AddDecoderAttributes(type) : hr;
+}
+
+HRESULT CreateStreamTypes(const CAMMediaType& record, IMFMediaType* types[2]) {
+    HRESULT hr = S_OK;
+    for (int i = 0; i < 2 && SUCCEEDED(hr); ++i) {
+        HRESULT copied = S_OK;
+        CAMMediaType working;
+        if (i == 0) {
+            copied = working.Set(record);
+        } else {
+            CAMMediaType alternative(record, &copied);
+            if (SUCCEEDED(copied) && MakeAlternativeType(&alternative) == 0) copied = working.Set(alternative);
+        }
+        hr = FAILED(copied) ? copied : MFCreateMediaType(&types[i]);
+        if (SUCCEEDED(hr)) hr = InitMediaTypeFromAM(types[i], &working);
+    }
+    return hr;
 }

@@ -136,20 +136,7 @@ HRESULT OGGSource::CreateMediaStream(int32_t index) {
         if (m_streamIds[i] == static_cast<BYTE>(id) && m_streams[i]) return S_OK;
     if (m_cStreams == MaxMediaStreams) return E_FAIL; // the 33rd media stream does not fit
     IMFMediaType* types[2] = {};
-    HRESULT hr = S_OK;
-    for (int i = 0; i < 2 && SUCCEEDED(hr); ++i) {
-        HRESULT copied = S_OK;
-        CAMMediaType working;
-        if (i == 0) {
-            copied = working.Set(stream.MediaType());
-        } else {
-            CAMMediaType alternative(stream.MediaType(), &copied);
-            if (SUCCEEDED(copied) && MakeAlternativeType(&alternative) == 0)
-                copied = working.Set(alternative);
-        }
-        hr = FAILED(copied) ? copied : MFCreateMediaType(&types[i]);
-        if (SUCCEEDED(hr)) hr = InitMediaTypeFromAM(types[i], &working);
-    }
+    HRESULT hr = CreateStreamTypes(stream.MediaType(), types);
     IMFStreamDescriptor* sd = nullptr;
     IMFMediaTypeHandler* handler = nullptr;
     OGGStream* media = nullptr;
@@ -210,6 +197,8 @@ HRESULT OGGSource::BuildPresentationDescriptor() {
             m_pPD->SetUINT64(MF_PD_DURATION, static_cast<UINT64>(m_pCore->Duration()));
         m_pPD->SetUINT64(MF_PD_OGG_ORIGIN, static_cast<UINT64>(m_pCore->Origin()));
         if (m_pCore->LinkCount() > 1) hr = DescribeLinks(m_pPD);
+        // Before a start the tags are those of the link that plays at 0 (a first link may last no time).
+        if (m_pCore->LinkCount() > 1) m_linksTold.Restart(m_pCore->LinkAt(0));
     }
     if (SUCCEEDED(hr)) m_state = SourceStopped;
     for (IMFStreamDescriptor* sd : sds)

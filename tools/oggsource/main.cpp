@@ -11,6 +11,7 @@
 namespace {
 const char* kUsage = R"(usage: oggsource register [--module PATH] | unregister [--module PATH]
        oggsource probe [--json] [--unseekable [--content-type TYPE]] FILE|URL...
+       oggsource tags [--json] FILE
        oggsource play [--summary | --json | --null] [--start SECONDS] [--rate R] [--stream ID]...
                       [--seek-at SECONDS:TARGET] [--requests N] [--unseekable [--content-type TYPE]] FILE|URL
        oggsource read [--json | --tags] [--start SECONDS] [--seek-at SECONDS:TARGET] [--unseekable [--content-type TYPE]] FILE
@@ -20,8 +21,13 @@ const char* kUsage = R"(usage: oggsource register [--module PATH] | unregister [
 probe   opens each file as a Media Foundation host does and prints its streams: codec, media type,
         serial, start and end, and the duration, on the presentation's timeline (it counts from the
         origin, the time of the earliest first packet, shown when not 0), and the tags; a chained file's
-        links each with its tags (the source is started at each link for one sample to read them).
+        links each with its tags (the source is started at each link to read them).
         --json prints one object per file.
+tags    prints the file's tags as each kind of client reads them: the source's property store
+        (MF_PROPERTY_HANDLER_SERVICE) by property name, its metadata provider (MF_METADATA_PROVIDER_SERVICE)
+        by name for the presentation and each stream, and the shell property handler (the class Explorer
+        uses, CLSID_OGGPropertyHandler, fed a stream over the file). --json prints one object with the three
+        views ("store", "provider", "shell"); a view that could not be read holds its "error".
 play    starts the source and pulls samples from every selected stream until the end of the
         presentation: one line per sample (stream, time, duration, size, clean point, discontinuity),
         or --summary, --json, --null (nothing; for timing). --start seeks before playing, --rate sets the
@@ -62,7 +68,9 @@ decode  (Linux) decodes every Vorbis, Theora, Opus, FLAC and Speex stream from w
         share, --raw DIR writes each stream's output to DIR/ID.raw. (--fault KIND hands the decoders something
         wrong on purpose, for the tests: user-data, drop, double, no-headers, pre-skip, end-trim.)
 
-register     registers the module (by default the one built with this host) in the registry store
+register     registers the module (by default the one built with this host) in the registry store, and
+             names the extensions whose shell property handler it left to another product or could not
+             register (HKEY_LOCAL_MACHINE not writable)
 unregister   removes it again; the store is $OGGSOURCE_REGISTRY, else ~/.config/oggsource/registry.reg
 
 probe and play open files as a Media Foundation host does: through the source resolver, which tries the
@@ -202,6 +210,8 @@ int ReadCommand(const std::vector<std::string>& args);
 #ifdef OGGSOURCE_DECODE
 int DecodeCommand(const std::vector<std::string>& args);
 #endif
+int TagsCommand(const std::vector<std::string>& args);
+void ReportPropertyHandlers();
 #ifdef OGGSOURCE_SESSION
 int SessionCommand(const std::vector<std::string>& args);
 #endif
@@ -223,6 +233,7 @@ int Register(const std::vector<std::string>& args, bool unregister) {
         return 1;
     }
     std::printf("%s %s in %s\n", unregister ? "unregistered" : "registered", module.c_str(), PlatRegistryPath());
+    if (!unregister) ReportPropertyHandlers();
     return 0;
 }
 } // namespace
@@ -242,6 +253,7 @@ int main(int argc, char** argv) {
     MFStartup(MF_VERSION, MFSTARTUP_FULL);
     int rc;
     if (verb == "probe") rc = Probe(args);
+    else if (verb == "tags") rc = TagsCommand(args);
     else if (verb == "play") rc = PlayCommand(args);
     else if (verb == "read") rc = ReadCommand(args);
 #ifdef OGGSOURCE_SESSION
