@@ -20,10 +20,10 @@ public:
 };
 
 // The tags of the link that plays at the start, as the source's store tells them before a start: the first
-// link's, unless a chain's first links last no time (then the first that plays).
+// link's, unless a chain's first links last no time (then the first that plays; none when the open did not reach
+// its headers).
 const tags::CPresentationTags* StartTags(const COggDemuxer& core) {
-    const int32_t link = core.LinkCount() > 1 ? core.LinkAt(0) : 0;
-    return core.LinkTags(link) ? core.LinkTags(link) : core.LinkTags(0);
+    return core.LinkTags(core.LinkCount() > 1 ? core.LinkAt(0) : 0);
 }
 
 // The tags and format of the file's start, read from the stream into a read-only store.
@@ -66,11 +66,18 @@ public:
     // The mode is not checked: the handler only reads, and SetValue refuses what a writing caller would ask.
     HRESULT STDMETHODCALLTYPE Initialize(IStream* stream, DWORD) override {
         if (!stream) return E_POINTER;
+        {
+            CAutoLock lock(m_lock);
+            if (m_initialized) return HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
+            // One attempt per object, as the shell makes one per file: a failed read is not tried again.
+            m_initialized = true;
+        }
+        // The file is read without the lock: a call meanwhile answers at once (nothing to tell yet).
+        IPropertyStore* store = nullptr;
+        const HRESULT hr = ReadProperties(stream, &store);
         CAutoLock lock(m_lock);
-        if (m_initialized) return HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
-        // One attempt per object, as the shell makes one per file: a failed read is not tried again.
-        m_initialized = true;
-        return ReadProperties(stream, &m_pStore);
+        m_pStore = store;
+        return hr;
     }
 
     // Before Initialize (or after it failed) there is nothing to tell: E_UNEXPECTED, the shell's own answer.
