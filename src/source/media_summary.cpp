@@ -22,14 +22,28 @@ bool VariableRate(IMFStreamDescriptor* sd) {
 }
 
 // Vorbis's own format block: channels (16 bits) and rate (32 bits), little-endian, at its start.
+void VorbisBlockFields(const BYTE* b, MediaSummary* s) {
+    if (!s->channels) s->channels = static_cast<UINT32>(b[0] | b[1] << 8);
+    if (!s->sampleRate) s->sampleRate = b[4] | b[5] << 8 | b[6] << 16 | static_cast<UINT32>(b[7]) << 24;
+}
+
+// The block from the type's DirectShow form, or, where the platform gives none back (Windows' and Wine's
+// types made by the module's own conversion), from the user data that conversion keeps it in.
 void OggVorbisFields(IMFMediaType* type, MediaSummary* s) {
     AM_MEDIA_TYPE* am = nullptr;
-    if (FAILED(type->GetRepresentation(AM_MEDIA_TYPE_REPRESENTATION, reinterpret_cast<void**>(&am)))) return;
-    if (IsEqualGUID(am->formattype, FORMAT_OggVorbis) && am->cbFormat >= 8 && am->pbFormat) {
-        const BYTE* b = am->pbFormat;
-        if (!s->channels) s->channels = static_cast<UINT32>(b[0] | b[1] << 8);
-        if (!s->sampleRate) s->sampleRate = b[4] | b[5] << 8 | b[6] << 16 | static_cast<UINT32>(b[7]) << 24;
+    if (FAILED(type->GetRepresentation(AM_MEDIA_TYPE_REPRESENTATION, reinterpret_cast<void**>(&am)))) {
+        GUID format = GUID_NULL;
+        BYTE* data = nullptr;
+        UINT32 size = 0;
+        if (SUCCEEDED(type->GetGUID(MF_MT_AM_FORMAT_TYPE, &format)) &&
+            IsEqualGUID(format, FORMAT_OggVorbis) &&
+            SUCCEEDED(type->GetAllocatedBlob(MF_MT_USER_DATA, &data, &size)) && size >= 8)
+            VorbisBlockFields(data, s);
+        CoTaskMemFree(data);
+        return;
     }
+    if (IsEqualGUID(am->formattype, FORMAT_OggVorbis) && am->cbFormat >= 8 && am->pbFormat)
+        VorbisBlockFields(am->pbFormat, s);
     type->FreeRepresentation(AM_MEDIA_TYPE_REPRESENTATION, am);
 }
 

@@ -514,6 +514,18 @@ TEST_F(WindowsLeg, TagsReachTheResolversSourceAndTheSourceReaderAsOnLinux) {
             const auto& w = want[st["id"].get<uint32_t>()];
             EXPECT_EQ(st["language"], w.first) << st["id"];
         }
+        // The three views of tags: the source's store, its provider, and the shell property handler made with
+        // CoCreateInstance over a stream of the file (as Explorer would, with the system's propsys here).
+        nlohmann::json linuxViews = nlohmann::json::parse(
+            Command(Quote(OGGSOURCE_TOOL_PATH) + " tags --json " + Quote(file)).text, nullptr, false);
+        nlohmann::json windowsViews = nlohmann::json::parse(
+            Wine(Quote(m_host) + " tags --json " + Quote(WinePath(file))).text, nullptr, false);
+        ASSERT_FALSE(linuxViews.is_discarded() || windowsViews.is_discarded());
+        ASSERT_FALSE(linuxViews["shell"].contains("error")) << linuxViews.dump();
+        EXPECT_EQ(linuxViews["shell"], linuxViews["store"]);
+        linuxViews.erase("file");
+        windowsViews.erase("file");
+        EXPECT_EQ(windowsViews, linuxViews);
     }
     const nlohmann::json opus =
         nlohmann::json::parse(Command(Quote(OGGSOURCE_TOOL_PATH) + " probe --json " + path("o.opus")).text);
