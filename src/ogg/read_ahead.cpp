@@ -19,7 +19,7 @@ void COggReadAhead::Restart(DWORD run) {
     m_run = run;
     m_queue.Clear();
     m_wait = Wait::Nothing;
-    m_starved = m_readerWaits = m_ended = m_firstOut = false;
+    m_starved = m_readerWaits = m_ended = m_firstOut = m_gateOpened = false;
     m_cause = S_OK;
 }
 
@@ -89,7 +89,8 @@ COggReadAhead::Need COggReadAhead::Wanted() {
     LONGLONG span;
     int64_t bytes;
     m_queue.Snapshot(&count, &span, &bytes);
-    if (!m_firstOut) return PrebufferedLocked(count, span, bytes) ? Need::FirstPending : Need::Gate;
+    if (!m_firstOut)
+        return (m_gateOpened && count > 0) || PrebufferedLocked(count, span, bytes) ? Need::FirstPending : Need::Gate;
     return FullLocked(count, span, bytes) ? Need::Nothing : Need::More;
 }
 
@@ -126,13 +127,17 @@ PageNode* COggReadAhead::Take(bool gate, bool* readerWake) {
     LONGLONG span;
     int64_t bytes;
     m_queue.Snapshot(&count, &span, &bytes);
-    // The gate waits for what the reader can still add: never for a queue it holds full.
-    if ((gate || m_starved) && !m_ended && !FullLocked(count, span, bytes) && count < m_high &&
+    // The gate waits for what the reader can still add: never for a queue it holds full. Before the run's first
+    // sample it opens once: the pages it let through that end before a seek's target are dropped, and the prebuffer
+    // they made up is not asked for again before the page that holds the target goes out.
+    const bool gated = (gate && !m_gateOpened) || (m_starved && m_firstOut);
+    if (gated && !m_ended && !FullLocked(count, span, bytes) && count < m_high &&
         (count == 0 || span < kPrebufferSpan)) {
         m_wait = Wait::Prebuffer;
         *readerWake = true;
         return nullptr;
     }
+    if (gate) m_gateOpened = true;
     PageNode* node = m_queue.RemoveHead();
     if (!node) {
         m_wait = m_ended ? Wait::Nothing : Wait::AnyPage;

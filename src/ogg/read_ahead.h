@@ -42,9 +42,9 @@ public:
     void EndData(DWORD run, HRESULT cause, bool* wake);
 
     // Production's side.
-    // The next page, or null when production must wait: for any page, or (gate: the first sample of a run, or after
-    // running dry) for half a second or the stream's page mark, unless the data ended. *readerWake: the queue fell
-    // to where the reader reads again.
+    // The next page, or null when production must wait: for any page, or for half a second or the stream's page
+    // mark, unless the data ended: before the run's first sample (gate) until its first page went out, after it
+    // when production ran dry. *readerWake: the queue fell to where the reader reads again.
     PageNode* Take(bool gate, bool* readerWake);
     void Recycle(PageNode* node) { m_queue.Recycle(node); }
     // Production of run `run` has handed on the run's first sample. *readerWake: the first time (the reader, which
@@ -72,6 +72,7 @@ private:
     bool m_starved = false;     // production ran dry since its last timed packet
     bool m_readerWaits = false; // the reader stopped because this queue was at its limits
     bool m_ended = false;
-    bool m_firstOut = false; // production handed on the run's first sample
+    bool m_firstOut = false;   // production handed on the run's first sample
+    bool m_gateOpened = false; // the run's first page went out past the gate
     HRESULT m_cause = S_OK;
 };

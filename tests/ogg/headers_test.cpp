@@ -234,8 +234,11 @@ TEST(ReadAhead, BeforeTheFirstSampleTheStreamWantsWhatTheGateWaitsFor) {
     PageNode* n = q.Take(true, &readerWake);
     ASSERT_NE(n, nullptr);
     q.Recycle(n);
-    EXPECT_EQ(q.Wanted(), COggReadAhead::Need::Gate) << "a page taken, no sample out yet: under half a second again";
+    EXPECT_EQ(q.Wanted(), COggReadAhead::Need::FirstPending) << "a page taken: the gate opened once in this run";
+    while (PageNode* m = q.Take(true, &readerWake)) q.Recycle(m);
+    EXPECT_EQ(q.Wanted(), COggReadAhead::Need::Gate) << "every page taken, no sample out yet: production needs more";
     queue(14);
+    EXPECT_TRUE(wake) << "before the first sample an empty queue waits for any page, not for the prebuffer again";
     EXPECT_EQ(q.Wanted(), COggReadAhead::Need::FirstPending);
     bool first = false;
     q.FirstSampleOut(2, &first);
@@ -246,13 +249,57 @@ TEST(ReadAhead, BeforeTheFirstSampleTheStreamWantsWhatTheGateWaitsFor) {
     EXPECT_EQ(q.Wanted(), COggReadAhead::Need::More);
     q.FirstSampleOut(1, &first);
     EXPECT_FALSE(first) << "once per run";
-    for (int i = 15; i <= 52; ++i) queue(i);
+    for (int i = 15; i <= 65; ++i) queue(i);
     EXPECT_EQ(q.Wanted(), COggReadAhead::Need::Nothing) << "two seconds and the page mark";
     q.Restart(1);
     EXPECT_EQ(q.Wanted(), COggReadAhead::Need::Gate) << "a new run waits for its first sample again";
     bool ended = false;
     q.EndData(1, S_OK, &ended);
     EXPECT_EQ(q.Wanted(), COggReadAhead::Need::Nothing) << "the data ended";
+    ogg_stream_clear(&os);
+}
+
+// A seek into audio whose pages span a second each: the page before the target and the one that holds it open the
+// gate; production drops the first and must go on with the second at once, not wait for one more to be read (a seek
+// then read half a megabyte of interleaved video more than it needed). Once the first sample is out, production
+// that ran dry waits for the prebuffer again.
+TEST(ReadAhead, ASeeksGateOpensOnceAndRunningDryAfterTheFirstSampleGatesAgain) {
+    COggReadAhead q;
+    q.SetMarks(32, 16);
+    q.Restart(1);
+    ogg_stream_state os;
+    ogg_stream_init(&os, 79);
+    bool wake = false, readerWake = false;
+    auto queue = [&](int64_t second) {
+        std::vector<uint8_t> bytes = {0x08, 1, 2, 3};
+        ogg_packet op{};
+        op.packet = bytes.data();
+        op.bytes = 4;
+        op.granulepos = second;
+        ogg_stream_packetin(&os, &op);
+        ogg_page og;
+        ogg_stream_flush(&os, &og);
+        const LONGLONG t = second * 10000000;
+        q.Queue(1, og, &t, &wake);
+    };
+    queue(136);
+    EXPECT_EQ(q.Take(true, &readerWake), nullptr) << "one page spans nothing: the gate waits";
+    queue(137);
+    EXPECT_TRUE(wake) << "a second queued";
+    PageNode* before = q.Take(true, &readerWake);
+    ASSERT_NE(before, nullptr);
+    q.Recycle(before);
+    PageNode* holding = q.Take(true, &readerWake);
+    EXPECT_NE(holding, nullptr) << "the page that holds the target goes out without a second prebuffer";
+    q.Recycle(holding);
+    bool first = false;
+    q.FirstSampleOut(1, &first);
+    EXPECT_EQ(q.Take(false, &readerWake), nullptr) << "ran dry";
+    queue(138);
+    EXPECT_TRUE(wake) << "the page production waits for";
+    EXPECT_EQ(q.Take(false, &readerWake), nullptr) << "after the first sample, running dry gates again";
+    queue(139);
+    EXPECT_NE(q.Take(false, &readerWake), nullptr) << "a second queued again";
     ogg_stream_clear(&os);
 }
 
