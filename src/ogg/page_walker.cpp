@@ -1,7 +1,8 @@
 #include "page_walker.h"
 
 #include <cstring>
-#include <ogg/ogg.h>
+
+#include "page_checksum.h"
 
 PageParse ParsePageHeader(const BYTE* p, size_t avail, OggPageHeader* h) {
     if (avail < 4) return std::memcmp(p, "OggS", avail) == 0 ? PageParse::NeedMore : PageParse::NotAPage;
@@ -24,19 +25,9 @@ PageParse ParsePageHeader(const BYTE* p, size_t avail, OggPageHeader* h) {
 
 bool PageChecksumRight(const BYTE* page, size_t size) {
     if (size < static_cast<size_t>(kPageHeaderMin) || size > static_cast<size_t>(kMaxPageSize)) return false;
-    // libogg computes the checksum over a page whose stored checksum is zero: a copy of the header gets one.
-    BYTE header[27 + 255];
     const size_t headerLen = static_cast<size_t>(kPageHeaderMin + page[26]);
     if (headerLen > size) return false;
-    std::memcpy(header, page, headerLen);
-    std::memset(header + 22, 0, 4);
-    ogg_page og;
-    og.header = header;
-    og.header_len = static_cast<long>(headerLen);
-    og.body = const_cast<BYTE*>(page + headerLen);
-    og.body_len = static_cast<long>(size - headerLen);
-    ogg_page_checksum_set(&og);
-    return std::memcmp(header + 22, page + 22, 4) == 0;
+    return OggPageChecksum(page, headerLen, page + headerLen, size - headerLen) == ReadLE32(page + 22);
 }
 
 int PacketParts(const BYTE* lacing, int32_t segments, bool continued, PacketPart* parts) {

@@ -4,7 +4,9 @@
 #include <vector>
 
 #include "ogg/fourcc_map.h"
+#include "ogg/page_checksum.h"
 #include "ogg/page_walker.h"
+#include "ogg/ogg_types.h"
 
 namespace {
 // One page of serial 7 holding the packets given (sizes), the first `continued` bytes being a packet's tail.
@@ -54,6 +56,36 @@ TEST(PageWalker, HeadersFromAnyNumberOfBytes) {
     EXPECT_EQ(ParsePageHeader(junk, sizeof junk, &h), PageParse::NotAPage);
     EXPECT_EQ(ParsePageHeader(junk, 3, &h), PageParse::NotAPage) << "Ogx is no start of a capture pattern";
     EXPECT_EQ(ParsePageHeader(reinterpret_cast<const uint8_t*>("Ogg"), 3, &h), PageParse::NeedMore);
+}
+
+// The checksum the module computes (with a faster library where there is one) is libogg's on every page shape:
+// no body, bodies of every length around the faster code's block sizes, up to the largest page, whatever the
+// header's own checksum field holds.
+TEST(PageWalker, TheChecksumIsLibOggsOnEveryPageSize) {
+    uint32_t seed = 1;
+    auto next = [&] { return static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16); };
+    std::vector<size_t> sizes;
+    for (size_t n = 0; n <= 300; ++n) sizes.push_back(n);
+    for (size_t n : {511, 512, 513, 1023, 4095, 4096, 4097, 65535, 65024, 65025}) sizes.push_back(n);
+    for (size_t body : sizes) {
+        const int segments = static_cast<int>(body / 255 + 1);
+        if (segments > 255) continue;
+        std::vector<int> lacing(static_cast<size_t>(segments), 255);
+        lacing.back() = static_cast<int>(body % 255);
+        std::vector<uint8_t> p = Page(lacing, body % 2 == 1, static_cast<int64_t>(body) * 977);
+        for (size_t i = 27 + static_cast<size_t>(segments); i < p.size(); ++i) p[i] = next();
+        ogg_page og;
+        og.header = p.data();
+        og.header_len = 27 + segments;
+        og.body = p.data() + og.header_len;
+        og.body_len = static_cast<long>(body);
+        ogg_page_checksum_set(&og);
+        const uint32_t stored = ReadLE32(p.data() + 22);
+        EXPECT_EQ(OggPageChecksum(p.data(), static_cast<size_t>(og.header_len), og.body, body), stored) << body;
+        EXPECT_TRUE(PageChecksumRight(p.data(), p.size())) << body;
+        p[p.size() - 1 - body / 2] ^= 0x80; // the last header byte for an empty body, else one in the body
+        EXPECT_FALSE(PageChecksumRight(p.data(), p.size())) << body;
+    }
 }
 
 TEST(PageWalker, PacketPartsOfEveryShapeOfPage) {
