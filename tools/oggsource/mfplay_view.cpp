@@ -30,7 +30,8 @@ HRESULT MfplayView(const std::string& path, nlohmann::json* out) {
     std::vector<WCHAR> url;
     HRESULT hr = WidePath(path, &url);
     if (FAILED(hr)) return hr;
-    // No window and no callback: the item is made synchronously and nothing is played.
+    // No window and no callback: the item is made synchronously and nothing is played, so no message loop is
+    // needed; COM is the caller's (tags has it initialised for the shell view).
     PlatRef<IMFPMediaPlayer> player;
     hr = MFPCreateMediaPlayer(nullptr, FALSE, MFP_OPTION_NONE, nullptr, nullptr, &player);
     if (FAILED(hr)) return hr;
