@@ -463,7 +463,7 @@ const char kChain[] =
 // Tags and descriptor attributes of files made by the encoders: through the resolver's source (probe: the
 // property store, the descriptors) and through the Source Reader (its GetServiceForStream and
 // GetPresentationAttribute), the Windows build gives what the Linux build gives, and that holds what was put
-// in.
+// in; a player built on mfplay reads the same tags as the source's store.
 TEST_F(WindowsLeg, TagsReachTheResolversSourceAndTheSourceReaderAsOnLinux) {
     char tmpl[] = "/tmp/oggsource-wtags-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
@@ -514,8 +514,9 @@ TEST_F(WindowsLeg, TagsReachTheResolversSourceAndTheSourceReaderAsOnLinux) {
             const auto& w = want[st["id"].get<uint32_t>()];
             EXPECT_EQ(st["language"], w.first) << st["id"];
         }
-        // The three views of tags: the source's store, its provider, and the shell property handler made with
-        // CoCreateInstance over a stream of the file (as Explorer would, with the system's propsys here).
+        // The views of tags both builds have: the source's store, its provider, and the shell property
+        // handler made with CoCreateInstance over a stream of the file (as Explorer would, with the system's
+        // propsys here).
         nlohmann::json linuxViews = nlohmann::json::parse(
             Command(Quote(OGGSOURCE_TOOL_PATH) + " tags --json " + Quote(file)).text, nullptr, false);
         nlohmann::json windowsViews = nlohmann::json::parse(
@@ -523,6 +524,18 @@ TEST_F(WindowsLeg, TagsReachTheResolversSourceAndTheSourceReaderAsOnLinux) {
         ASSERT_FALSE(linuxViews.is_discarded() || windowsViews.is_discarded());
         ASSERT_FALSE(linuxViews["shell"].contains("error")) << linuxViews.dump();
         EXPECT_EQ(linuxViews["shell"], linuxViews["store"]);
+        // A fourth view on Windows only: a player built on mfplay (its media item's GetMetadata, a source the
+        // resolver made from the path). The system's mfplay hands out the source's own store, so every key
+        // and value is the store's; the title is this file's, so an empty view or another file's fails.
+        EXPECT_FALSE(linuxViews.contains("mfplay")) << linuxViews.dump();
+        ASSERT_TRUE(windowsViews.contains("mfplay") && windowsViews["mfplay"].is_object())
+            << windowsViews.dump();
+        const nlohmann::json mfplay = windowsViews["mfplay"], store = windowsViews["store"];
+        EXPECT_EQ(mfplay.value("System.Title", nlohmann::json()), linux["tags"]["title"]) << mfplay;
+        for (const auto& [key, value] : store.items())
+            EXPECT_EQ(mfplay.value(key, nlohmann::json()), value) << key;
+        EXPECT_EQ(mfplay.size(), store.size()) << mfplay;
+        windowsViews.erase("mfplay");
         linuxViews.erase("file");
         windowsViews.erase("file");
         EXPECT_EQ(windowsViews, linuxViews);

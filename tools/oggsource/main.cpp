@@ -26,8 +26,10 @@ probe   opens each file as a Media Foundation host does and prints its streams: 
 tags    prints the file's tags as each kind of client reads them: the source's property store
         (MF_PROPERTY_HANDLER_SERVICE) by property name, its metadata provider (MF_METADATA_PROVIDER_SERVICE)
         by name for the presentation and each stream, and the shell property handler (the class Explorer
-        uses, CLSID_OGGPropertyHandler, fed a stream over the file). --json prints one object with the three
-        views ("store", "provider", "shell"); a view that could not be read holds its "error".
+        uses, CLSID_OGGPropertyHandler, fed a stream over the file); on Windows also what a player built on
+        mfplay reads (MFPCreateMediaPlayer, CreateMediaItemFromURL, IMFPMediaItem::GetMetadata); the Linux
+        build has no mfplay and leaves that view out. --json prints one object with the views ("store",
+        "provider", "shell", and on Windows "mfplay"); a view that could not be read holds its "error".
 play    starts the source and pulls samples from every selected stream until the end of the
         presentation: one line per sample (stream, time, duration, size, clean point, discontinuity),
         or --summary, --json, --null (nothing; for timing). --start seeks before playing, --rate sets the

@@ -1,7 +1,8 @@
 // oggsource tags: a file's tags as each kind of client reads them. A media host asks the source for its
 // property store (MF_PROPERTY_HANDLER_SERVICE) or its metadata provider (MF_METADATA_PROVIDER_SERVICE, the
 // presentation's names and each stream's); Explorer creates the shell property handler by class and hands it
-// a stream over the file. Each view is printed as it came, so that they can be compared.
+// a stream over the file; on Windows, a player built on mfplay takes them from its media item. Each view is
+// printed as it came, so that they can be compared.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "host.h"
 #include "oggsource.h"
 #include "probe.h"
+#include "tags_views.h"
 
 namespace {
 struct NamedKey {
@@ -69,8 +71,8 @@ nlohmann::json Value(const PROPVARIANT& v) {
         return {{"bytes", static_cast<uint64_t>(st.cbSize.QuadPart)}};
     return {{"kind", v.vt}};
 }
+} // namespace
 
-// Every key of the store, by name.
 nlohmann::json StoreView(IPropertyStore* store) {
     nlohmann::json j = nlohmann::json::object();
     DWORD count = 0;
@@ -86,6 +88,7 @@ nlohmann::json StoreView(IPropertyStore* store) {
     return j;
 }
 
+namespace {
 nlohmann::json MetadataView(IMFMetadata* metadata) {
     nlohmann::json j = nlohmann::json::object();
     PROPVARIANT names;
@@ -201,6 +204,11 @@ int TagsCommand(const std::vector<std::string>& args) {
     nlohmann::json shell;
     hr = ShellView(path, &shell);
     Put(&j, "shell", hr, shell);
+#ifdef OGGSOURCE_MFPLAY
+    nlohmann::json mfplay;
+    hr = MfplayView(path, &mfplay);
+    Put(&j, "mfplay", hr, mfplay);
+#endif
     if (SUCCEEDED(com)) CoUninitialize();
     if (json) {
         std::printf("%s\n", j.dump().c_str());
@@ -217,5 +225,6 @@ int TagsCommand(const std::vector<std::string>& args) {
             PrintView("metadata provider, stream " + it.key(), it.value());
     }
     PrintView("shell property handler (CLSID_OGGPropertyHandler)", j["shell"]);
+    if (j.contains("mfplay")) PrintView("mfplay (IMFPMediaItem::GetMetadata)", j["mfplay"]);
     return 0;
 }
