@@ -71,7 +71,7 @@ decode  (Linux) decodes every Vorbis, Theora, Opus, FLAC and Speex stream from w
 
 thumbnail (Windows) what Explorer's thumbnail cache gets: the thumbnail provider (CLSID_OGGThumbnailProvider)
         made by class, fed a stream over the file and asked for a bitmap of --size pixels (256 by default); prints
-        one JSON object (width, height, top_down, bits_per_pixel, alpha; or the "error") and writes the pixels
+        one JSON object (width, height, bits_per_pixel, alpha; or the "error") and writes the pixels
         to --out FILE as top-down rows of 32-bit BGRA. A file without a cover fails (WTS_E_FAILEDEXTRACTION).
 
 register     registers the module (by default the one built with this host) in the registry store, and

@@ -37,19 +37,20 @@ HRESULT Provider(const std::string& path, IThumbnailProvider** provider) {
         hr = CoCreateInstance(CLSID_OGGThumbnailProvider, nullptr, CLSCTX_INPROC_SERVER,
                               IID_IInitializeWithStream, reinterpret_cast<void**>(&init));
     if (SUCCEEDED(hr)) hr = init->Initialize(file.Get(), STGM_READ);
-    if (SUCCEEDED(hr)) hr = init->QueryInterface(IID_IThumbnailProvider, reinterpret_cast<void**>(provider));
+    // mingw-w64 declares the interface with its ID (__uuidof) but no IID_IThumbnailProvider symbol to link.
+    if (SUCCEEDED(hr))
+        hr = init->QueryInterface(__uuidof(IThumbnailProvider), reinterpret_cast<void**>(provider));
     return hr;
 }
 
-// The bitmap as GDI tells it (a DIB section: its header as made), and its pixels written to `out`.
+// The bitmap as GDI tells it (a DIB section; GDI gives its height as positive whichever way its rows run),
+// and its pixels written to `out` in memory order: the provider makes the first row the top one.
 HRESULT Describe(HBITMAP bitmap, WTS_ALPHATYPE alpha, const std::string& out, nlohmann::json* j) {
     DIBSECTION dib = {};
     if (GetObjectW(bitmap, sizeof dib, &dib) != sizeof dib || !dib.dsBm.bmBits) return E_INVALIDARG;
-    const LONG width = dib.dsBmih.biWidth, height = dib.dsBmih.biHeight;
-    *j = {{"width", width},
-          {"height", height < 0 ? -height : height},
-          {"top_down", height < 0},
-          {"bits_per_pixel", dib.dsBmih.biBitCount},
+    *j = {{"width", dib.dsBm.bmWidth},
+          {"height", dib.dsBm.bmHeight},
+          {"bits_per_pixel", dib.dsBm.bmBitsPixel},
           {"alpha", alpha == WTSAT_ARGB  ? "WTSAT_ARGB"
                     : alpha == WTSAT_RGB ? "WTSAT_RGB"
                                          : "WTSAT_UNKNOWN"}};
