@@ -42,6 +42,7 @@ protected:
         ASSERT_TRUE(s_server) << "wineserver -p did not start a persistent server";
         m_arch = arch ? arch : "x64";
         m_host = std::string(build) + "/tools/oggsource/oggsource.exe";
+        m_check = std::string(build) + "/tests/windows/thumbnail_check.exe";
         ASSERT_EQ(Regsvr32(std::string(build) + "/src/server/oggsource.dll").status, 0);
         char dir[] = "/tmp/oggsource-thumbnails-XXXXXX";
         ASSERT_NE(mkdtemp(dir), nullptr);
@@ -82,7 +83,7 @@ protected:
     }
 
     static bool s_server;
-    std::string m_arch, m_host, m_dir;
+    std::string m_arch, m_host, m_check, m_dir;
 };
 bool Thumbnails::s_server = false;
 
@@ -159,5 +160,34 @@ TEST_F(Thumbnails, TheCoverIsDrawnToSizeInItsColoursAndAFileWithoutOneFails) {
                  "{e357fccd-a995-4576-b01f-234630154e96}\" /ve");
         EXPECT_NE(q.text.find("{2C57AA39-7663-4D73-9620-8B1B871CF09C}"), std::string::npos) << q.text;
     }
+}
+
+// The lifetime rules, by class as the shell makes the provider (thumbnail_check.exe): nothing before
+// Initialize, one Initialize per object, pointers checked, and the module kept loaded exactly while the
+// provider is held.
+TEST_F(Thumbnails, LifetimeRulesOfTheProviderMadeByClass) {
+    ASSERT_EQ(Command("ffmpeg -v error -y -f lavfi -i color=red:s=64x48 -frames:v 1 " + Quote(Path("c.png")))
+                  .status,
+              0);
+    ASSERT_EQ(Command("ffmpeg -v error -y -f lavfi -i sine=d=1 " + Quote(Path("in.wav"))).status, 0);
+    ASSERT_EQ(Command("opusenc --quiet --picture " + Quote(Path("c.png")) + " " + Quote(Path("in.wav")) +
+                      " " + Quote(Path("c.opus")))
+                  .status,
+              0);
+    const ShellOutput o = Wine(Quote(m_check) + " " + Quote(WinePath(Path("c.opus"))));
+    ASSERT_EQ(o.status, 0);
+    const nlohmann::json j = nlohmann::json::parse(o.text, nullptr, false);
+    ASSERT_FALSE(j.is_discarded()) << o.text;
+    EXPECT_EQ(j["create"], "0x00000000");
+    EXPECT_EQ(j["held_can_unload"], "0x00000001") << "S_FALSE: the provider counts in the module's objects";
+    EXPECT_EQ(j["before_initialize"], "0x8000FFFF") << "E_UNEXPECTED";
+    EXPECT_EQ(j["bitmap_before"], false);
+    EXPECT_EQ(j["initialize_null"], "0x80004003") << "E_POINTER";
+    EXPECT_EQ(j["initialize"], "0x00000000");
+    EXPECT_EQ(j["initialize_again"], "0x800704DF") << "HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED)";
+    EXPECT_EQ(j["null_bitmap"], "0x80004003");
+    EXPECT_EQ(j["size_zero"], "0x80070057") << "E_INVALIDARG";
+    EXPECT_EQ(j["thumbnail"], "0x00000000");
+    EXPECT_EQ(j["released_can_unload"], "0x00000000");
 }
 } // namespace
