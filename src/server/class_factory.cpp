@@ -10,10 +10,11 @@
 #include "source/byte_stream_handler.h"
 
 namespace {
-const ClassTableEntry kClasses[] = {{&CLSID_OGGByteStreamHandler, &OGGByteStreamHandler::CreateInstance},
-                                   {&CLSID_OGGPropertyHandler, &CreateShellPropertyHandler},
+const ClassTableEntry kClasses[] = {
+    {&CLSID_OGGByteStreamHandler, &OGGByteStreamHandler::CreateInstance},
+    {&CLSID_OGGPropertyHandler, &CreateShellPropertyHandler},
 #ifdef OGGSOURCE_THUMBNAIL_PROVIDER // WIC decodes the cover: the Windows build only
-                                   {&CLSID_OGGThumbnailProvider, &CreateThumbnailProvider},
+    {&CLSID_OGGThumbnailProvider, &CreateThumbnailProvider},
 #endif
 };
 constexpr size_t kClassCount = sizeof kClasses / sizeof kClasses[0];

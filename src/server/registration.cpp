@@ -1,7 +1,7 @@
-// DllRegisterServer and DllUnregisterServer: the class keys, their InprocServer32, and the handler entries (the
-// Ogg extensions and MIME types), leaving a registration that belongs to another copy of the module alone. The
-// shell property handler's entries are property_handler_registration.cpp's, the thumbnail provider's
-// thumbnail_registration.cpp's.
+// DllRegisterServer and DllUnregisterServer: the class keys, their InprocServer32, and the handler entries
+// (the Ogg extensions and MIME types), leaving a registration that belongs to another copy of the module
+// alone. The shell property handler's entries are property_handler_registration.cpp's, the thumbnail
+// provider's thumbnail_registration.cpp's.
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>

@@ -277,7 +277,8 @@ int main(int argc, char** argv) {
     else if (verb == "thumbnail") rc = ThumbnailCommand(args);
 #else
     else if (verb == "thumbnail") {
-        std::fprintf(stderr, "oggsource thumbnail: thumbnails are drawn with WIC, a Windows component; this build has none\n");
+        std::fprintf(stderr, "oggsource thumbnail: thumbnails are drawn with WIC, a Windows component; this build "
+                             "has none\n");
         rc = 1;
     }
 #endif
