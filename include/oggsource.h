@@ -33,6 +33,14 @@ DEFINE_GUID(CLSID_OGGByteStreamHandler, 0xd3a2c1b4, 0x7e58, 0x4f2a, 0x9b, 0x6c, 
 DEFINE_GUID(CLSID_OGGPropertyHandler, 0xcd374a63, 0xbf86, 0x493d, 0xa2, 0x06, 0x53, 0x49, 0xde, 0x03, 0xf0,
             0xd3);
 
+/* The thumbnail provider (IInitializeWithStream, IThumbnailProvider; Windows only): the file's cover art (the
+ * picture PKEY_ThumbnailStream carries) decoded with WIC, scaled to fit the size asked for (never up), as a
+ * 32-bit top-down bitmap with alpha (WTSAT_ARGB). regsvr32 of the 64-bit module registers it for the Ogg file
+ * extensions (SystemFileAssociations\.ext\ShellEx, never over another product's entry). */
+/* {2C57AA39-7663-4D73-9620-8B1B871CF09C} */
+DEFINE_GUID(CLSID_OGGThumbnailProvider, 0x2c57aa39, 0x7663, 0x4d73, 0x96, 0x20, 0x8b, 0x1b, 0x87, 0x1c, 0xf0,
+            0x9c);
+
 /* Not a class: the key of the source's settings, HKEY_CLASSES_ROOT\CLSID\{6E1B0C3A-...}\Defaults. Values:
  *   "Trace"           DWORD: 1 switches the trace log on, 0 off; a value with OGGSOURCE_TRACE_ON set is
  *                     the trace flag word itself. Read when a process loads the module, under

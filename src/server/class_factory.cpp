@@ -4,11 +4,19 @@
 #include "server.h"
 #include "source/base_object.h"
 #include "shell/shell_property_handler.h"
+#ifdef OGGSOURCE_THUMBNAIL_PROVIDER
+#include "shell/thumbnail_provider.h"
+#endif
 #include "source/byte_stream_handler.h"
 
 namespace {
-const ClassTableEntry kClasses[] = {{&CLSID_OGGByteStreamHandler, &OGGByteStreamHandler::CreateInstance},
-                                   {&CLSID_OGGPropertyHandler, &CreateShellPropertyHandler}};
+const ClassTableEntry kClasses[] = {
+    {&CLSID_OGGByteStreamHandler, &OGGByteStreamHandler::CreateInstance},
+    {&CLSID_OGGPropertyHandler, &CreateShellPropertyHandler},
+#ifdef OGGSOURCE_THUMBNAIL_PROVIDER // WIC decodes the cover: the Windows build only
+    {&CLSID_OGGThumbnailProvider, &CreateThumbnailProvider},
+#endif
+};
 constexpr size_t kClassCount = sizeof kClasses / sizeof kClasses[0];
 } // namespace
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <strings.h>
 
+#include "registry_values.h"
 #include "server.h"
 #include "support/trace.h"
 
@@ -14,7 +15,6 @@ namespace {
 const char kFriendlyName[] = "KEST OGG Source Property Handler";
 const char kPropertyHandlers[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\PropertySystem\\PropertyHandlers";
-const char* const kExtensions[] = {".ogg", ".oga", ".ogv", ".ogm", ".ogx", ".opus", ".spx"};
 
 struct PropertyList {
     const char* name;
@@ -33,57 +33,6 @@ const PropertyList kLists[] = {
      "System.Media.Duration;System.Audio.EncodingBitrate"},
     {"InfoTip", "prop:System.ItemTypeText;System.Music.Artist;System.Title;System.Media.Duration"},
 };
-
-HRESULT FromWin32(LONG error) {
-    return error == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(error);
-}
-
-// The class as registry text, "{...}".
-bool ClassText(char (&text)[64]) {
-    WCHAR clsid[39];
-    return StringFromGUID2(CLSID_OGGPropertyHandler, clsid, 39) != 0 &&
-           WideCharToMultiByte(CP_THREAD_ACP, 0, clsid, -1, text, sizeof text, nullptr, nullptr) > 0;
-}
-
-// A string value of key\subKey; false when there is none.
-bool ReadString(HKEY root, const char* subKey, const char* name, char* text, DWORD size) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, subKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    DWORD type = 0, cb = size - 1;
-    const bool ok =
-        RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &cb) == ERROR_SUCCESS &&
-        (type == REG_SZ || type == REG_EXPAND_SZ);
-    RegCloseKey(key);
-    if (ok) text[cb] = '\0';
-    return ok && text[0] != '\0';
-}
-
-LONG WriteString(HKEY root, const char* subKey, const char* name, const char* value) {
-    HKEY key = nullptr;
-    LONG error = RegCreateKeyExA(root, subKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    if (error == ERROR_SUCCESS)
-        error = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                               static_cast<DWORD>(std::strlen(value) + 1));
-    if (key) RegCloseKey(key);
-    return error;
-}
-
-// Removes the value when it reads `value`, and the key with it when nothing else is left in it.
-void RemoveIfOurs(HKEY root, const char* subKey, const char* name, const char* value) {
-    char text[1024];
-    if (!ReadString(root, subKey, name, text, sizeof text) || std::strcmp(text, value) != 0) return;
-    RegDeleteKeyValueA(root, subKey, name);
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, subKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
-    char entry[256];
-    DWORD n = sizeof entry;
-    bool empty = RegEnumValueA(key, 0, entry, &n, nullptr, nullptr, nullptr, nullptr) == ERROR_NO_MORE_ITEMS;
-    n = sizeof entry;
-    empty =
-        empty && RegEnumKeyExA(key, 0, entry, &n, nullptr, nullptr, nullptr, nullptr) == ERROR_NO_MORE_ITEMS;
-    RegCloseKey(key);
-    if (empty) RegDeleteTreeA(root, subKey);
-}
 
 // One extension's handler entry. Another product's stays; a refusal (no rights) skips it: neither fails the
 // registration.
@@ -119,9 +68,9 @@ HRESULT RegisterLists(const char* extension) {
 
 HRESULT RegisterPropertyHandler() {
     char clsid[64];
-    if (!ClassText(clsid)) return E_UNEXPECTED;
+    if (!ClassText(CLSID_OGGPropertyHandler, clsid)) return E_UNEXPECTED;
     HRESULT hr = RegisterInprocClass(CLSID_OGGPropertyHandler, kFriendlyName);
-    for (const char* extension : kExtensions) {
+    for (const char* extension : kShellExtensions) {
         if (FAILED(hr)) break;
         // 64-bit Explorer reads the 64-bit view only, and cannot load a 32-bit module: a 32-bit build names
         // none.
@@ -133,10 +82,10 @@ HRESULT RegisterPropertyHandler() {
 
 void UnregisterPropertyHandler(bool otherView) {
     char clsid[64], path[MAX_PATH];
-    if (!ClassText(clsid)) return;
+    if (!ClassText(CLSID_OGGPropertyHandler, clsid)) return;
     if (SUCCEEDED(StringCchPrintfA(path, MAX_PATH, "CLSID\\%s", clsid)))
         RegDeleteTreeA(HKEY_CLASSES_ROOT, path);
-    for (const char* extension : kExtensions) {
+    for (const char* extension : kShellExtensions) {
         if (SUCCEEDED(StringCchPrintfA(path, MAX_PATH, "%s\\%s", kPropertyHandlers, extension)))
             RemoveIfOurs(HKEY_LOCAL_MACHINE, path, nullptr, clsid);
         // The lists are one set for both builds (HKEY_CLASSES_ROOT is shared): they stay while the other uses

@@ -1,6 +1,7 @@
-// DllRegisterServer and DllUnregisterServer: the class keys, their InprocServer32, and the handler entries (the
-// Ogg extensions and MIME types), leaving a registration that belongs to another copy of the module alone. The
-// shell property handler's entries are property_handler_registration.cpp's.
+// DllRegisterServer and DllUnregisterServer: the class keys, their InprocServer32, and the handler entries
+// (the Ogg extensions and MIME types), leaving a registration that belongs to another copy of the module
+// alone. The shell property handler's entries are property_handler_registration.cpp's, the thumbnail
+// provider's thumbnail_registration.cpp's.
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
@@ -150,6 +151,7 @@ STDAPI DllRegisterServer() {
     HRESULT hr = RegisterInprocClass(CLSID_OGGByteStreamHandler, kFriendlyName);
     if (SUCCEEDED(hr)) hr = RegisterHandler();
     if (SUCCEEDED(hr)) hr = RegisterPropertyHandler();
+    if (SUCCEEDED(hr)) hr = RegisterThumbnailProvider();
     return hr;
 }
 
@@ -162,6 +164,7 @@ STDAPI DllUnregisterServer() {
     RegDeleteTreeA(HKEY_CLASSES_ROOT, path);
     const bool otherView = OtherViewRegistered(path);
     UnregisterPropertyHandler(otherView);
+    UnregisterThumbnailProvider();
     if (otherView) return S_OK; // the other build's handler entries (the same ones) stay
     // Exactly the values it wrote; the keys stay (another handler may be registered there too).
     char name[64];

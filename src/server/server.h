@@ -5,7 +5,7 @@
 #include "platform/platform.h"
 #include "support/alloc.h"
 
-#include "oggsource.h" // the module's classes: CLSID_OGGByteStreamHandler, CLSID_OGGPropertyHandler
+#include "oggsource.h" // the module's classes: the byte-stream handler, the property handler, the thumbnails
 
 extern HMODULE g_hModule; // set when the module is loaded
 
@@ -17,6 +17,11 @@ HRESULT RegisterPropertyHandler();
 // Removes what RegisterPropertyHandler wrote (entries naming another class stay); the property lists stay while
 // the other build (otherView) is still registered.
 void UnregisterPropertyHandler(bool otherView);
+// The thumbnail provider (thumbnail_registration.cpp): its class, and from the 64-bit build the shell's
+// thumbnail entries where it may write them and no other product's provider is registered.
+HRESULT RegisterThumbnailProvider();
+// Removes its class and the entries that name it (the 64-bit build's only).
+void UnregisterThumbnailProvider();
 
 // Sets the trace log's flags from OGGSOURCE_TRACE or the settings key's "Trace" value; once per load.
 void ApplyTraceSwitch();

@@ -3,48 +3,20 @@
 #include "core_summary.h"
 #include "source/module_object.h"
 #include "source/source_property_store.h"
-#include "stream_byte_source.h"
+#include "stream_core.h"
 #include "support/lock.h"
 
 namespace {
-// The core tells nothing to a sink here: no run is ever begun.
-class CNoSink final : public IOggDemuxSink {
-public:
-    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT DeliverPacket(int32_t, DWORD, const OggSamplePacket&) override { return S_FALSE; }
-    void EndOfBatch(int32_t, DWORD) override {}
-    void EndOfStream(int32_t, DWORD, HRESULT) override {}
-    void DataReady(int32_t, DWORD) override {}
-    Consumer ConsumerOf(int32_t) override { return Consumer::Idle; }
-};
-
-// The tags of the link that plays at the start, as the source's store tells them before a start: the first
-// link's, unless a chain's first links last no time (then the first that plays; none when the open did not reach
-// its headers).
-const tags::CPresentationTags* StartTags(const COggDemuxer& core) {
-    return core.LinkTags(core.LinkCount() > 1 ? core.LinkAt(0) : 0);
-}
-
 // The tags and format of the file's start, read from the stream into a read-only store.
 HRESULT ReadProperties(IStream* stream, IPropertyStore** store) {
-    static CNoSink sink;
-    CStreamByteSource* source = new CStreamByteSource(stream);
-    if (!source) return E_OUTOFMEMORY;
     COggDemuxer* core = nullptr;
-    // The FOURCC mapping changes video subtypes only, which no property shows: the defaults serve.
-    HRESULT hr = COggDemuxer::Create(source, CFourccMap(), &sink, &core);
-    source->Release();
-    if (SUCCEEDED(hr)) hr = core->Open();
+    HRESULT hr = OpenStreamCore(stream, &core);
     MediaSummary summary;
     if (SUCCEEDED(hr)) hr = SummarizeCore(*core, &summary);
     if (SUCCEEDED(hr))
         hr = CreateSourcePropertyStore(StartTags(*core), summary, IID_IPropertyStore,
                                        reinterpret_cast<void**>(store));
-    if (core) {
-        core->Shutdown();
-        core->Release();
-    }
+    CloseStreamCore(core);
     return hr;
 }
 

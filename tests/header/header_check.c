@@ -21,6 +21,7 @@ static void PrintGuid(const char* name, const GUID* g) {
 int main(void) {
     GUID_LINE(CLSID_OGGByteStreamHandler);
     GUID_LINE(CLSID_OGGPropertyHandler);
+    GUID_LINE(CLSID_OGGThumbnailProvider);
     GUID_LINE(CLSID_OGGSourceDefaults);
     GUID_LINE(MEDIASUBTYPE_OggVorbis);
     GUID_LINE(FORMAT_OggVorbis);

@@ -6,6 +6,9 @@
 #include "common/fixtures.h"
 #include "common/shell.h"
 #include "oggsource.h"
+#include "registry_access.h"
+
+using namespace regtest;
 
 namespace {
 const char kOurs[] = "{CD374A63-BF86-493D-A206-5349DE03F0D3}";
@@ -19,33 +22,6 @@ std::string HandlerKey(const std::string& extension) {
 }
 std::string ListKey(const std::string& extension) {
     return "SystemFileAssociations\\" + extension;
-}
-
-// A string value; "<none>" when the key or the value is not there.
-std::string Read(HKEY root, const std::string& key, const char* name) {
-    HKEY k = nullptr;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return "<none>";
-    char text[1024];
-    DWORD cb = sizeof text;
-    const LONG error = RegQueryValueExA(k, name, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &cb);
-    RegCloseKey(k);
-    return error == ERROR_SUCCESS ? std::string(text) : "<none>";
-}
-
-bool KeyExists(HKEY root, const std::string& key) {
-    HKEY k = nullptr;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
-    RegCloseKey(k);
-    return true;
-}
-
-void Write(HKEY root, const std::string& key, const char* name, const char* value) {
-    HKEY k = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExA(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                   static_cast<DWORD>(std::strlen(value) + 1));
-    RegCloseKey(k);
 }
 
 struct PropertyHandlerRegistration : SourceTest {

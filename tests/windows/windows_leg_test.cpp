@@ -16,6 +16,7 @@
 
 #include "common/fixtures.h"
 #include "common/shell.h"
+#include "wine_commands.h"
 
 namespace {
 const char kClsid[] = "{D3A2C1B4-7E58-4F2A-9B6C-1E0F3A5D7C92}";
@@ -23,59 +24,9 @@ const char kClsid[] = "{D3A2C1B4-7E58-4F2A-9B6C-1E0F3A5D7C92}";
 const char kClassKey[] = "HKLM\\Software\\Classes\\CLSID\\{D3A2C1B4-7E58-4F2A-9B6C-1E0F3A5D7C92}\\InprocServer32";
 const char kHandlerKey[] = "HKCU\\Software\\Microsoft\\Windows Media Foundation\\ByteStreamHandlers\\.OGG";
 
-// Runs a command; when it fails, what it printed on stderr goes to the test's log (Wine's own messages too)
-// and to *errors.
-ShellOutput Command(const std::string& command, std::string* errors = nullptr) {
-    const std::string file = std::string(::testing::TempDir()) + "/windows-leg-stderr-" + std::to_string(getpid());
-    ShellOutput o = RunShell(command + " 2>" + Quote(file));
-    if (o.status != 0) {
-        std::ifstream in(file, std::ios::binary);
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        std::fprintf(stderr, "[ exit %d ] %s\n%s\n", o.status, command.c_str(), text.substr(0, 4000).c_str());
-        if (errors) *errors = text;
-    }
-    unlink(file.c_str());
-    return o;
-}
-
-// Wine's drive Z: is the root of the Linux file system.
-std::string WinePath(const std::string& path) {
-    std::string w = "Z:" + path;
-    std::replace(w.begin(), w.end(), '/', '\\');
-    for (size_t at; (at = w.find("\\\\")) != std::string::npos;) w.erase(at, 1);
-    return w;
-}
-
 std::string Lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
-}
-
-// A Wine process that Wine's own runtime ended, whatever the program did: Wine failing to start it (its fixed
-// shared page taken by an address the system chose: "failed to map the shared user data", status 1, before the
-// program runs), glibc's loader asserting in its exit (seen on Wine's own reg.exe: "Inconsistency detected by
-// ld.so: dl-fini.c"), or a kill by the Wine server (SIGKILL, status 137). Such a command is run again, at most
-// twice, and the log says so.
-bool EndedByWine(const ShellOutput& o, const std::string& errors) {
-    if (o.status == 137) return true;
-    return o.status != 0 && (errors.find("Inconsistency detected by ld.so") != std::string::npos ||
-                             errors.find("failed to map the shared user data") != std::string::npos);
-}
-
-// environment: "NAME=value " assignments for the Wine process (Wine hands them to the Windows program).
-ShellOutput Wine(const std::string& args, const std::string& environment = "") {
-    std::string errors;
-    ShellOutput o = Command(environment + "wine " + args, &errors);
-    for (int retry = 0; retry < 2 && EndedByWine(o, errors); ++retry) {
-        std::fprintf(stderr, "[ again ] the command above was ended by Wine itself: run once more\n");
-        errors.clear();
-        o = Command(environment + "wine " + args, &errors);
-    }
-    return o;
-}
-
-ShellOutput Regsvr32(const std::string& module, bool unregister = false) {
-    return Wine(std::string("regsvr32 /s ") + (unregister ? "/u " : "") + Quote(WinePath(module)));
 }
 
 // The module path registered for our class in the view of architecture `arch` (x64 or x86), "" when none is.
@@ -208,23 +159,12 @@ protected:
         setenv("WINEDEBUG", "fixme-all", 0);
         s_registry = std::string(::testing::TempDir()) + "/windows-leg-" + std::to_string(getpid()) + ".reg";
         setenv("OGGSOURCE_REGISTRY", s_registry.c_str(), 1);
-        s_server = StartPersistentServer();
+        s_server = StartPersistentWineServer();
     }
     static void TearDownTestSuite() {
         Command("wineserver -k");
         unlink(s_registry.c_str());
         unlink((s_registry + ".lock").c_str());
-    }
-    // One Wine server for the whole suite. Left to itself the server exits 3 s after its last client, and a
-    // client that starts while it exits is killed (exit status 137) or reads a registry the exiting server
-    // has not saved yet; with the tests' pace (a Linux play between two Wine commands) that gap comes up.
-    static bool StartPersistentServer() {
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            RunShell("wineserver -k 2>/dev/null"); // a server with the default timeout (then -p refuses to start)
-            if (RunShell("wineserver -p 2>/dev/null").status == 0) return true;
-            usleep(100 * 1000);
-        }
-        return false;
     }
     void SetUp() override {
         const char* build = std::getenv("OGGSOURCE_WINDOWS_BUILD");

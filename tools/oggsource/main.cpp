@@ -17,6 +17,7 @@ const char* kUsage = R"(usage: oggsource register [--module PATH] | unregister [
        oggsource read [--json | --tags] [--start SECONDS] [--seek-at SECONDS:TARGET] [--unseekable [--content-type TYPE]] FILE
        oggsource decode [--start SECONDS] [--packets] [--raw DIR] FILE
        oggsource session [--start SECONDS] [--pause] [--rate R] [--no-clock] [--any-source] [--timeout SECONDS] FILE
+       oggsource thumbnail [--size N] [--out FILE] FILE
 
 probe   opens each file as a Media Foundation host does and prints its streams: codec, media type,
         serial, start and end, and the duration, on the presentation's timeline (it counts from the
@@ -70,9 +71,14 @@ decode  (Linux) decodes every Vorbis, Theora, Opus, FLAC and Speex stream from w
         share, --raw DIR writes each stream's output to DIR/ID.raw. (--fault KIND hands the decoders something
         wrong on purpose, for the tests: user-data, drop, double, no-headers, pre-skip, end-trim.)
 
+thumbnail (Windows) what Explorer's thumbnail cache gets: the thumbnail provider (CLSID_OGGThumbnailProvider)
+        made by class, fed a stream over the file and asked for a bitmap of --size pixels (256 by default); prints
+        one JSON object (width, height, bits_per_pixel, alpha; or the "error") and writes the pixels
+        to --out FILE as top-down rows of 32-bit BGRA. A file without a cover fails (WTS_E_FAILEDEXTRACTION).
+
 register     registers the module (by default the one built with this host) in the registry store, and
-             names the extensions whose shell property handler it left to another product or could not
-             register (HKEY_LOCAL_MACHINE not writable)
+             names the extensions whose shell property handler or thumbnail provider it left to another
+             product or could not register (HKEY_LOCAL_MACHINE not writable)
 unregister   removes it again; the store is $OGGSOURCE_REGISTRY, else ~/.config/oggsource/registry.reg
 
 probe and play open files as a Media Foundation host does: through the source resolver, which tries the
@@ -217,6 +223,9 @@ void ReportPropertyHandlers();
 #ifdef OGGSOURCE_SESSION
 int SessionCommand(const std::vector<std::string>& args);
 #endif
+#ifdef OGGSOURCE_THUMBNAIL
+int ThumbnailCommand(const std::vector<std::string>& args);
+#endif
 
 namespace {
 int Register(const std::vector<std::string>& args, bool unregister) {
@@ -263,6 +272,15 @@ int main(int argc, char** argv) {
 #else
     else if (verb == "session") {
         std::fprintf(stderr, "oggsource session: the Media Session is a Windows component; this build has none\n");
+        rc = 1;
+    }
+#endif
+#ifdef OGGSOURCE_THUMBNAIL
+    else if (verb == "thumbnail") rc = ThumbnailCommand(args);
+#else
+    else if (verb == "thumbnail") {
+        std::fprintf(stderr, "oggsource thumbnail: thumbnails are drawn with WIC, a Windows component; this build "
+                             "has none\n");
         rc = 1;
     }
 #endif
