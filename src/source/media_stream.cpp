@@ -7,8 +7,8 @@
 namespace {
 // Samples made ahead per stream: production fills the reserve up to kReserveHigh samples (or kReserveBytes), and is
 // asked again only when it has fallen to kReserveLow: one production, and one wake of a worker, per batch.
-constexpr DWORD kReserveHigh = 32;
-constexpr DWORD kReserveLow = 8;
+constexpr DWORD kReserveHigh = 96;
+constexpr DWORD kReserveLow = 32;
 constexpr uint64_t kReserveBytes = 8u << 20;
 
 uint64_t Bytes(IMFSample* sample) {
@@ -149,11 +149,6 @@ void OGGStream::AskForProduction() {
     }
 }
 
-bool OGGStream::ReserveFull() {
-    CAutoLock lock(m_lock);
-    return m_samples.Count() >= kReserveHigh || m_queuedBytes >= kReserveBytes;
-}
-
 IOggDemuxSink::Consumer OGGStream::ConsumerState() {
     CAutoLock lock(m_lock);
     if (m_samples.Count() < kReserveHigh && m_queuedBytes < kReserveBytes) return IOggDemuxSink::Consumer::Room;
@@ -193,7 +188,8 @@ HRESULT OGGStream::NoteFormat(const CAMMediaType& type) {
     return SUCCEEDED(hr) ? S_OK : hr;
 }
 
-HRESULT OGGStream::DeliverSamples(IMFSample* const* samples, int count, DWORD run) {
+HRESULT OGGStream::DeliverSamples(IMFSample* const* samples, int count, DWORD run, bool* full) {
+    *full = true;
     CAutoLock lock(m_lock);
     // Samples of another run, or after the stream's end or its deselection, never go out.
     if (m_state == SourceShutdown || run != m_run || m_ended || !m_active) return S_FALSE;
@@ -214,6 +210,7 @@ HRESULT OGGStream::DeliverSamples(IMFSample* const* samples, int count, DWORD ru
     }
     m_asked = false;
     const HRESULT matched = Match();
+    *full = m_samples.Count() >= kReserveHigh || m_queuedBytes >= kReserveBytes;
     return FAILED(hr) ? hr : matched;
 }
 

@@ -40,8 +40,9 @@ public:
     HRESULT StopStream();
     void ShutdownStream();
 
-    // Production's side: samples of run `run` (S_FALSE: not taken, the run is over or the stream ended).
-    HRESULT DeliverSamples(IMFSample* const* samples, int count, DWORD run);
+    // Production's side: samples of run `run` (S_FALSE: not taken, the run is over or the stream ended). *full:
+    // the samples waiting now fill the reserve (production stops).
+    HRESULT DeliverSamples(IMFSample* const* samples, int count, DWORD run, bool* full);
     // The type of the samples that follow (a chained file's link); the next sample announces it when it differs
     // from the type the host was told last.
     HRESULT NoteFormat(const CAMMediaType& type);
@@ -50,8 +51,6 @@ public:
     // A broadcast's stream has nothing at `time` while others play: MEStreamTick, when it is started and no sample
     // waits; its next sample is a discontinuity.
     HRESULT Tick(DWORD run, LONGLONG time);
-    // The samples waiting fill the reserve (production stops).
-    bool ReserveFull();
 
     // Whether the host takes this stream's samples (the reserve's room, a request that waits).
     IOggDemuxSink::Consumer ConsumerState();

@@ -124,7 +124,7 @@ private:
     LONGLONG CurrentPosition();
 
     // Production
-    HRESULT FlushBatch(int32_t index, DWORD run);
+    HRESULT FlushBatch(int32_t index, DWORD run, bool* full);
     HRESULT MakeSample(int32_t index, const OggSamplePacket& packet, IMFSample** sample);
 
     std::atomic<ULONG> m_refCount{1};
@@ -147,9 +147,12 @@ private:
         OGGStream* media = nullptr;
         CProductionItem* item = nullptr;
         CBufferPool* pool = nullptr;
-        static constexpr int kBatch = 8;
+        // Samples made and not yet handed to the media stream: at most kBatch of them, kBatchBytes in all.
+        static constexpr int kBatch = 32;
+        static constexpr uint64_t kBatchBytes = 256 << 10;
         IMFSample* batch[kBatch] = {};
         int count = 0;
+        uint64_t bytes = 0;
     };
     Production* m_production = nullptr;
     int32_t m_cProduction = 0;

@@ -88,14 +88,17 @@ HRESULT OGGSource::MakeSample(int32_t index, const OggSamplePacket& packet, IMFS
 }
 
 // Samples go to the media stream a few at a time: their events are then queued back to back, and a host
-// reading them wakes once for the lot, not once per sample.
-HRESULT OGGSource::FlushBatch(int32_t index, DWORD run) {
+// reading them wakes once for the lot, not once per sample; the stream's lock, which the host's requests take
+// too, is taken once per batch.
+HRESULT OGGSource::FlushBatch(int32_t index, DWORD run, bool* full) {
     Production& p = m_production[index];
+    *full = false;
     if (p.count == 0) return S_OK;
-    HRESULT hr = p.media ? p.media->DeliverSamples(p.batch, p.count, run) : S_FALSE;
+    HRESULT hr = p.media ? p.media->DeliverSamples(p.batch, p.count, run, full) : S_FALSE;
     for (int i = 0; i < p.count; ++i)
         p.batch[i]->Release();
     p.count = 0;
+    p.bytes = 0;
     return hr;
 }
 
@@ -103,8 +106,9 @@ HRESULT OGGSource::DeliverPacket(int32_t index, DWORD run, const OggSamplePacket
     if (index < 0 || index >= m_cProduction || !m_production[index].media) return S_FALSE;
     Production& p = m_production[index];
     HRESULT hr = S_OK;
+    bool full = false;
     if (packet.format) { // a link of another format: the samples before it go first
-        hr = FlushBatch(index, run);
+        hr = FlushBatch(index, run, &full);
         if (SUCCEEDED(hr)) hr = p.media->NoteFormat(*packet.format);
         if (FAILED(hr)) return hr;
     }
@@ -112,15 +116,18 @@ HRESULT OGGSource::DeliverPacket(int32_t index, DWORD run, const OggSamplePacket
     hr = MakeSample(index, packet, &sample);
     if (FAILED(hr)) return hr;
     p.batch[p.count++] = sample;
-    if (p.count == Production::kBatch) hr = FlushBatch(index, run);
+    p.bytes += packet.length;
+    // The reserve is looked at when a batch goes: it may end up to a batch beyond its marks.
+    if (p.count == Production::kBatch || p.bytes >= Production::kBatchBytes) hr = FlushBatch(index, run, &full);
     if (FAILED(hr)) return hr;
     if (hr == S_FALSE) return S_FALSE; // not taken: another run, or the stream ended
-    return p.media->ReserveFull() ? S_FALSE : S_OK;
+    return full ? S_FALSE : S_OK;
 }
 
 void OGGSource::EndOfBatch(int32_t index, DWORD run) {
     if (index < 0 || index >= m_cProduction) return;
-    const HRESULT hr = FlushBatch(index, run);
+    bool full = false;
+    const HRESULT hr = FlushBatch(index, run, &full);
     if (FAILED(hr) && hr != MF_E_SHUTDOWN) QueueEvent(MEError, GUID_NULL, hr, nullptr);
 }
 

@@ -121,11 +121,14 @@ TEST_F(LiveSource, AnIcecastMountPlaysAsARunOfTheFileAndEachLinkIsAnnouncedOnce)
         int links = 0;
         EXPECT_TRUE(IsRunOfTheFile(file, got, &links, &why)) << why;
         EXPECT_GE(links, 3) << "every link came";
-        EXPECT_EQ(std::count(r.sourceEvents.begin(), r.sourceEvents.end(), MESourceMetadataChanged), links)
-            << "each link's arrival is announced once";
-        // The server loops the chain: each link told is the one after the link before.
+        // Each link's arrival is announced once, when production enters it: the link after the last one the
+        // host took samples of may be announced too (production runs up to a reserve ahead of the host).
+        const auto announced = std::count(r.sourceEvents.begin(), r.sourceEvents.end(), MESourceMetadataChanged);
+        EXPECT_TRUE(announced == links || announced == links + 1) << announced << " announced, " << links << " links";
+        // The server loops the chain: each link told is the one after the link before (a link told twice breaks
+        // the cycle).
         const std::vector<std::string> cycle = {"Tone 440", "Tone 550", "Tone 660"};
-        ASSERT_EQ(titles.size(), static_cast<size_t>(links) + 1);
+        ASSERT_EQ(titles.size(), static_cast<size_t>(announced) + 1);
         for (size_t i = 0; i < titles.size(); ++i) {
             const auto at = std::find(cycle.begin(), cycle.end(), titles[i]);
             ASSERT_NE(at, cycle.end()) << "link " << i << ": \"" << titles[i] << "\"";
