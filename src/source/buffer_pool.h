@@ -23,7 +23,7 @@ public:
 
     static constexpr int kMinClass = 8;   // 256 bytes
     static constexpr int kClasses = 21;   // up to 1 MB; larger buffers are their packet's size and never kept
-    static constexpr int kKeptPerClass = 48;
+    static constexpr int kKeptPerClass = 160;
     static constexpr size_t kKeptBytes = 24u << 20;
 
 private:

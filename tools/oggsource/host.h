@@ -73,6 +73,8 @@ struct PlayOptions {
     // Every source and stream event as it is handled (stream: its id, or -1 for the source).
     std::function<void(MediaEventType type, int64_t stream, HRESULT status)> onEvent;
     std::function<void(const FormatChange&)> onFormat;
+    // Each MESourceMetadataChanged: the link it names (-1: none) and its store of that link's tags (may be null).
+    std::function<void(int link, IPropertyStore* tags)> onLinkTold;
     // The play ends once this answers true (asked after each event is handled).
     std::function<bool()> until;
 };

@@ -348,6 +348,7 @@ private:
                                        reinterpret_cast<void**>(&store));
             const nlohmann::json tags = store ? StoreTags(store.Get()) : nlohmann::json();
             m_result.linkTitles.push_back(tags.contains("title") ? tags["title"].get<std::string>() : "");
+            if (m_options.onLinkTold) m_options.onLinkTold(m_result.linksTold.back(), store.Get());
         }
         if (type == MENewStream || type == MEUpdatedStream) {
             PlatRef<IMFMediaStream> stream;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <map>
 
 #include "oggsource.h" // the public header: what any host of the module would include
 
@@ -308,24 +309,25 @@ void DescribeLinkTags(IMFMediaSource* source, nlohmann::json* out) {
     if (!out->contains("links") || (*out)["links"].empty()) return;
     nlohmann::json& links = (*out)["links"];
     links[0]["tags"] = (*out)["tags"]; // before a start the store answers for the first link
+    // Each later link's tags come with its announcement (its own store of them): the source's store answers for
+    // the link production entered last, which may be the next one by the time a host reads it. A start in a link
+    // announces it unless it was the one announced last (production of the run before entered it).
+    std::map<int, nlohmann::json> told;
     Player player(source);
     for (size_t k = 1; k < links.size(); ++k) {
-        PlayOptions o;
-        o.startAt = true;
-        o.start = links[k]["start"].get<int64_t>();
-        o.timeoutMs = 10000;
-        // Read once the run has started (the source tells the link it starts in before MESourceStarted or
-        // MESourceSeeked reaches the host); samples of the run before may come first.
-        nlohmann::json tags;
-        bool started = false;
-        o.onEvent = [&](MediaEventType type, int64_t stream, HRESULT status) {
-            if ((type != MESourceStarted && type != MESourceSeeked) || stream >= 0 || FAILED(status)) return;
-            tags = Tags(source);
-            started = true;
-        };
-        o.until = [&] { return started; };
-        const PlayResult r = player.Play(o);
-        links[k]["tags"] = FAILED(r.status) || r.timedOut ? nlohmann::json(nullptr) : tags;
+        const int link = static_cast<int>(k);
+        if (!told.count(link)) {
+            PlayOptions o;
+            o.startAt = true;
+            o.start = links[k]["start"].get<int64_t>();
+            o.timeoutMs = 10000;
+            o.onLinkTold = [&](int named, IPropertyStore* tags) {
+                if (named >= 0 && tags) told[named] = StoreTags(tags);
+            };
+            o.until = [&] { return told.count(link) > 0; };
+            player.Play(o);
+        }
+        links[k]["tags"] = told.count(link) ? told[link] : nlohmann::json(nullptr);
     }
     source->Stop();
 }
