@@ -299,7 +299,9 @@ TEST(ReadAhead, ASeeksGateOpensOnceAndRunningDryAfterTheFirstSampleGatesAgain) {
     EXPECT_TRUE(wake) << "the page production waits for";
     EXPECT_EQ(q.Take(false, &readerWake), nullptr) << "after the first sample, running dry gates again";
     queue(139);
-    EXPECT_NE(q.Take(false, &readerWake), nullptr) << "a second queued again";
+    PageNode* again = q.Take(false, &readerWake);
+    EXPECT_NE(again, nullptr) << "a second queued again";
+    q.Recycle(again);
     ogg_stream_clear(&os);
 }
 
