@@ -199,6 +199,21 @@ TEST(MediaTypes, AlternativeTypeOnlyForTheoraAndMpegAudio) {
     EXPECT_EQ(MakeAlternativeType(&shortVih2), 1) << "too short to convert: never read past it";
 }
 
+namespace {
+// The stream's next page: one small packet ending at `granule`. Its bytes are the stream's until its next page.
+ogg_page SmallPage(ogg_stream_state* os, int64_t granule) {
+    std::vector<uint8_t> bytes = {0x08, 1, 2, 3};
+    ogg_packet op{};
+    op.packet = bytes.data();
+    op.bytes = 4;
+    op.granulepos = granule;
+    ogg_stream_packetin(os, &op);
+    ogg_page og;
+    ogg_stream_flush(os, &og);
+    return og;
+}
+} // namespace
+
 // Before a run's first sample goes out the stream wants only what the gate waits for; once that is queued it wants
 // nothing until production has handed the first sample on, then up to its fill target. A new run starts over.
 TEST(ReadAhead, BeforeTheFirstSampleTheStreamWantsWhatTheGateWaitsFor) {
@@ -209,16 +224,8 @@ TEST(ReadAhead, BeforeTheFirstSampleTheStreamWantsWhatTheGateWaitsFor) {
     ogg_stream_init(&os, 78);
     bool wake = false;
     auto queue = [&](int64_t granule) {
-        std::vector<uint8_t> bytes = {0x08, 1, 2, 3};
-        ogg_packet op{};
-        op.packet = bytes.data();
-        op.bytes = 4;
-        op.granulepos = granule;
-        ogg_stream_packetin(&os, &op);
-        ogg_page og;
-        ogg_stream_flush(&os, &og);
         const LONGLONG t = granule * 400000; // 25 pages a second
-        return q.Queue(1, og, &t, &wake);
+        return q.Queue(1, SmallPage(&os, granule), &t, &wake);
     };
     EXPECT_EQ(q.Wanted(), COggReadAhead::Need::Gate) << "nothing queued";
     bool readerWake = false;
@@ -271,16 +278,8 @@ TEST(ReadAhead, ASeeksGateOpensOnceAndRunningDryAfterTheFirstSampleGatesAgain) {
     ogg_stream_init(&os, 79);
     bool wake = false, readerWake = false;
     auto queue = [&](int64_t second) {
-        std::vector<uint8_t> bytes = {0x08, 1, 2, 3};
-        ogg_packet op{};
-        op.packet = bytes.data();
-        op.bytes = 4;
-        op.granulepos = second;
-        ogg_stream_packetin(&os, &op);
-        ogg_page og;
-        ogg_stream_flush(&os, &og);
         const LONGLONG t = second * 10000000;
-        q.Queue(1, og, &t, &wake);
+        q.Queue(1, SmallPage(&os, second), &t, &wake);
     };
     queue(136);
     EXPECT_EQ(q.Take(true, &readerWake), nullptr) << "one page spans nothing: the gate waits";
@@ -311,17 +310,7 @@ TEST(ReadAhead, TheReaderFillsTwoSecondsAndItsPageMarkOrTenSecondsWithinItsLimit
     q.Restart(1);
     ogg_stream_state os;
     ogg_stream_init(&os, 77);
-    auto page = [&](int64_t granule) {
-        std::vector<uint8_t> bytes = {0x08, 1, 2, 3};
-        ogg_packet op{};
-        op.packet = bytes.data();
-        op.bytes = 4;
-        op.granulepos = granule;
-        ogg_stream_packetin(&os, &op);
-        ogg_page og;
-        ogg_stream_flush(&os, &og);
-        return og;
-    };
+    auto page = [&](int64_t granule) { return SmallPage(&os, granule); };
     bool wake = false;
     auto queue = [&](int64_t granule) {
         ogg_page og = page(granule);
